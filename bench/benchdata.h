@@ -1,0 +1,68 @@
+#pragma once
+// Large plot files and sheets made on the spot, so the benchmarks need no sample files.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "hpglsheet.h"
+
+namespace benchdata {
+
+// A typical exporter's output: pen moves with a few pen changes, circles and arcs.
+inline std::string PlotText(std::size_t minBytes)
+{
+    std::mt19937 rng(42);
+    std::uniform_int_distribution<int> coord(0, 15000);
+    std::string s = "IN;SP1;";
+    s.reserve(minBytes + 64);
+    char line[96];
+    while (s.size() < minBytes) {
+        int n = std::snprintf(line, sizeof line, "PU%d,%d;PD%d,%d,%d,%d;\n", coord(rng), coord(rng), coord(rng),
+                              coord(rng), coord(rng), coord(rng));
+        s.append(line, static_cast<std::size_t>(n));
+        if (rng() % 16 == 0) {
+            n = std::snprintf(line, sizeof line, "CI%d;AA%d,%d,%d;SP%d;\n", coord(rng) / 10, coord(rng),
+                              coord(rng), static_cast<int>(rng() % 720) - 360, static_cast<int>(rng() % 8));
+            s.append(line, static_cast<std::size_t>(n));
+        }
+    }
+    return s;
+}
+
+inline std::string WriteTemp(const std::string& content)
+{
+    char path[] = "/tmp/grafonel-bench-XXXXXX";
+    int fd = ::mkstemp(path);
+    if (fd < 0)
+        return {};
+    std::size_t off = 0;
+    while (off < content.size()) {
+        ssize_t n = ::write(fd, content.data() + off, content.size() - off);
+        if (n <= 0)
+            break;
+        off += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return path;
+}
+
+// Line objects (and every tenth an arc when arcs is set) spread over the frame.
+inline void FillSheet(THpglSheet& sheet, int objects, bool arcs = false)
+{
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> x(0, 1520), y(0, 2160);
+    sheet.Add(hkSP, 1);
+    for (int i = 1; i < objects; ++i) {
+        if (arcs && i % 10 == 0)
+            sheet.Add(hkAA, x(rng), y(rng), static_cast<int>(rng() % 720) - 360);
+        else
+            sheet.Add(i % 8 == 1 ? hkPU : hkPD, x(rng), y(rng));
+    }
+    sheet.CalcExtents();
+}
+
+}  // namespace benchdata

@@ -1,0 +1,235 @@
+// The HPGL reader: a character stream with one character of push-back, and the command and
+// number syntax that every plot file of this program is read with.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+
+#include "hpglsheet.h"
+#include "wrap.h"
+
+namespace {
+
+constexpr int kEnd = -1;
+constexpr int kCtrlZ = 26;
+
+// Text-mode reading as plot files expect it: carriage returns vanish, Ctrl-Z ends the file,
+// and the end flag stays set once a read has found nothing (a read error counts as the end).
+class TCharStream {
+public:
+    explicit TCharStream(int fd) : Fd(fd), Buffer(new unsigned char[kBufferSize]) {}
+    ~TCharStream() { ::close(Fd); }
+    TCharStream(const TCharStream&) = delete;
+    TCharStream& operator=(const TCharStream&) = delete;
+
+    bool AtEnd() const { return End; }
+    std::uint64_t Consumed() const { return Offset - static_cast<std::uint64_t>(Limit - Pos); }
+    int ReadError() const { return Error; }
+
+    int Get()
+    {
+        if (Pushed != kEnd) {
+            int c = Pushed;
+            Pushed = kEnd;
+            return c;
+        }
+        for (;;) {
+            if (Pos == Limit && !Fill())
+                return kEnd;
+            int c = *Pos++;
+            if (c == '\r')
+                continue;
+            if (c == kCtrlZ) {
+                End = true;
+                Pos = Limit;
+                return kEnd;
+            }
+            return c;
+        }
+    }
+
+    void Unget(int c) { Pushed = c; }
+
+private:
+    static constexpr std::size_t kBufferSize = 1 << 16;
+
+    bool Fill()
+    {
+        if (End)
+            return false;
+        for (;;) {
+            ssize_t n = ::read(Fd, Buffer.get(), kBufferSize);
+            if (n > 0) {
+                Pos = Buffer.get();
+                Limit = Pos + n;
+                Offset += static_cast<std::uint64_t>(n);
+                return true;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                Error = errno;
+            End = true;
+            return false;
+        }
+    }
+
+    int Fd;
+    std::unique_ptr<unsigned char[]> Buffer;
+    unsigned char* Pos = nullptr;
+    unsigned char* Limit = nullptr;
+    std::uint64_t Offset = 0;
+    int Pushed = kEnd;
+    int Error = 0;
+    bool End = false;
+};
+
+inline bool IsLetter(int c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+inline bool IsDigit(int c)
+{
+    return c >= '0' && c <= '9';
+}
+
+inline int Upper(int c)
+{
+    return c >= 'a' ? c - ('a' - 'A') : c;
+}
+
+// The first two consecutive letters, upper-cased, packed as c1 << 8 | c2; 0 at the end.
+int ReadMnemonic(TCharStream& s)
+{
+    for (;;) {
+        int c1 = kEnd;
+        while (!s.AtEnd()) {
+            c1 = s.Get();
+            if (IsLetter(c1))
+                break;
+        }
+        if (s.AtEnd())
+            return 0;
+        int c2 = s.Get();
+        if (!IsLetter(c2))
+            continue;
+        return Upper(c1) << 8 | Upper(c2);
+    }
+}
+
+// One signed integer: fractions dropped, digits accumulated with 32-bit wrap-around as the
+// files' producers expect, a lead letter pushed back as "no number".
+bool ReadNumber(TCharStream& s, std::int32_t& out)
+{
+    std::uint32_t value = 0;
+    bool fraction = false;
+    bool negative = false;
+    int c = kEnd;
+    while (!s.AtEnd()) {
+        c = s.Get();
+        if (c != ' ' && c != '\n' && c != '\r')
+            break;
+    }
+    for (;;) {
+        if (s.AtEnd())
+            return false;
+        if (c == '.')
+            fraction = true;
+        else if (c == '-')
+            negative = true;
+        else if (IsLetter(c)) {
+            s.Unget(c);
+            return false;
+        } else if (IsDigit(c) && !fraction)
+            value = value * 10u + static_cast<std::uint32_t>(c - '0');
+        c = s.Get();
+        if (!IsDigit(c) && c != '.')
+            break;
+    }
+    if (IsLetter(c))
+        s.Unget(c);
+    auto v = static_cast<std::int32_t>(value);
+    out = negative ? wrap::Neg(v) : v;
+    return true;
+}
+
+constexpr int Code(const char (&m)[3])
+{
+    return m[0] << 8 | m[1];
+}
+
+}  // namespace
+
+TFileResult THpglSheet::LoadFromFile(const std::string& fileName)
+{
+    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return TFileResult::FromErrno(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return TFileResult::FromErrno(EISDIR);
+    }
+    const std::uint64_t total = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+
+    TCharStream s(fd);
+    std::uint8_t counter = 0;
+    for (int m = ReadMnemonic(s); m != 0; m = ReadMnemonic(s)) {
+        if (counter++ % 100 == 0 && OnProgress)
+            OnProgress(s.Consumed(), total);
+        std::int8_t kind;
+        switch (m) {
+        case Code("PU"): kind = hkPU; break;
+        case Code("PD"): kind = hkPD; break;
+        case Code("PA"): kind = hkPA; break;
+        case Code("PR"): kind = hkPR; break;
+        case Code("SP"): kind = hkSP; break;
+        case Code("CI"): kind = hkCI; break;
+        case Code("AA"): kind = hkAA; break;
+        case Code("ER"): kind = hkER; break;
+        case Code("LB"): {
+            int c;
+            do
+                c = s.Get();
+            while (c != '\n' && c != kEnd);
+            continue;
+        }
+        default:
+            continue;
+        }
+        std::int32_t a, b, c;
+        switch (kind) {
+        case hkSP:
+        case hkCI:
+            if (ReadNumber(s, a))
+                Add(kind, a);
+            break;
+        case hkAA:
+            if (ReadNumber(s, a) && ReadNumber(s, b) && ReadNumber(s, c))
+                Add(kind, a, b, c);
+            break;
+        case hkER:
+            if (ReadNumber(s, a) && ReadNumber(s, b))
+                Add(kind, a, b);
+            break;
+        default:  // pen commands: one object per complete pair
+            if (ReadNumber(s, a) && ReadNumber(s, b)) {
+                Add(kind, a, b);
+                while (ReadNumber(s, a) && ReadNumber(s, b))
+                    Add(kind, a, b);
+            } else {
+                Add(kind);
+            }
+            break;
+        }
+    }
+    int readError = s.ReadError();
+    CalcExtents();
+    // Objects read before a read error stay in the sheet, but the caller learns of it.
+    return readError ? TFileResult::FromErrno(readError) : TFileResult{};
+}

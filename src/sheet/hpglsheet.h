@@ -1,0 +1,91 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "hpglobject.h"
+
+class TCanvas;
+
+// Outcome of a file operation: the errno value and its system text when it failed.
+struct TFileResult {
+    int ErrorCode = 0;
+    std::string Reason;
+
+    bool Ok() const { return ErrorCode == 0; }
+    static TFileResult FromErrno(int code);
+};
+
+// The in-memory drawing: HPGL objects in file order plus the extents of what they draw.
+// Used from one thread only; the reader's progress hook may run read-only code on the sheet
+// in the middle of a load, which sees the objects linked in so far.
+class THpglSheet {
+public:
+    THpglObject* First = nullptr;
+    THpglObject* Last = nullptr;
+    std::int32_t XMin = 0;
+    std::int32_t XMax = 0;
+    std::int32_t YMin = 0;
+    std::int32_t YMax = 0;
+
+    // Called by LoadFromFile before commands 1, 101, 201, 257, ... (an 8-bit counter),
+    // with the bytes consumed so far and the file's size (0 when unknown).
+    std::function<void(std::uint64_t done, std::uint64_t total)> OnProgress;
+
+    THpglSheet();
+    ~THpglSheet();
+    THpglSheet(const THpglSheet&) = delete;
+    THpglSheet& operator=(const THpglSheet&) = delete;
+
+    void Add(std::int8_t kind);
+    void Add(std::int8_t kind, std::int32_t p1);
+    void Add(std::int8_t kind, std::int32_t p1, std::int32_t p2);
+    void Add(std::int8_t kind, std::int32_t p1, std::int32_t p2, std::int32_t p3);
+    int Count() const;
+    void Clear();
+
+    // True for the four pen commands; PA makes *relative false and PR makes it true.
+    static bool IsMove(std::int8_t kind, bool* relative = nullptr);
+    void IncludePoint(std::int32_t x, std::int32_t y);
+    void CalcExtents();
+
+    // Appends the file's commands. Reports only whether the file could be opened and read;
+    // malformed HPGL is never an error.
+    TFileResult LoadFromFile(const std::string& fileName);
+    // Writes one command per line; the previous file survives any failure intact.
+    TFileResult SaveToFile(const std::string& fileName) const;
+
+    // Transforms return false, leaving the sheet exactly as it was, when a coordinate
+    // would leave the 32-bit range (or Scale's divisor is 0).
+    [[nodiscard]] bool Rotate();
+    [[nodiscard]] bool Mirror();
+    [[nodiscard]] bool Shift(std::int32_t dx, std::int32_t dy);
+    [[nodiscard]] bool Scale(std::int32_t a, std::int32_t b);
+
+    void Draw(TCanvas& canvas, std::int32_t width, std::int32_t height) const;
+
+    // Heap bytes held for objects (pool blocks), for the memory benchmark.
+    std::size_t ObjectBytes() const { return PoolBytes; }
+
+private:
+    struct TBlock;
+    THpglObject* Allocate();
+    void Append(THpglObject* object);
+    void FreeObjects();
+
+    TBlock* Blocks = nullptr;  // newest first
+    std::size_t BlockUsed = 0;
+    std::size_t BlockCapacity = 0;
+    std::size_t PoolBytes = 0;
+};
+
+// Radius of an arc whose start lies at (x, y) about the centre (cx, cy): the square of the
+// distance in full width, its square root in extended precision, truncated toward zero.
+std::int64_t ArcRadius(std::int32_t x, std::int32_t y, std::int32_t cx, std::int32_t cy);
+
+// Start angle of an arc: the angle t of (x, y) in the convention (cx - r cos t, cy + r sin t),
+// single precision, with 3.1428 standing for pi as the device firmware does.
+float ArcStartAngle(std::int32_t x, std::int32_t y, std::int32_t cx, std::int32_t cy, std::int64_t r);
+
+inline constexpr long double kArcPi = 3.1428L;

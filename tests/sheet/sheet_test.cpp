@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "hpglsheet.h"
+#include "sheettext.h"
+
+TEST(Sheet, AddLinksInOrderAndCountWalks)
+{
+    THpglSheet s;
+    EXPECT_EQ(s.Count(), 0);
+    EXPECT_EQ(s.First, nullptr);
+    EXPECT_EQ(s.Last, nullptr);
+    s.Add(hkPA, 1, 2);
+    s.Add(hkSP, 3);
+    s.Add(hkAA, 4, 5, 6);
+    EXPECT_EQ(s.Count(), 3);
+    EXPECT_EQ(s.First->Kind, hkPA);
+    EXPECT_EQ(s.First->Next->Kind, hkSP);
+    EXPECT_EQ(s.First->Next->Next, s.Last);
+    EXPECT_EQ(s.Last->Next, nullptr);
+    EXPECT_EQ(SheetText(s), "PA 1 2|SP 3|AA 4 5 6");
+    // Parameters the command did not carry are zero.
+    s.Add(hkPU);
+    EXPECT_EQ(s.Last->ParamCount, 0);
+    EXPECT_EQ(s.Last->P1 | s.Last->P2 | s.Last->P3, 0);
+}
+
+TEST(Sheet, ClearEmptiesAndZeroesExtentsAndSheetIsReusable)
+{
+    THpglSheet s;
+    s.Clear();
+    EXPECT_EQ(s.Count(), 0);
+    for (int i = 0; i < 100000; ++i)  // several pool blocks
+        s.Add(hkPA, i, -i);
+    s.CalcExtents();
+    EXPECT_EQ(Extents(s), "0,-99999 99999,0");
+    s.Clear();
+    EXPECT_EQ(s.Count(), 0);
+    EXPECT_EQ(s.First, nullptr);
+    EXPECT_EQ(s.Last, nullptr);
+    EXPECT_EQ(Extents(s), "0,0 0,0");
+    s.Add(hkPD, 7, 8);
+    EXPECT_EQ(SheetText(s), "PD 7 8");
+}
+
+TEST(Sheet, IsMoveTracksModeOnlyOnPaAndPr)
+{
+    bool rel = true;
+    EXPECT_FALSE(THpglSheet::IsMove(hkSP, &rel));
+    EXPECT_TRUE(rel);
+    EXPECT_TRUE(THpglSheet::IsMove(hkPD, &rel));
+    EXPECT_TRUE(rel);
+    EXPECT_TRUE(THpglSheet::IsMove(hkPA, &rel));
+    EXPECT_FALSE(rel);
+    EXPECT_TRUE(THpglSheet::IsMove(hkPU, &rel));
+    EXPECT_FALSE(rel);
+    EXPECT_TRUE(THpglSheet::IsMove(hkPR, &rel));
+    EXPECT_TRUE(rel);
+    for (int k : {int{hkCI}, int{hkAA}, int{hkER}, 8, -1})
+        EXPECT_FALSE(THpglSheet::IsMove(static_cast<std::int8_t>(k), &rel));
+    EXPECT_TRUE(rel);
+    EXPECT_TRUE(THpglSheet::IsMove(hkPR));
+}
+
+struct ExtentsCase {
+    const char* hpgl;
+    const char* extents;  // "xmin,ymin xmax,ymax"
+};
+
+class ExtentsTest : public testing::TestWithParam<ExtentsCase> {};
+
+TEST_P(ExtentsTest, MatchesWalk)
+{
+    THpglSheet s;
+    LoadText(s, GetParam().hpgl);
+    EXPECT_EQ(Extents(s), GetParam().extents) << GetParam().hpgl;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Walk, ExtentsTest,
+    testing::Values(
+        ExtentsCase{"", "0,0 0,0"},
+        ExtentsCase{"SP1;PU;PD;", "0,0 0,0"},
+        ExtentsCase{"PA100,50;", "100,50 100,50"},
+        // Relative moves accumulate; a PA switches back to absolute for later PU/PD.
+        ExtentsCase{"PR10,10;PD5,0;PA100,100;PD20,20;", "10,10 100,100"},
+        ExtentsCase{"PR10,10;PD5,0;", "10,10 15,10"},
+        // A bare PR still switches the mode.
+        ExtentsCase{"PA50,50;PR;PD-100,-100;", "-50,-50 50,50"},
+        // ER is an offset from the pen and does not move it; the pen at the start counts.
+        ExtentsCase{"ER30,-20;", "0,-20 30,0"},
+        ExtentsCase{"PA10,10;ER5,5;PD0,0;", "0,0 15,15"},
+        // AA takes the whole circle's square and leaves the pen at the arc's start.
+        ExtentsCase{"PA0,0;AA100,0,90;", "0,-100 200,100"},
+        ExtentsCase{"PA0,0;AA100,0,10;PD1,1;", "0,-100 200,100"},
+        // A circle widens the extents by its square, also as the first thing drawn, and a
+        // negative radius is the same circle.
+        ExtentsCase{"PA100,100;CI50;", "50,50 150,150"},
+        ExtentsCase{"CI-20;", "-20,-20 20,20"},
+        ExtentsCase{"PA1000,1000;PA0,0;CI10;", "-10,-10 1000,1000"}));
+
+TEST(Sheet, FarArcGetsTrueRadiusNotWrapped)
+{
+    THpglSheet s;
+    s.Add(hkPA, 0, 0);
+    s.Add(hkAA, 100000, 0, 90);  // d2 = 1e10, beyond 32 bits
+    s.CalcExtents();
+    EXPECT_EQ(Extents(s), "0,-100000 200000,100000");
+    EXPECT_EQ(ArcRadius(INT_MIN, INT_MIN, INT_MAX, INT_MAX), 6074000998);
+}
+
+TEST(Sheet, ExtremeCoordinatesNeitherOverflowNorWrapExtents)
+{
+    THpglSheet s;
+    s.Add(hkPA, INT_MAX, INT_MAX);
+    s.Add(hkCI, INT_MIN);  // |INT_MIN| as a radius
+    s.Add(hkER, INT_MAX, INT_MAX);
+    s.Add(hkPR);
+    s.Add(hkPD, INT_MAX, INT_MAX);  // relative moves wrap as on the device
+    s.Add(hkPA, INT_MIN, INT_MIN);
+    s.Add(hkAA, INT_MAX, INT_MAX, 10);
+    s.CalcExtents();
+    EXPECT_EQ(s.XMin, INT_MIN);
+    EXPECT_EQ(s.XMax, INT_MAX);
+    EXPECT_EQ(s.YMin, INT_MIN);
+    EXPECT_EQ(s.YMax, INT_MAX);
+}
