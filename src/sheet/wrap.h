@@ -28,6 +28,12 @@ constexpr std::int32_t Neg(std::int32_t a)
     return static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(a));
 }
 
+// The low 32 bits of a wider value, as the 32-bit arithmetic of the device would keep them.
+constexpr std::int32_t Low32(std::int64_t v)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+}
+
 }  // namespace wrap
 
 // Range checks for the places that must refuse rather than wrap.

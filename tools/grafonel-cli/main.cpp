@@ -1,26 +1,19 @@
-// grafonel-cli: the sheet operations of the window, for scripts and batch work.
+// grafonel-cli: the window's sheet work without a window, for scripts and batch use.
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "cli.h"
+#include "frame.h"
 #include "hpglsheet.h"
 
-namespace {
-
-const char* const kUsage =
-    "usage: grafonel-cli COMMAND [ARGS]\n"
-    "\n"
-    "commands:\n"
-    "  info FILE      load FILE into an empty sheet and print the window's two status texts\n"
-    "\n"
-    "'grafonel-cli COMMAND --help' describes a command.\n";
-
-const char* const kInfoHelp =
-    "usage: grafonel-cli info FILE\n"
-    "Loads FILE into an empty sheet and prints \"Objects: N\" and\n"
-    "\"HPGL size: min=X,Y max=X,Y\", each on its own line.\n";
+namespace cli {
 
 int Fail(const std::string& message)
 {
@@ -28,15 +21,32 @@ int Fail(const std::string& message)
     return 1;
 }
 
-bool WantsHelp(const std::vector<std::string>& args)
+bool ParseInt(const std::string& text, long long lo, long long hi, std::int64_t& out)
 {
-    for (const auto& a : args)
-        if (a == "--help" || a == "-h")
-            return true;
-    return false;
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi)
+        return false;
+    out = v;
+    return true;
 }
 
-bool Load(THpglSheet& sheet, const std::string& file, std::string& error)
+bool ParsePair(const std::string& text, std::int32_t& a, std::int32_t& b)
+{
+    auto comma = text.find(',');
+    std::int64_t x, y;
+    if (comma == std::string::npos || !ParseInt(text.substr(0, comma), INT_MIN, INT_MAX, x) ||
+        !ParseInt(text.substr(comma + 1), INT_MIN, INT_MAX, y))
+        return false;
+    a = static_cast<std::int32_t>(x);
+    b = static_cast<std::int32_t>(y);
+    return true;
+}
+
+bool LoadSheet(THpglSheet& sheet, const std::string& file, std::string& error)
 {
     TFileResult r = sheet.LoadFromFile(file);
     if (!r.Ok()) {
@@ -46,20 +56,80 @@ bool Load(THpglSheet& sheet, const std::string& file, std::string& error)
     return true;
 }
 
+}  // namespace cli
+
+using namespace cli;
+
+namespace {
+
 int CmdInfo(const std::vector<std::string>& args)
 {
-    if (WantsHelp(args)) {
-        std::fputs(kInfoHelp, stdout);
-        return 0;
-    }
     if (args.size() != 1)
-        return Fail(std::string("info takes one file\n") + kInfoHelp);
+        return Fail("info takes one file; see 'grafonel-cli info --help'");
     THpglSheet sheet;
     std::string error;
-    if (!Load(sheet, args[0], error))
+    if (!LoadSheet(sheet, args[0], error))
         return Fail(error);
     std::printf("Objects: %d\n", sheet.Count());
     std::printf("HPGL size: min=%d,%d max=%d,%d\n", sheet.XMin, sheet.YMin, sheet.XMax, sheet.YMax);
+    return 0;
+}
+
+int CmdConvert(const std::vector<std::string>& args)
+{
+    std::vector<std::string> files;
+    // Each transform is kept with its name so a refusal can say which one it was.
+    std::vector<std::pair<std::string, std::function<bool(THpglSheet&)>>> steps;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& v) {
+            if (i + 1 >= args.size())
+                return false;
+            v = args[++i];
+            return true;
+        };
+        std::string v;
+        std::int32_t p, q;
+        if (a == "--unit-7475")
+            steps.emplace_back(a, [](THpglSheet& s) { return s.Scale(40, 8); });
+        else if (a == "--zoom-in")
+            steps.emplace_back(a, [](THpglSheet& s) { return s.Scale(7, 8); });
+        else if (a == "--zoom-out")
+            steps.emplace_back(a, [](THpglSheet& s) { return s.Scale(8, 7); });
+        else if (a == "--zoom-auto")
+            steps.emplace_back(a, [](THpglSheet& s) { return FitToFrame(s); });
+        else if (a == "--rotate")
+            steps.emplace_back(a, [](THpglSheet& s) { return s.Rotate(); });
+        else if (a == "--mirror")
+            steps.emplace_back(a, [](THpglSheet& s) { return s.Mirror(); });
+        else if (a == "--shift") {
+            if (!value(v) || !ParsePair(v, p, q))
+                return Fail("--shift takes DX,DY, two integers in the 32-bit range");
+            steps.emplace_back(a + " " + v, [p, q](THpglSheet& s) { return s.Shift(p, q); });
+        } else if (a == "--scale") {
+            if (!value(v) || !ParsePair(v, p, q))
+                return Fail("--scale takes A,B, two integers in the 32-bit range (coordinates times B/A)");
+            if (p == 0)
+                return Fail("--scale " + v + ": the divisor A must not be 0");
+            steps.emplace_back(a + " " + v, [p, q](THpglSheet& s) { return s.Scale(p, q); });
+        } else if (a.size() > 1 && a[0] == '-')
+            return Fail("convert: unknown option '" + a + "'");
+        else
+            files.push_back(a);
+    }
+    if (files.size() != 2)
+        return Fail("convert takes an input and an output file; see 'grafonel-cli convert --help'");
+    THpglSheet sheet;
+    std::string error;
+    if (!LoadSheet(sheet, files[0], error))
+        return Fail(error);
+    for (auto& [name, step] : steps)
+        if (!step(sheet))
+            return Fail(name + " refused: a coordinate would leave the 32-bit range; '" + files[1] +
+                        "' was not written");
+    TFileResult r = sheet.SaveToFile(files[1]);
+    if (!r.Ok())
+        return Fail("cannot write '" + files[1] + "': " + r.Reason);
     return 0;
 }
 
@@ -67,15 +137,54 @@ int CmdInfo(const std::vector<std::string>& args)
 
 int main(int argc, char** argv)
 {
+    const std::vector<Command> commands = {
+        {"info", "info FILE",
+         "Loads FILE into an empty sheet and prints the window's two status texts,\n"
+         "\"Objects: N\" and \"HPGL size: min=X,Y max=X,Y\", each on its own line.\n",
+         CmdInfo},
+        {"convert", "convert IN OUT [TRANSFORM ...]",
+         "Loads IN into an empty sheet, applies the transforms in the order given and saves\n"
+         "the sheet to OUT as HPGL (one command per line, CR LF). OUT is replaced only when\n"
+         "everything succeeded.\n"
+         "  --unit-7475     HP7475 units (1/40 mm) to 1/8 mm: coordinates times 8/40\n"
+         "  --zoom-in       coordinates times 8/7\n"
+         "  --zoom-out      coordinates times 7/8\n"
+         "  --zoom-auto     move the drawing to the origin and fit it to the 1520 x 2160 frame\n"
+         "  --rotate        a quarter turn counterclockwise within the extents\n"
+         "  --mirror        left to right within the extents\n"
+         "  --shift DX,DY   move the drawing by DX, DY plotter units\n"
+         "  --scale A,B     coordinates times B/A (truncating toward zero)\n"
+         "A transform that would take a coordinate out of the 32-bit range is refused.\n",
+         CmdConvert},
+    };
+    auto extra = ExtraCommands();
+    std::vector<Command> all = commands;
+    all.insert(all.end(), extra.begin(), extra.end());
+
+    auto usage = [&] {
+        std::string u = "usage: grafonel-cli COMMAND [ARGS]\n\ncommands:\n";
+        for (const auto& c : all)
+            u += "  " + c.Synopsis + "\n";
+        u += "\n'grafonel-cli COMMAND --help' describes a command and its options.\n";
+        return u;
+    };
     if (argc < 2)
-        return Fail(std::string("no command given\n") + kUsage);
-    std::string command = argv[1];
+        return Fail("no command given\n" + usage());
+    std::string name = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(kUsage, stdout);
+    if (name == "--help" || name == "-h" || name == "help") {
+        std::fputs(usage().c_str(), stdout);
         return 0;
     }
-    if (command == "info")
-        return CmdInfo(args);
-    return Fail("unknown command '" + command + "'\n" + kUsage);
+    for (const auto& c : all) {
+        if (c.Name != name)
+            continue;
+        for (const auto& a : args)
+            if (a == "--help" || a == "-h") {
+                std::printf("usage: grafonel-cli %s\n%s", c.Synopsis.c_str(), c.Help.c_str());
+                return 0;
+            }
+        return c.Run(args);
+    }
+    return Fail("unknown command '" + name + "'\n" + usage());
 }

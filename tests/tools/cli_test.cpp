@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include "runcommand.h"
+#include "testfiles.h"
+
+namespace {
+const std::string kCli = GRAFONEL_CLI_PATH;
+
+TRunResult Cli(const std::string& args)
+{
+    return RunCommand(kCli + " " + args + " 2>&1");
+}
+}  // namespace
+
+TEST(CliInfo, PrintsTheTwoStatusTexts)
+{
+    testfiles::TempDir dir;
+    auto f = dir.Write("a.plt", "PA-500,100;PD3000,1000;");
+    auto r = Cli("info " + Quote(f));
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out, "Objects: 2\nHPGL size: min=-500,100 max=3000,1000\n");
+}
+
+TEST(CliInfo, UnreadableFileNamesFileAndReason)
+{
+    auto r = Cli("info /nonexistent/x.plt");
+    EXPECT_NE(r.Status, 0);
+    EXPECT_NE(r.Out.find("/nonexistent/x.plt"), std::string::npos);
+    EXPECT_NE(r.Out.find("No such file or directory"), std::string::npos);
+}
+
+TEST(CliConvert, AppliesTransformsInOrder)
+{
+    testfiles::TempDir dir;
+    auto in = dir.Write("in.plt", "PA500,0;PD3500,1000;");
+    auto r = Cli("convert " + Quote(in) + " " + Quote(dir.File("out.plt")) + " --zoom-auto --shift 10,-5");
+    ASSERT_EQ(r.Status, 0) << r.Out;
+    EXPECT_EQ(testfiles::ReadAll(dir.File("out.plt")), "PA 10 -5\r\nPD 1530 501\r\n");
+    r = Cli("convert " + Quote(in) + " " + Quote(dir.File("o2.plt")) + " --scale 40,8 --mirror --rotate");
+    ASSERT_EQ(r.Status, 0) << r.Out;
+    EXPECT_EQ(testfiles::ReadAll(dir.File("o2.plt")), "PA 300 600\r\nPD 100 0\r\n");
+}
+
+TEST(CliConvert, RefusalAndBadInputLeaveOutputUntouched)
+{
+    testfiles::TempDir dir;
+    auto in = dir.Write("in.plt", "PA2147483000,0;");
+    auto out = dir.Write("out.plt", "keep");
+    for (const std::string& args :
+         {" --zoom-in", " --scale 0,3", " --shift x", " --bogus", " --scale 1,99999999999"}) {
+        auto r = Cli("convert " + Quote(in) + " " + Quote(out) + args);
+        EXPECT_NE(r.Status, 0) << args;
+        EXPECT_FALSE(r.Out.empty()) << args;
+        EXPECT_EQ(testfiles::ReadAll(out), "keep") << args;
+    }
+    auto r = Cli("convert " + Quote(dir.File("missing.plt")) + " " + Quote(out));
+    EXPECT_NE(r.Status, 0);
+    EXPECT_NE(r.Out.find("missing.plt"), std::string::npos);
+    EXPECT_EQ(testfiles::ReadAll(out), "keep");
+    r = Cli("convert " + Quote(in) + " " + Quote(dir.File("nofolder/out.plt")));
+    EXPECT_NE(r.Status, 0);
+    EXPECT_NE(r.Out.find("nofolder/out.plt"), std::string::npos);
+}
+
+TEST(CliHelp, DescribesEveryCommand)
+{
+    auto r = Cli("--help");
+    EXPECT_EQ(r.Status, 0);
+    for (const char* c : {"info", "convert"}) {
+        EXPECT_NE(r.Out.find(c), std::string::npos) << c;
+        auto h = Cli(std::string(c) + " --help");
+        EXPECT_EQ(h.Status, 0);
+        EXPECT_NE(h.Out.find("usage: grafonel-cli " + std::string(c)), std::string::npos);
+    }
+    EXPECT_NE(Cli("frobnicate").Status, 0);
+}

@@ -1,0 +1,28 @@
+#pragma once
+// Shared pieces of grafonel-cli's commands.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class THpglSheet;
+
+namespace cli {
+
+struct Command {
+    std::string Name;
+    std::string Synopsis;
+    std::string Help;
+    std::function<int(const std::vector<std::string>&)> Run;
+};
+
+// Commands defined in the other source files of the tool (rendering, streaming, plotting).
+std::vector<Command> ExtraCommands();
+
+int Fail(const std::string& message);
+bool ParseInt(const std::string& text, long long lo, long long hi, std::int64_t& out);
+bool ParsePair(const std::string& text, std::int32_t& a, std::int32_t& b);
+bool LoadSheet(THpglSheet& sheet, const std::string& file, std::string& error);
+
+}  // namespace cli

@@ -1,0 +1,10 @@
+#include "cli.h"
+
+namespace cli {
+
+std::vector<Command> ExtraCommands()
+{
+    return {};
+}
+
+}  // namespace cli
