@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -61,6 +62,36 @@ inline void FillSheet(THpglSheet& sheet, int objects, bool arcs = false)
             sheet.Add(hkAA, x(rng), y(rng), static_cast<int>(rng() % 720) - 360);
         else
             sheet.Add(i % 8 == 1 ? hkPU : hkPD, x(rng), y(rng));
+    }
+    sheet.CalcExtents();
+}
+
+}  // namespace benchdata
+
+namespace benchdata {
+
+// A drawing as exporters write curves: pen-down strokes of short steps (a random walk within
+// the frame), with a pen change now and then.
+inline void FillStrokes(THpglSheet& sheet, int objects)
+{
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> step(-12, 12);
+    int x = 760, y = 1080;
+    sheet.Add(hkSP, 1);
+    for (int i = 1; i < objects; ++i) {
+        if (i % 64 == 1) {
+            x = static_cast<int>(rng() % 1520);
+            y = static_cast<int>(rng() % 2160);
+            sheet.Add(hkPU, x, y);
+            continue;
+        }
+        if (i % 4096 == 2) {
+            sheet.Add(hkSP, static_cast<int>(rng() % 8) + 1);
+            continue;
+        }
+        x = std::clamp(x + step(rng), 0, 1520);
+        y = std::clamp(y + step(rng), 0, 2160);
+        sheet.Add(hkPD, x, y);
     }
     sheet.CalcExtents();
 }

@@ -2,9 +2,18 @@
 
 namespace cli {
 
+#ifdef GRAFONEL_WITH_QT
+std::vector<Command> RenderCommands();
+#endif
+
 std::vector<Command> ExtraCommands()
 {
-    return {};
+    std::vector<Command> all;
+#ifdef GRAFONEL_WITH_QT
+    for (auto& c : RenderCommands())
+        all.push_back(std::move(c));
+#endif
+    return all;
 }
 
 }  // namespace cli

@@ -1,0 +1,262 @@
+#include "qtcanvas.h"
+
+#include <QPagedPaintDevice>
+#include <QPen>
+#include <cmath>
+
+#include "hpglsheet.h"
+
+QColor ToQColor(TColor c)
+{
+    return QColor((c >> 16) & 0xff, (c >> 8) & 0xff, c & 0xff);
+}
+
+namespace {
+
+// Qt's raster engine works in fixed point; coordinates far beyond any surface are held
+// where they cannot overflow it. Lines are clipped first so that their direction survives.
+constexpr double kReach = 1 << 22;
+
+bool ClipToReach(double& x1, double& y1, double& x2, double& y2)
+{
+    // Liang-Barsky against the square of +-kReach.
+    double t0 = 0, t1 = 1;
+    const double dx = x2 - x1, dy = y2 - y1;
+    const double p[] = {-dx, dx, -dy, dy};
+    const double q[] = {x1 + kReach, kReach - x1, y1 + kReach, kReach - y1};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0)
+                return false;
+            continue;
+        }
+        double t = q[i] / p[i];
+        if (p[i] < 0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+    }
+    if (t0 > t1)
+        return false;
+    const double ox = x1, oy = y1;
+    x1 = ox + t0 * dx, y1 = oy + t0 * dy;
+    x2 = ox + t1 * dx, y2 = oy + t1 * dy;
+    return true;
+}
+
+bool Near(std::int32_t v)
+{
+    return v > -kReach && v < kReach;
+}
+
+QRect Box(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2)
+{
+    // GDI boxes leave out the right and bottom edges; QRect's outline is inclusive.
+    const std::int64_t l = std::min(x1, x2), r = std::max(x1, x2), t = std::min(y1, y2), b = std::max(y1, y2);
+    auto c = [](std::int64_t v) { return static_cast<int>(std::clamp<std::int64_t>(v, -(1 << 24), 1 << 24)); };
+    return QRect(QPoint(c(l), c(t)), QPoint(c(r - 2), c(b - 2)));
+}
+
+}  // namespace
+
+QtCanvas::QtCanvas(QPainter& painter) : Painter(painter)
+{
+    Painter.setRenderHint(QPainter::Antialiasing, false);
+    ApplyPen();
+    ApplyBrush();
+    QPaintDevice* device = Painter.device();
+    if (device && device->devType() == QInternal::Image && Painter.transform().isIdentity() &&
+        !Painter.hasClipping()) {
+        auto* image = static_cast<QImage*>(device);
+        const auto f = image->format();
+        if ((f == QImage::Format_RGB32 || f == QImage::Format_ARGB32 || f == QImage::Format_ARGB32_Premultiplied) &&
+            image->devicePixelRatio() == 1.0) {
+            Bits = reinterpret_cast<std::uint32_t*>(image->bits());
+            Stride = image->bytesPerLine() / 4;
+            Width = image->width();
+            Height = image->height();
+        }
+    }
+}
+
+QtCanvas::~QtCanvas() = default;
+
+void QtCanvas::ApplyPen()
+{
+    // A cosmetic one-pixel pen with flat caps leaves out the end pixel of a line, as LineTo.
+    QPen pen(ToQColor(Pen), 0, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+    pen.setCosmetic(true);
+    Painter.setPen(pen);
+}
+
+void QtCanvas::ApplyBrush()
+{
+    Painter.setBrush(Style == TBrushStyle::Clear ? QBrush(Qt::NoBrush) : QBrush(ToQColor(Brush)));
+}
+
+void QtCanvas::SetPenColor(TColor color)
+{
+    if (color == Pen)
+        return;
+    Pen = color;
+    ApplyPen();
+}
+
+void QtCanvas::SetBrushColor(TColor color)
+{
+    Brush = color;
+    Style = TBrushStyle::Solid;
+    ApplyBrush();
+}
+
+void QtCanvas::SetBrushStyle(TBrushStyle style)
+{
+    Style = style;
+    if (style == TBrushStyle::Clear)
+        Brush = clWhite;
+    ApplyBrush();
+}
+
+void QtCanvas::MoveTo(std::int32_t x, std::int32_t y)
+{
+    Current = QPoint(x, y);
+}
+
+// Bresenham with midpoint rounding, from (x0, y0) toward (x1, y1), leaving out the end pixel
+// unless lastPixel; only pixels on the image are visited, so a long line costs no more than
+// the image's size.
+void QtCanvas::RasterLine(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, bool lastPixel)
+{
+    const std::uint32_t colour = 0xff000000u | Pen;
+    std::int64_t adx = x1 - x0, ady = y1 - y0;
+    const int sx = adx < 0 ? -1 : 1, sy = ady < 0 ? -1 : 1;
+    adx = adx < 0 ? -adx : adx;
+    ady = ady < 0 ? -ady : ady;
+    const bool xMajor = adx >= ady;
+    const std::int64_t n = xMajor ? adx : ady;  // steps; the pixel at step n is the end
+    const std::int64_t major0 = xMajor ? x0 : y0, minor0 = xMajor ? y0 : x0;
+    const int smajor = xMajor ? sx : sy, sminor = xMajor ? sy : sx;
+    const std::int64_t majorLimit = xMajor ? Width : Height, minorLimit = xMajor ? Height : Width;
+    const std::int64_t dMajor = xMajor ? adx : ady, dMinor = xMajor ? ady : adx;
+
+    // Steps whose major coordinate lies on the image.
+    std::int64_t first = 0, last = lastPixel ? n : n - 1;
+    if (smajor > 0) {
+        first = std::max(first, -major0);
+        last = std::min(last, majorLimit - 1 - major0);
+    } else {
+        first = std::max(first, major0 - (majorLimit - 1));
+        last = std::min(last, major0);
+    }
+    if (first > last || dMajor == 0) {
+        if (n == 0 && lastPixel && x0 >= 0 && x0 < Width && y0 >= 0 && y0 < Height)
+            Bits[y0 * Stride + x0] = colour;
+        return;
+    }
+    // Minor offset at step i: floor((2 i dMinor + dMajor) / (2 dMajor)), kept as quotient and
+    // remainder so each step needs no division.
+    const std::int64_t den = 2 * dMajor;
+    const std::int64_t num = 2 * first * dMinor + dMajor;
+    std::int64_t q = num / den, r = num % den;
+    std::int64_t major = major0 + smajor * first;
+    for (std::int64_t i = first; i <= last; ++i) {
+        const std::int64_t minor = minor0 + sminor * q;
+        if (minor >= 0 && minor < minorLimit) {
+            const std::int64_t x = xMajor ? major : minor, y = xMajor ? minor : major;
+            Bits[y * Stride + x] = colour;
+        }
+        major += smajor;
+        r += 2 * dMinor;
+        if (r >= den) {
+            r -= den;
+            ++q;
+        }
+    }
+}
+
+void QtCanvas::LineTo(std::int32_t x, std::int32_t y)
+{
+    double x1 = Current.x(), y1 = Current.y(), x2 = x, y2 = y;
+    const bool near = Near(Current.x()) && Near(Current.y()) && Near(x) && Near(y);
+    // A far line is cut to a square the rasterisers can handle; a cut end is not the line's
+    // real end, so it keeps its pixel.
+    if (near || ClipToReach(x1, y1, x2, y2)) {
+        const bool endCut = !near && (x2 != x || y2 != y);
+        if (Bits) {
+            RasterLine(std::llround(x1), std::llround(y1), std::llround(x2), std::llround(y2), endCut);
+        } else if (near) {
+            Painter.drawLine(Current, QPoint(x, y));
+        } else {
+            Painter.drawLine(QLineF(x1, y1, x2, y2));
+        }
+    }
+    Current = QPoint(x, y);
+}
+
+void QtCanvas::SetPixel(std::int32_t x, std::int32_t y, TColor color)
+{
+    if (Bits) {
+        if (x >= 0 && x < Width && y >= 0 && y < Height)
+            Bits[std::int64_t{y} * Stride + x] = 0xff000000u | color;
+        return;
+    }
+    Painter.fillRect(QRect(x, y, 1, 1), ToQColor(color));
+}
+
+void QtCanvas::Rectangle(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2)
+{
+    QRect r = Box(x1, y1, x2, y2);
+    if (r.width() < 0 || r.height() < 0)
+        return;  // GDI draws nothing for a box narrower than two pixels
+    if (Style == TBrushStyle::Solid)
+        Painter.fillRect(r.adjusted(0, 0, 1, 1), ToQColor(Brush));
+    Painter.setBrush(Qt::NoBrush);
+    Painter.drawRect(r);
+    ApplyBrush();
+}
+
+void QtCanvas::Ellipse(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2)
+{
+    QRect r = Box(x1, y1, x2, y2);
+    if (r.width() < 0 || r.height() < 0)
+        return;
+    Painter.drawEllipse(r);
+}
+
+void QtCanvas::Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t x3,
+                   std::int32_t y3, std::int32_t x4, std::int32_t y4)
+{
+    QRect r = Box(x1, y1, x2, y2);
+    if (r.width() < 0 || r.height() < 0)
+        return;
+    // GDI takes rays from the box's centre through the two points; Qt takes angles on the
+    // ellipse's parameter, counterclockwise on the screen. The ray through (x, y) meets the
+    // ellipse at parameter atan2(-dy / ry, dx / rx).
+    const double cx = (std::int64_t{x1} + x2) / 2.0, cy = (std::int64_t{y1} + y2) / 2.0;
+    const double rx = std::max(1.0, std::abs(double(x2) - x1) / 2), ry = std::max(1.0, std::abs(double(y2) - y1) / 2);
+    auto angle = [&](double x, double y) { return std::atan2(-(y - cy) / ry, (x - cx) / rx) * 180.0 / M_PI; };
+    const double a3 = angle(x3, y3), a4 = angle(x4, y4);
+    double span = a4 - a3;
+    while (span <= 0)
+        span += 360;
+    if (std::lround(span * 16) % (360 * 16) == 0)
+        span = 360;  // coinciding rays: the whole ellipse
+    Painter.drawArc(r, static_cast<int>(std::lround(a3 * 16)), static_cast<int>(std::lround(span * 16)));
+}
+
+void PaintView(QPainter& painter, const THpglSheet* sheet, int width, int height)
+{
+    QtCanvas canvas(painter);
+    canvas.SetPenColor(clBlack);
+    canvas.SetBrushColor(clWhite);
+    canvas.Rectangle(0, 0, width, height);
+    if (sheet)
+        sheet->Draw(canvas, width, height);
+}
+
+void PaintPage(QPainter& painter, const THpglSheet& sheet, const QPagedPaintDevice& device)
+{
+    const QRect page = device.pageLayout().paintRectPixels(device.logicalDpiX());
+    QtCanvas canvas(painter);
+    sheet.Draw(canvas, page.width(), page.height());
+}

@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPainter>
+#include <functional>
+#include <cstdlib>
+#include <random>
+
+#include "hpglsheet.h"
+#include "qtcanvas.h"
+#include "sheettext.h"
+
+namespace {
+
+QImage Paint(int w, int h, const std::function<void(QtCanvas&)>& f)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    QPainter p(&img);
+    {
+        QtCanvas c(p);
+        f(c);
+    }
+    p.end();
+    return img;
+}
+
+bool Ink(const QImage& img, int x, int y)
+{
+    return img.pixel(x, y) != qRgb(255, 255, 255);
+}
+
+int InkCount(const QImage& img, QRect area)
+{
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += Ink(img, x, y);
+    return n;
+}
+
+}  // namespace
+
+TEST(QtCanvas, LineLeavesOutItsEndPixel)
+{
+    auto img = Paint(20, 20, [](QtCanvas& c) {
+        c.MoveTo(2, 5);
+        c.LineTo(10, 5);
+    });
+    for (int x = 2; x < 10; ++x)
+        EXPECT_TRUE(Ink(img, x, 5)) << x;
+    EXPECT_FALSE(Ink(img, 10, 5));
+    EXPECT_EQ(InkCount(img, img.rect()), 8);
+}
+
+// Lines go straight into 32-bit images. Each must be a proper line: one pixel per step of
+// its longer axis, within half a pixel of the true line, the start drawn and the end not,
+// and a line cut by the image's edge must draw exactly the part that lies on the image.
+TEST(QtCanvas, DirectLinesAreExactAndClipWithoutShifting)
+{
+    std::mt19937 rng(3);
+    for (int round = 0; round < 300; ++round) {
+        const int x0 = static_cast<int>(rng() % 300) - 50, y0 = static_cast<int>(rng() % 300) - 50;
+        const int x1 = static_cast<int>(rng() % 300) - 50, y1 = static_cast<int>(rng() % 300) - 50;
+        // The whole line on a large image, moved by (100, 100) ...
+        auto big = Paint(400, 400, [&](QtCanvas& c) {
+            c.MoveTo(x0 + 100, y0 + 100);
+            c.LineTo(x1 + 100, y1 + 100);
+        });
+        // ... and cut by the edges of a 200 x 200 image.
+        auto small = Paint(200, 200, [&](QtCanvas& c) {
+            c.MoveTo(x0, y0);
+            c.LineTo(x1, y1);
+        });
+        const int steps = std::max(std::abs(x1 - x0), std::abs(y1 - y0));
+        ASSERT_EQ(InkCount(big, big.rect()), steps) << x0 << "," << y0 << " " << x1 << "," << y1;
+        if (steps > 0) {
+            EXPECT_TRUE(Ink(big, x0 + 100, y0 + 100));
+            EXPECT_FALSE(Ink(big, x1 + 100, y1 + 100));
+        }
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 200; ++x) {
+                ASSERT_EQ(Ink(small, x, y), Ink(big, x + 100, y + 100)) << x << "," << y;
+                if (Ink(small, x, y) && steps > 0) {
+                    // Distance from the true line, along the minor axis, at most half a pixel.
+                    const double dx = x1 - x0, dy = y1 - y0;
+                    const double off = std::abs(dx) >= std::abs(dy) ? std::abs(y0 + dy * (x - x0) / dx - y)
+                                                                    : std::abs(x0 + dx * (y - y0) / dy - x);
+                    ASSERT_LE(off, 0.5 + 1e-9);
+                }
+            }
+    }
+}
+
+TEST(QtCanvas, PainterPathAgreesWithDirectPathOnEndPixels)
+{
+    // A clipped painter cannot take the direct path; its lines still leave out the end.
+    QImage img(20, 20, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    {
+        QPainter p(&img);
+        p.setClipRect(img.rect());
+        QtCanvas c(p);
+        c.MoveTo(2, 5);
+        c.LineTo(10, 5);
+        c.SetPixel(15, 15, clRed);
+    }
+    EXPECT_EQ(InkCount(img, img.rect()), 9);
+    EXPECT_FALSE(Ink(img, 10, 5));
+    EXPECT_EQ(img.pixel(15, 15), qRgb(255, 0, 0));
+}
+
+TEST(QtCanvas, RectangleLeavesOutRightAndBottomEdgesAndFillsWithBrush)
+{
+    auto img = Paint(20, 20, [](QtCanvas& c) {
+        c.SetPenColor(clRed);
+        c.SetBrushColor(RGBColor(0, 0, 255));
+        c.Rectangle(12, 14, 2, 4);  // corners in any order
+    });
+    EXPECT_EQ(img.pixel(2, 4), qRgb(255, 0, 0));
+    EXPECT_EQ(img.pixel(11, 13), qRgb(255, 0, 0));
+    EXPECT_EQ(img.pixel(5, 8), qRgb(0, 0, 255));
+    EXPECT_FALSE(Ink(img, 12, 8));
+    EXPECT_FALSE(Ink(img, 5, 14));
+    EXPECT_EQ(InkCount(img, img.rect()), 100);
+
+    auto clear = Paint(20, 20, [](QtCanvas& c) {
+        c.SetBrushStyle(TBrushStyle::Clear);
+        c.Rectangle(2, 4, 12, 14);
+    });
+    EXPECT_FALSE(Ink(clear, 5, 8));
+    EXPECT_EQ(InkCount(clear, clear.rect()), 36);
+}
+
+TEST(QtCanvas, ArcRunsCounterclockwiseFromRayToRay)
+{
+    // Box 0..100 (centre 50,50): from the ray to the right to the ray upward is the upper
+    // right quarter on the screen.
+    auto img = Paint(101, 101, [](QtCanvas& c) { c.Arc(0, 0, 100, 100, 100, 50, 50, 0); });
+    EXPECT_GT(InkCount(img, QRect(51, 0, 50, 48)), 50);
+    EXPECT_EQ(InkCount(img, QRect(0, 0, 45, 45)), 0);
+    EXPECT_EQ(InkCount(img, QRect(0, 55, 101, 46)), 0);
+    // Swapping the rays takes the other three quarters.
+    auto rest = Paint(101, 101, [](QtCanvas& c) { c.Arc(0, 0, 100, 100, 50, 0, 100, 50); });
+    EXPECT_EQ(InkCount(rest, QRect(55, 0, 46, 45)), 0);
+    EXPECT_GT(InkCount(rest, QRect(0, 55, 101, 46)), 100);
+}
+
+TEST(QtCanvas, CoincidingRaysDrawTheWholeEllipse)
+{
+    auto arc = Paint(101, 101, [](QtCanvas& c) { c.Arc(0, 0, 100, 100, 90, 10, 99, 1); });
+    auto whole = Paint(101, 101, [](QtCanvas& c) {
+        c.SetBrushStyle(TBrushStyle::Clear);
+        c.Ellipse(0, 0, 100, 100);
+    });
+    EXPECT_GT(InkCount(arc, QRect(0, 55, 101, 46)), 100);
+    EXPECT_GT(InkCount(whole, whole.rect()), 250);
+    EXPECT_FALSE(Ink(whole, 50, 50));
+    EXPECT_FALSE(Ink(whole, 100, 50));  // the right edge is left out
+    EXPECT_TRUE(Ink(whole, 99, 50));
+    EXPECT_TRUE(Ink(whole, 0, 50));
+}
+
+TEST(QtCanvas, FarLineStillCrossesTheImageOnItsTrueCourse)
+{
+    auto img = Paint(100, 100, [](QtCanvas& c) {
+        c.MoveTo(-2000000000, -2000000000);
+        c.LineTo(2000000000, 2000000000);
+    });
+    for (int i = 0; i < 100; ++i)
+        EXPECT_TRUE(Ink(img, i, i)) << i;
+    EXPECT_EQ(InkCount(img, img.rect()), 100);
+}
+
+TEST(QtCanvasDraw, SheetLandsWhereTheMappingSays)
+{
+    THpglSheet s;
+    LoadText(s, "SP2;PU100,100;PD1420,100;SP3;PA760,1080;AA760,580,-180;");
+    QImage img(1520, 2160, QImage::Format_RGB32);
+    {
+        QPainter p(&img);
+        PaintView(p, &s, img.width(), img.height());
+    }
+    // The frame: black border, white inside.
+    EXPECT_EQ(img.pixel(0, 0), qRgb(0, 0, 0));
+    EXPECT_EQ(img.pixel(1519, 2159), qRgb(0, 0, 0));
+    EXPECT_EQ(img.pixel(700, 700), qRgb(255, 255, 255));
+    // The red line at y = 100: sy = (2157 * 2060) / 2160 + 1 = 2058.
+    EXPECT_EQ(img.pixel(500, 2058), qRgb(255, 0, 0));
+    EXPECT_EQ(img.pixel(500, 2057), qRgb(255, 255, 255));
+    // A clockwise half circle from the top, about (760, 580) with radius 500: it passes
+    // the right side at x = 1260 (sx 1258), not the left.
+    const int sy = (2157 * (2160 - 580)) / 2160 + 1;
+    EXPECT_GT(InkCount(img, QRect(1250, sy - 3, 15, 7)), 0);
+    EXPECT_EQ(InkCount(img, QRect(250, sy - 3, 15, 7)), 0);
+}

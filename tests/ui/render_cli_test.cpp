@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include "runcommand.h"
+#include "testfiles.h"
+
+namespace {
+const std::string kCli = GRAFONEL_CLI_PATH;
+}
+
+TEST(CliRender, PngIsTheViewPicture)
+{
+    testfiles::TempDir dir;
+    auto in = dir.Write("in.plt", "SP2;PU0,0;PD1520,0;");
+    auto out = dir.File("v.png");
+    auto r = RunCommand(kCli + " render " + Quote(in) + " " + Quote(out) + " --size 403x563 2>&1");
+    ASSERT_EQ(r.Status, 0) << r.Out;
+    QImage img(QString::fromStdString(out));
+    ASSERT_EQ(img.size(), QSize(403, 563));
+    EXPECT_EQ(img.pixel(0, 0), qRgb(0, 0, 0));      // frame
+    EXPECT_EQ(img.pixel(402, 562), qRgb(0, 0, 0));
+    EXPECT_EQ(img.pixel(200, 561), qRgb(255, 0, 0));  // y = 0 maps to the row above the frame
+    EXPECT_EQ(img.pixel(200, 300), qRgb(255, 255, 255));
+}
+
+TEST(CliRender, PdfIsOnePageWithTheFrameStretchedOverIt)
+{
+    if (RunCommand("command -v pdftoppm").Status != 0)
+        GTEST_SKIP() << "pdftoppm not installed";
+    testfiles::TempDir dir;
+    // A line along the frame's bottom edge and one up its left edge.
+    auto in = dir.Write("in.plt", "PU0,0;PD1520,0;PU0,0;PD0,2160;");
+    auto out = dir.File("p.pdf");
+    auto r = RunCommand(kCli + " render " + Quote(in) + " " + Quote(out) + " 2>&1");
+    ASSERT_EQ(r.Status, 0) << r.Out;
+    r = RunCommand("pdfinfo " + Quote(out) + " | grep Pages");
+    EXPECT_NE(r.Out.find("1"), std::string::npos);
+    ASSERT_EQ(RunCommand("pdftoppm -r 50 -gray -png " + Quote(out) + " " + Quote(dir.File("page"))).Status, 0);
+    QImage page(QString::fromStdString(dir.File("page-1.png")));
+    ASSERT_FALSE(page.isNull());
+    // Ink along the bottom and the left of the printable area, spanning nearly the page.
+    auto darkRow = [&](int y) {
+        int n = 0;
+        for (int x = 0; x < page.width(); ++x)
+            n += qGray(page.pixel(x, y)) < 128;
+        return n;
+    };
+    int best = 0;
+    for (int y = page.height() * 3 / 4; y < page.height(); ++y)
+        best = std::max(best, darkRow(y));
+    EXPECT_GT(best, page.width() * 3 / 4);
+}
+
+TEST(CliRender, BadArgumentsAndFilesFailClearly)
+{
+    testfiles::TempDir dir;
+    auto in = dir.Write("in.plt", "PD1,1;");
+    for (const std::string& args : {Quote(in) + " " + Quote(dir.File("x.gif")), Quote(in) + " o.png --size 2x9",
+                                    Quote(dir.File("none.plt")) + " " + Quote(dir.File("o.png")),
+                                    Quote(in) + " " + Quote(dir.File("no/dir/o.png"))}) {
+        auto r = RunCommand(kCli + " render " + args + " 2>&1");
+        EXPECT_NE(r.Status, 0) << args;
+        EXPECT_NE(r.Out.find("grafonel-cli:"), std::string::npos) << args;
+    }
+}

@@ -1,0 +1,108 @@
+// grafonel-cli render: the view's picture of a plot file as PNG, or a printed page as PDF.
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSaveFile>
+
+#include "cli.h"
+#include "hpglsheet.h"
+#include "qtcanvas.h"
+
+namespace cli {
+
+namespace {
+
+bool ParseSize(const std::string& text, int& w, int& h)
+{
+    auto x = text.find('x');
+    std::int64_t a, b;
+    if (x == std::string::npos || !ParseInt(text.substr(0, x), 3, 16384, a) || !ParseInt(text.substr(x + 1), 3, 16384, b))
+        return false;
+    w = static_cast<int>(a);
+    h = static_cast<int>(b);
+    return true;
+}
+
+bool EndsWith(const std::string& s, const std::string& suffix)
+{
+    if (s.size() < suffix.size())
+        return false;
+    for (std::size_t i = 0; i < suffix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(s[s.size() - suffix.size() + i])) != suffix[i])
+            return false;
+    return true;
+}
+
+int CmdRender(const std::vector<std::string>& args)
+{
+    std::vector<std::string> files;
+    int w = 760, h = 1080;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--size") {
+            if (i + 1 >= args.size() || !ParseSize(args[++i], w, h))
+                return Fail("--size takes WxH, each from 3 to 16384 pixels");
+        } else if (args[i].size() > 1 && args[i][0] == '-') {
+            return Fail("render: unknown option '" + args[i] + "'");
+        } else {
+            files.push_back(args[i]);
+        }
+    }
+    if (files.size() != 2)
+        return Fail("render takes an input and an output file; see 'grafonel-cli render --help'");
+    const std::string& out = files[1];
+    const bool pdf = EndsWith(out, ".pdf");
+    if (!pdf && !EndsWith(out, ".png"))
+        return Fail("render writes .png or .pdf, not '" + out + "'");
+
+    THpglSheet sheet;
+    std::string error;
+    if (!LoadSheet(sheet, files[0], error))
+        return Fail(error);
+
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int argc = 1;
+    char name[] = "grafonel-cli";
+    char* argv[] = {name, nullptr};
+    QGuiApplication app(argc, argv);
+
+    QSaveFile file(QString::fromStdString(out));
+    if (!file.open(QIODevice::WriteOnly))
+        return Fail("cannot write '" + out + "': " + file.errorString().toStdString());
+    if (pdf) {
+        QPdfWriter writer(&file);
+        writer.setTitle(QStringLiteral("Grafonel sheet ") + QString::fromStdString(files[0]));
+        writer.setCreator(QStringLiteral("Grafonel"));
+        QPainter painter;
+        if (!painter.begin(&writer))
+            return Fail("cannot start a PDF page in '" + out + "'");
+        PaintPage(painter, sheet, writer);
+        painter.end();
+    } else {
+        QImage image(w, h, QImage::Format_RGB32);
+        {
+            QPainter painter(&image);
+            PaintView(painter, &sheet, w, h);
+        }
+        if (!image.save(&file, "PNG"))
+            return Fail("cannot write '" + out + "': " + file.errorString().toStdString());
+    }
+    if (!file.commit())
+        return Fail("cannot write '" + out + "': " + file.errorString().toStdString());
+    return 0;
+}
+
+}  // namespace
+
+std::vector<Command> RenderCommands()
+{
+    return {{"render", "render IN OUT.png|OUT.pdf [--size WxH]",
+             "Draws IN as the window's view does: a white image of W x H pixels (default\n"
+             "760x1080) with a black frame, the 1520 x 2160 frame mapped onto it, written as\n"
+             "PNG. With a .pdf name, one A4 page with the frame stretched over its printable\n"
+             "area, as printing does. OUT is replaced only when it was written whole.\n",
+             CmdRender}};
+}
+
+}  // namespace cli
