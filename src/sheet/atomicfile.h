@@ -1,0 +1,34 @@
+#pragma once
+// Files written whole or not at all: the data goes to a temporary file in the target's
+// folder, which replaces the target only after every byte was written and synced.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "hpglsheet.h"
+
+// Buffered writes to a descriptor; the first failure sticks and stops further writes.
+class TBufferedOut {
+public:
+    explicit TBufferedOut(int fd) : Fd(fd) {}
+    TBufferedOut(const TBufferedOut&) = delete;
+    TBufferedOut& operator=(const TBufferedOut&) = delete;
+
+    int Error = 0;  // errno of the first failed write
+
+    void Put(const char* s, std::size_t n);
+    void Put(const std::string& s) { Put(s.data(), s.size()); }
+    void Flush();
+
+private:
+    int Fd;
+    std::size_t Used = 0;
+    char Buffer[1 << 16];
+};
+
+// Writes through body() into fileName. A device or pipe (say /dev/stdout) holds no file to
+// protect and cannot be renamed over: it is written in place. A regular file keeps its mode;
+// a file the user may not write is refused untouched.
+TFileResult WriteFileAtomically(const std::string& fileName, const std::function<void(TBufferedOut&)>& body);
