@@ -46,7 +46,7 @@ TEST(CliConvert, RefusalAndBadInputLeaveOutputUntouched)
     testfiles::TempDir dir;
     auto in = dir.Write("in.plt", "PA2147483000,0;");
     auto out = dir.Write("out.plt", "keep");
-    for (const std::string& args :
+    for (const std::string args :
          {" --zoom-in", " --scale 0,3", " --shift x", " --bogus", " --scale 1,99999999999"}) {
         auto r = Cli("convert " + Quote(in) + " " + Quote(out) + args);
         EXPECT_NE(r.Status, 0) << args;
@@ -66,11 +66,35 @@ TEST(CliHelp, DescribesEveryCommand)
 {
     auto r = Cli("--help");
     EXPECT_EQ(r.Status, 0);
-    for (const char* c : {"info", "convert"}) {
+    for (const char* c : {"info", "convert", "stream"}) {
         EXPECT_NE(r.Out.find(c), std::string::npos) << c;
         auto h = Cli(std::string(c) + " --help");
         EXPECT_EQ(h.Status, 0);
         EXPECT_NE(h.Out.find("usage: grafonel-cli " + std::string(c)), std::string::npos);
     }
     EXPECT_NE(Cli("frobnicate").Status, 0);
+}
+
+TEST(CliStream, WritesTheDeviceBytesToStdoutOrFile)
+{
+    testfiles::TempDir dir;
+    auto in = dir.Write("in.plt", "PU;PA100,0;PD;AA0,0,9;SP1;CI50;ER10,20;");
+    auto r = Cli("stream " + Quote(in));
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out, " SD20 BP IN PUPA100 0PDPA99 0PA99 5PA99 10CI50ER10 20 BP ");
+    r = Cli("stream " + Quote(in) + " --speed 100 --constant-speed -o " + Quote(dir.File("s.txt")));
+    EXPECT_EQ(r.Status, 0) << r.Out;
+    EXPECT_EQ(testfiles::ReadAll(dir.File("s.txt")).substr(0, 14), " SD-100 BP IN ");
+}
+
+TEST(CliStream, RefusesSpeedsOutsideTheTrackBar)
+{
+    testfiles::TempDir dir;
+    auto in = dir.Write("in.plt", "PD1,1;");
+    for (const char* s : {"11", "101", "-20", "fast", ""}) {
+        auto r = Cli("stream " + Quote(in) + " --speed " + s);
+        EXPECT_NE(r.Status, 0) << s;
+        EXPECT_NE(r.Out.find("12 to 100"), std::string::npos) << s;
+    }
+    EXPECT_EQ(Cli("stream " + Quote(in) + " --speed 12").Status, 0);
 }

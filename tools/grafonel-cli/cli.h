@@ -23,6 +23,8 @@ std::vector<Command> ExtraCommands();
 int Fail(const std::string& message);
 bool ParseInt(const std::string& text, long long lo, long long hi, std::int64_t& out);
 bool ParsePair(const std::string& text, std::int32_t& a, std::int32_t& b);
+// Reads "--speed S" at args[i] (12 to 100), moving i past the value.
+bool ParseSpeed(const std::vector<std::string>& args, std::size_t& i, int& speed, std::string& error);
 bool LoadSheet(THpglSheet& sheet, const std::string& file, std::string& error);
 
 }  // namespace cli

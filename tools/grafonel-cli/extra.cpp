@@ -2,13 +2,14 @@
 
 namespace cli {
 
+std::vector<Command> StreamCommands();
 #ifdef GRAFONEL_WITH_QT
 std::vector<Command> RenderCommands();
 #endif
 
 std::vector<Command> ExtraCommands()
 {
-    std::vector<Command> all;
+    std::vector<Command> all = StreamCommands();
 #ifdef GRAFONEL_WITH_QT
     for (auto& c : RenderCommands())
         all.push_back(std::move(c));
