@@ -1,0 +1,472 @@
+#include "main.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QShowEvent>
+#include <chrono>
+#include <stdexcept>
+
+#include "about.h"
+#include "app.h"
+#include "canvas.h"
+#include "frame.h"
+#include "frmostrel.h"
+#include "icons.h"
+#include "qtcanvas.h"
+
+TfrmMain* frmMain = nullptr;
+
+namespace {
+
+constexpr int kPreviewWidth = 81;
+constexpr int kPreviewHeight = 113;
+constexpr int kViewLeft = 95;
+constexpr int kViewTop = 32;
+// Qt measures the client area without frame, title and menu bar: what is left of the
+// design's margins is a gap to the right edge and above the status bar.
+constexpr int kRightGap = 8;
+constexpr int kBottomGap = 4;
+
+TColor ToTColor(const QColor& c)
+{
+    return RGBColor(c.red(), c.green(), c.blue());
+}
+
+// Keeps the sheet's actions disabled for exactly as long as a load runs, however it ends.
+class TBusyGuard {
+public:
+    explicit TBusyGuard(TfrmMain& form) : Form(form) { Form.SetBusy(true); }
+    ~TBusyGuard() { Form.SetBusy(false); }
+    TBusyGuard(const TBusyGuard&) = delete;
+    TBusyGuard& operator=(const TBusyGuard&) = delete;
+
+private:
+    TfrmMain& Form;
+};
+
+}  // namespace
+
+TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
+{
+    setWindowTitle(QStringLiteral("Grafonel"));
+    setWindowIcon(AppIcon());
+    setMinimumSize(267, 330);
+
+    Client = new QWidget(this);
+    Client->setAutoFillBackground(true);
+    setCentralWidget(Client);
+    // The design's controls are placed for an 11-pixel font; the family stays the system's.
+    QFont small = font();
+    small.setPixelSize(11);
+    Client->setFont(small);
+
+    actOpen = MakeAction(tr("&Open..."), tr("Open|Opens an existing file"), 6, &TfrmMain::actOpenExecute);
+    actOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    actSaveAs = MakeAction(tr("Save &As..."), tr("Save As|Saves the active file with a new name"), 7,
+                           &TfrmMain::actSaveAsExecute);
+    act7475 = MakeAction(tr("1/40 to 1/8"), tr("size modify: from plotter HP7475 to Minigraf format"), -1,
+                         &TfrmMain::act7475Execute);
+    actZoomIn = MakeAction(tr("Zoom &In"), tr("Zoom In"), 3, &TfrmMain::actZoomInExecute);
+    actZoomOut = MakeAction(tr("Zoom &Out"), tr("Zoom Out"), 2, &TfrmMain::actZoomOutExecute);
+    actZoomAuto = MakeAction(tr("Zoom &Auto"), tr("Zoom Auto"), 9, &TfrmMain::actZoomAutoExecute);
+    actRotate = MakeAction(tr("&Rotate"), tr("Sheet Rotate"), 10, &TfrmMain::actRotateExecute);
+    actMirror = MakeAction(tr("&Mirror"), tr("Sheet Mirror"), 11, &TfrmMain::actMirrorExecute);
+    actOstrel = MakeAction(tr("Ostr&el ..."), tr("Plot via Ostrel interpret"), 5, &TfrmMain::actOstrelExecute);
+    actPrint = MakeAction(tr("&Print ..."), tr("Print on windows printer"), 4, &TfrmMain::actPrintExecute);
+    actAbout = MakeAction(tr("&About"), QString(), -1, &TfrmMain::actAboutExecute);
+    actExit = MakeAction(tr("E&xit"), tr("Exit|Quits the application"), 8, nullptr);
+    connect(actExit, &QAction::triggered, this, &QWidget::close);
+    for (QAction* a : {actSaveAs, act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror, actOstrel, actPrint})
+        a->setEnabled(false);
+
+    MainMenu1 = menuBar();
+    File1 = MainMenu1->addMenu(tr("&File"));
+    File1->addActions({actOpen, actSaveAs, actExit});
+    Edit1 = MainMenu1->addMenu(tr("&Edit"));
+    Edit1->addActions({act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror});
+    Output1 = MainMenu1->addMenu(tr("&Output"));
+    Output1->addActions({actOstrel, actPrint});
+    Help1 = MainMenu1->addMenu(tr("&Help"));
+    Help1->addAction(actAbout);
+
+    PopupMenuImg = new QMenu(this);
+    PopupMenuImg->addActions({act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror});
+
+    ActionToolBar1 = new QToolBar(Client);
+    ActionToolBar1->setIconSize(QSize(16, 16));
+    ActionToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    ActionToolBar1->setMovable(false);
+    ActionToolBar1->addActions({actOpen, actSaveAs});
+    ActionToolBar1->addSeparator();
+    ActionToolBar1->addActions({actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror});
+    ActionToolBar1->addSeparator();
+    ActionToolBar1->addActions({actOstrel, actPrint});
+    ActionToolBar1->setGeometry(0, 0, width(), 28);
+
+    Label1 = new QLabel(tr("Sheet preview:"), Client);
+    Label1->move(8, 32);
+    Label1->adjustSize();
+    Label1->move(8, 32 + (16 - Label1->height()) / 2);
+
+    imgPreview = new TImageControl(Client);
+    imgPreview->setGeometry(8, 48, kPreviewWidth, kPreviewHeight);
+    imgPreview->Picture = QImage(kPreviewWidth, kPreviewHeight, QImage::Format_RGB32);
+    imgPreview->PopupMenu = PopupMenuImg;
+
+    imgView = new TImageControl(Client);
+    imgView->setGeometry(kViewLeft, kViewTop, kFrameWidth, kFrameHeight);
+    imgView->setCursor(Qt::SizeAllCursor);
+    imgView->PopupMenu = PopupMenuImg;
+    imgView->OnMouseDown = [this](Qt::MouseButton b, int x, int y) { imgViewMouseDown(b, x, y); };
+    imgView->OnMouseMove = [this](int x, int y) { imgViewMouseMove(x, y); };
+    imgView->OnMouseUp = [this](Qt::MouseButton b, int x, int y) { imgViewMouseUp(b, x, y); };
+
+    StatusBar1 = statusBar();
+    StatusBar1->setFont(small);
+    StatusBar1->setSizeGripEnabled(true);
+    StatusPanel0 = new QLabel(QStringLiteral(" "));
+    StatusPanel0->setFixedWidth(90);
+    StatusPanel1 = new QLabel(QStringLiteral(" "));
+    StatusBar1->addWidget(StatusPanel0);
+    StatusBar1->addWidget(StatusPanel1, 1);
+
+    OpenDialog = new QFileDialog(this, tr("Open"));
+    OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog->setFileMode(QFileDialog::AnyFile);
+    OpenDialog->setNameFilters({tr("plot files (*.plt *.hpgl *.gfn)"), tr("text files (*.txt)"), tr("all files (*)")});
+    connect(OpenDialog, &QFileDialog::accepted, this, &TfrmMain::actOpenAccept);
+
+    SaveDialog = new QFileDialog(this, tr("Save As"));
+    SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog->setFileMode(QFileDialog::AnyFile);
+    SaveDialog->setDefaultSuffix(QStringLiteral("plt"));
+    SaveDialog->setNameFilter(tr("plot file (*.plt)"));
+    SaveDialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+    connect(SaveDialog, &QFileDialog::accepted, this, &TfrmMain::actSaveAsAccept);
+
+    PrintDialog1Printer = new QPrinter(QPrinter::HighResolution);
+
+    // Client area of 331 x 386 (the status bar included, the menu bar not).
+    resize(331, 386 + MainMenu1->sizeHint().height());
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain()
+{
+    FormDestroy();
+    delete PrintDialog1Printer;
+}
+
+QAction* TfrmMain::MakeAction(const QString& caption, const QString& hint, int image, void (TfrmMain::*handler)())
+{
+    auto* a = new QAction(caption, this);
+    // A hint of two texts joined by '|' shows its first text as the tooltip.
+    const QString tip = hint.section(QLatin1Char('|'), 0, 0);
+    a->setToolTip(tip.isEmpty() ? caption : tip);
+    a->setStatusTip(hint.section(QLatin1Char('|'), 1, 1));
+    if (image >= 0)
+        a->setIcon(Glyph(image));
+    a->setIconVisibleInMenu(false);
+    if (handler)
+        connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    return a;
+}
+
+QList<QAction*> TfrmMain::Actions() const
+{
+    return {actOpen, actSaveAs, act7475, actZoomIn, actZoomOut, actZoomAuto,
+            actRotate, actMirror, actOstrel, actPrint, actAbout, actExit};
+}
+
+void TfrmMain::FormCreate()
+{
+    Sheet = std::make_unique<THpglSheet>();
+    Redraw();
+    Dragging = false;
+}
+
+void TfrmMain::FormDestroy()
+{
+    Sheet.reset();
+}
+
+void TfrmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!Centred) {
+        Centred = true;
+        if (QScreen* screen = this->screen()) {
+            QRect r = frameGeometry();
+            r.moveCenter(screen->availableGeometry().center());
+            move(r.topLeft());
+        }
+    }
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    if (ActionToolBar1)
+        ActionToolBar1->setGeometry(0, 0, Client->width(), 28);
+    FormResize();
+}
+
+QSize TfrmMain::FitView(int wa, int ha)
+{
+    // The products are formed in 64 bits; a screen never makes them large, but nothing
+    // here should depend on that.
+    if (std::int64_t{wa} * kFrameHeight <= std::int64_t{ha} * kFrameWidth)
+        return QSize(wa, static_cast<int>(std::int64_t{wa} * kFrameHeight / kFrameWidth));
+    return QSize(static_cast<int>(std::int64_t{ha} * kFrameWidth / kFrameHeight), ha);
+}
+
+void TfrmMain::FormResize()
+{
+    if (!imgView)
+        return;
+    const int wa = std::max(1, Client->width() - kViewLeft - kRightGap);
+    const int ha = std::max(1, Client->height() - kViewTop - kBottomGap);
+    const QSize s = FitView(wa, ha);
+    imgView->resize(std::max(1, s.width()), std::max(1, s.height()));
+    DrawView();
+}
+
+void TfrmMain::DrawView()
+{
+    const int w = imgView->width(), h = imgView->height();
+    QImage& surface = imgView->Surface();
+    {
+        QPainter p(&surface);
+        PaintView(p, Sheet.get(), w, h);
+    }
+    imgView->update();
+}
+
+void TfrmMain::DrawPreview()
+{
+    const std::int64_t pw = kPreviewWidth, ph = kPreviewHeight;
+    std::int64_t x0 = Sheet->XMin <= 0 ? Sheet->XMin : 0;
+    std::int64_t x1 = Sheet->XMax >= kFrameWidth ? Sheet->XMax : kFrameWidth;
+    std::int64_t y0 = Sheet->YMin <= 0 ? Sheet->YMin : 0;
+    std::int64_t y1 = Sheet->YMax >= kFrameHeight ? Sheet->YMax : kFrameHeight;
+    if ((x1 - x0) * ph < (y1 - y0) * pw)
+        x1 = x0 + (y1 - y0) * pw / ph;
+    else
+        y1 = y0 + (x1 - x0) * ph / pw;
+    auto X = [&](std::int64_t x) { return static_cast<std::int32_t>(pw * (x - x0) / (x1 - x0)); };
+    auto Y = [&](std::int64_t y) { return static_cast<std::int32_t>(ph - ph * (y - y0) / (y1 - y0)); };
+
+    const TColor face = ToTColor(palette().color(QPalette::Button));
+    {
+        QPainter p(&imgPreview->Picture);
+        QtCanvas c(p);
+        c.SetBrushColor(face);
+        c.SetPenColor(face);
+        c.Rectangle(0, 0, kPreviewWidth, kPreviewHeight);
+        c.SetPenColor(face);
+        c.SetBrushColor(clWhite);
+        c.SetBrushStyle(TBrushStyle::Solid);
+        c.Rectangle(X(0), Y(0), X(kFrameWidth), Y(kFrameHeight));
+        c.SetPenColor(clRed);
+        c.SetBrushColor(clWhite);
+        c.SetBrushStyle(TBrushStyle::Clear);
+        c.Rectangle(X(Sheet->XMin), Y(Sheet->YMin), X(Sheet->XMax), Y(Sheet->YMax));
+    }
+    imgPreview->update();
+}
+
+void TfrmMain::ShowCount()
+{
+    StatusPanel0->setText(QStringLiteral("Objects: ") + QString::number(Sheet->Count()));
+}
+
+void TfrmMain::ShowSize()
+{
+    StatusPanel1->setText(QStringLiteral("HPGL size: min=%1,%2 max=%3,%4")
+                              .arg(Sheet->XMin)
+                              .arg(Sheet->YMin)
+                              .arg(Sheet->XMax)
+                              .arg(Sheet->YMax));
+}
+
+void TfrmMain::Redraw()
+{
+    DrawView();
+    ShowSize();
+    ShowCount();
+    DrawPreview();
+}
+
+void TfrmMain::SetBusy(bool busy)
+{
+    for (QAction* a : {actOpen, actSaveAs, act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror,
+                       actOstrel, actPrint})
+        a->setEnabled(!busy);
+}
+
+void TfrmMain::imgViewMouseDown(Qt::MouseButton button, int x, int y)
+{
+    if (button == Qt::LeftButton && Sheet->XMin != Sheet->XMax) {
+        Dragging = true;
+        LastX = x;
+        LastY = y;
+    }
+}
+
+void TfrmMain::imgViewMouseMove(int x, int y)
+{
+    if (!Dragging)
+        return;
+    const std::int64_t w = imgView->width(), h = imgView->height();
+    const std::int64_t dx = (std::int64_t{x} - LastX) * kFrameWidth / w;
+    const std::int64_t dy = (std::int64_t{LastY} - y) * kFrameHeight / h;
+    if (Sheet->Shift(static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy))) {
+        DrawView();
+        ShowSize();
+        DrawPreview();
+    } else {
+        StatusPanel1->setText(tr("Move refused: the drawing would leave the coordinate range"));
+    }
+    LastX = x;
+    LastY = y;
+}
+
+void TfrmMain::imgViewMouseUp(Qt::MouseButton, int, int)
+{
+    Dragging = false;
+}
+
+void TfrmMain::Transform(const QString& name, bool applied)
+{
+    if (applied)
+        Redraw();
+    else
+        StatusPanel1->setText(tr("%1 refused: the drawing would leave the coordinate range").arg(name));
+}
+
+void TfrmMain::act7475Execute()
+{
+    Transform(tr("1/40 to 1/8"), Sheet->Scale(40, 8));
+}
+
+void TfrmMain::actZoomInExecute()
+{
+    Transform(tr("Zoom In"), Sheet->Scale(7, 8));
+}
+
+void TfrmMain::actZoomOutExecute()
+{
+    Transform(tr("Zoom Out"), Sheet->Scale(8, 7));
+}
+
+void TfrmMain::actZoomAutoExecute()
+{
+    Transform(tr("Zoom Auto"), FitToFrame(*Sheet));
+}
+
+void TfrmMain::actRotateExecute()
+{
+    Transform(tr("Rotate"), Sheet->Rotate());
+}
+
+void TfrmMain::actMirrorExecute()
+{
+    Transform(tr("Mirror"), Sheet->Mirror());
+}
+
+void TfrmMain::actOstrelExecute()
+{
+    frmOstrel->exec();
+}
+
+void TfrmMain::actAboutExecute()
+{
+    frmAbout->exec();
+}
+
+void TfrmMain::actOpenExecute()
+{
+    if (!OpenFileName.isEmpty())
+        OpenDialog->selectFile(OpenFileName);
+    OpenDialog->open();
+}
+
+void TfrmMain::actOpenAccept()
+{
+    const QStringList files = OpenDialog->selectedFiles();
+    if (files.isEmpty())
+        return;
+    const QString name = files.first();
+    OpenFileName = name;
+    TFileResult result;
+    {
+        TBusyGuard busy(*this);
+        Sheet->Clear();
+        // Keep the window alive while reading, but only every 50 ms: the hook runs every
+        // hundred commands, far more often than a person can see.
+        auto last = std::chrono::steady_clock::now();
+        Sheet->OnProgress = [&](std::uint64_t done, std::uint64_t total) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - last < std::chrono::milliseconds(50))
+                return;
+            last = now;
+            if (total > 0)
+                StatusPanel1->setText(tr("Loading %1: %2%").arg(name).arg(done * 100 / total));
+            QCoreApplication::processEvents();
+        };
+        struct TResetHook {
+            THpglSheet& S;
+            ~TResetHook() { S.OnProgress = nullptr; }
+        } resetHook{*Sheet};
+        result = Sheet->LoadFromFile(name.toStdString());
+        Redraw();
+    }
+    if (!result.Ok())
+        ShowErrorBox(tr("Cannot open \"%1\": %2").arg(name, QString::fromStdString(result.Reason)));
+}
+
+void TfrmMain::actSaveAsExecute()
+{
+    SaveDialog->open();
+}
+
+void TfrmMain::actSaveAsAccept()
+{
+    const QStringList files = SaveDialog->selectedFiles();
+    if (files.isEmpty())
+        return;
+    const TFileResult r = Sheet->SaveToFile(files.first().toStdString());
+    if (!r.Ok())
+        ShowErrorBox(tr("Cannot save \"%1\": %2").arg(files.first(), QString::fromStdString(r.Reason)));
+}
+
+void TfrmMain::actPrintExecute()
+{
+    QPrintDialog dialog(PrintDialog1Printer, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    PrintSheet(*PrintDialog1Printer);
+}
+
+void TfrmMain::PrintSheet(QPrinter& printer)
+{
+    printer.setDocName(QStringLiteral("Grafonel sheet ") + OpenFileName);
+    printer.setFromTo(0, 0);
+    QPainter painter;
+    if (!painter.begin(&printer))
+        throw std::runtime_error(tr("The printer could not start the document").toStdString());
+    // The job is ended whether or not drawing succeeds, so no half-open job is left behind.
+    struct TEndJob {
+        QPainter& P;
+        ~TEndJob()
+        {
+            if (P.isActive())
+                P.end();
+        }
+    } endJob{painter};
+    PaintPage(painter, *Sheet, printer);
+}

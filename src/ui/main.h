@@ -1,0 +1,111 @@
+#pragma once
+// The main window: the sheet, its view and preview, the actions and the file commands.
+
+#include <QAction>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <memory>
+
+#include "hpglsheet.h"
+#include "imagecontrol.h"
+
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TfrmMain(QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    QStatusBar* StatusBar1 = nullptr;
+    TImageControl* imgView = nullptr;
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* File1 = nullptr;
+    QMenu* Edit1 = nullptr;
+    QMenu* Output1 = nullptr;
+    QMenu* Help1 = nullptr;
+    QLabel* Label1 = nullptr;
+    TImageControl* imgPreview = nullptr;
+    QToolBar* ActionToolBar1 = nullptr;
+    QMenu* PopupMenuImg = nullptr;
+    QLabel* StatusPanel0 = nullptr;
+    QLabel* StatusPanel1 = nullptr;
+
+    QAction* actOpen = nullptr;
+    QAction* actSaveAs = nullptr;
+    QAction* act7475 = nullptr;
+    QAction* actZoomIn = nullptr;
+    QAction* actZoomOut = nullptr;
+    QAction* actZoomAuto = nullptr;
+    QAction* actRotate = nullptr;
+    QAction* actMirror = nullptr;
+    QAction* actOstrel = nullptr;
+    QAction* actPrint = nullptr;
+    QAction* actAbout = nullptr;
+    QAction* actExit = nullptr;
+
+    // Alive for the whole run: each remembers its last accepted name.
+    QFileDialog* OpenDialog = nullptr;
+    QFileDialog* SaveDialog = nullptr;
+    QPrinter* PrintDialog1Printer = nullptr;
+    // The open dialog's file name: the last name accepted there (a full path), or empty.
+    QString OpenFileName;
+
+    bool Dragging = false;
+    std::int32_t LastX = 0;
+    std::int32_t LastY = 0;
+    std::unique_ptr<THpglSheet> Sheet;
+
+    // The twelve actions in the order of the action list.
+    QList<QAction*> Actions() const;
+
+    void Redraw();
+    void ShowCount();
+    void ShowSize();
+    void SetBusy(bool busy);
+    void DrawView();
+    void DrawPreview();
+    void FormResize();
+    // The view's size for an available area: the frame's proportion, the binding side full.
+    static QSize FitView(int availableWidth, int availableHeight);
+
+    void imgViewMouseDown(Qt::MouseButton button, int x, int y);
+    void imgViewMouseMove(int x, int y);
+    void imgViewMouseUp(Qt::MouseButton button, int x, int y);
+
+    void act7475Execute();
+    void actZoomInExecute();
+    void actZoomOutExecute();
+    void actZoomAutoExecute();
+    void actRotateExecute();
+    void actMirrorExecute();
+    void actOstrelExecute();
+    void actAboutExecute();
+    void actOpenExecute();
+    void actOpenAccept();
+    void actSaveAsExecute();
+    void actSaveAsAccept();
+    void actPrintExecute();
+    // The part of printing after the print dialog: one page, the frame over its printable area.
+    void PrintSheet(QPrinter& printer);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormDestroy();
+    QAction* MakeAction(const QString& caption, const QString& hint, int image, void (TfrmMain::*handler)());
+    // Runs a sheet transform; a refusal leaves the drawing and says so in the size panel.
+    void Transform(const QString& name, bool applied);
+
+    QWidget* Client = nullptr;
+    bool Centred = false;
+};
+
+extern TfrmMain* frmMain;

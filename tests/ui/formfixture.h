@@ -1,0 +1,65 @@
+#pragma once
+// Builds the three global windows as the start routine does and records error boxes.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+
+#include "about.h"
+#include "app.h"
+#include "frmostrel.h"
+#include "main.h"
+
+class FormTest : public testing::Test {
+protected:
+    struct TBox {
+        QString Title, Text;
+    };
+    std::vector<TBox> Boxes;
+
+    void SetUp() override
+    {
+        ErrorBoxHook = [this](const QString& t, const QString& m) { Boxes.push_back({t, m}); };
+        frmMain = new TfrmMain;
+        frmOstrel = new TfrmOstrel(frmMain);
+        frmAbout = new TfrmAbout(frmMain);
+        // Qt's own dialogs, so the tests can fill them in.
+        frmMain->OpenDialog->setOption(QFileDialog::DontUseNativeDialog, true);
+        frmMain->SaveDialog->setOption(QFileDialog::DontUseNativeDialog, true);
+        frmMain->show();
+        QApplication::processEvents();
+    }
+    void TearDown() override
+    {
+        delete frmAbout;
+        delete frmOstrel;
+        delete frmMain;
+        frmAbout = nullptr;
+        frmOstrel = nullptr;
+        frmMain = nullptr;
+        ErrorBoxHook = nullptr;
+    }
+
+    // Open through the open dialog, as the user would.
+    void Open(const std::string& path)
+    {
+        frmMain->actOpen->trigger();
+        ASSERT_TRUE(frmMain->OpenDialog->isVisible());
+        frmMain->OpenDialog->selectFile(QString::fromStdString(path));
+        static_cast<QDialog*>(frmMain->OpenDialog)->accept();  // QFileDialog::accept, as the button does
+        QApplication::processEvents();
+    }
+    void SaveAs(const std::string& path)
+    {
+        frmMain->actSaveAs->trigger();
+        ASSERT_TRUE(frmMain->SaveDialog->isVisible());
+        frmMain->SaveDialog->selectFile(QString::fromStdString(path));
+        static_cast<QDialog*>(frmMain->SaveDialog)->accept();
+        QApplication::processEvents();
+    }
+    static std::string Panel(int i)
+    {
+        return (i == 0 ? frmMain->StatusPanel0 : frmMain->StatusPanel1)->text().toStdString();
+    }
+};

@@ -1,0 +1,13 @@
+// Window tests: the real application object (its error handling included) on Qt's
+// offscreen platform.
+#include <gtest/gtest.h>
+
+#include "app.h"
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    TGrafonelApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
