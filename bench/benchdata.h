@@ -13,21 +13,34 @@
 
 namespace benchdata {
 
-// A typical exporter's output: pen moves with a few pen changes, circles and arcs.
+// A typical exporter's output: strokes of short pen-down steps on the frame (curves as
+// polylines), with pen changes, circles and arcs now and then.
 inline std::string PlotText(std::size_t minBytes)
 {
     std::mt19937 rng(42);
-    std::uniform_int_distribution<int> coord(0, 15000);
+    std::uniform_int_distribution<int> step(-15, 15);
     std::string s = "IN;SP1;";
     s.reserve(minBytes + 64);
     char line[96];
+    int x = 760, y = 1080;
+    auto walk = [&] {
+        x = std::clamp(x + step(rng), 0, 1520);
+        y = std::clamp(y + step(rng), 0, 2160);
+    };
     while (s.size() < minBytes) {
-        int n = std::snprintf(line, sizeof line, "PU%d,%d;PD%d,%d,%d,%d;\n", coord(rng), coord(rng), coord(rng),
-                              coord(rng), coord(rng), coord(rng));
+        x = static_cast<int>(rng() % 1521);
+        y = static_cast<int>(rng() % 2161);
+        int n = std::snprintf(line, sizeof line, "PU%d,%d;PD", x, y);
         s.append(line, static_cast<std::size_t>(n));
+        for (int i = 0; i < 12; ++i) {
+            walk();
+            n = std::snprintf(line, sizeof line, i ? ",%d,%d" : "%d,%d", x, y);
+            s.append(line, static_cast<std::size_t>(n));
+        }
+        s += ";\n";
         if (rng() % 16 == 0) {
-            n = std::snprintf(line, sizeof line, "CI%d;AA%d,%d,%d;SP%d;\n", coord(rng) / 10, coord(rng),
-                              coord(rng), static_cast<int>(rng() % 720) - 360, static_cast<int>(rng() % 8));
+            n = std::snprintf(line, sizeof line, "CI%d;AA%d,%d,%d;SP%d;\n", static_cast<int>(rng() % 200),
+                              x + 30, y, static_cast<int>(rng() % 720) - 360, static_cast<int>(rng() % 8));
             s.append(line, static_cast<std::size_t>(n));
         }
     }

@@ -59,8 +59,11 @@ void THpglSheet::Draw(TCanvas& canvas, std::int32_t width, std::int32_t height) 
     bool down = false;
     bool relative = false;
     canvas.SetPenColor(PenColorOf(1));
+    std::uint32_t counter = 0;
 
     for (const THpglObject* o = First; o; o = o->Next) {
+        if ((++counter & 16383) == 0 && OnDrawProgress)
+            OnDrawProgress();
         IsMove(o->Kind, &relative);
         switch (o->Kind) {
         case hkPU:

@@ -32,6 +32,9 @@ public:
     // Called by LoadFromFile before commands 1, 101, 201, 257, ... (an 8-bit counter),
     // with the bytes consumed so far and the file's size (0 when unknown).
     std::function<void(std::uint64_t done, std::uint64_t total)> OnProgress;
+    // Called by Draw every 16384 objects, so that an owner can keep its window alive while
+    // a huge sheet is drawn. It must not change the sheet.
+    std::function<void()> OnDrawProgress;
 
     THpglSheet();
     ~THpglSheet();

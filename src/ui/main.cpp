@@ -237,12 +237,21 @@ void TfrmMain::FormResize()
 
 void TfrmMain::DrawView()
 {
-    const int w = imgView->width(), h = imgView->height();
-    QImage& surface = imgView->Surface();
-    {
+    // A resize handled while a load's redraw processes events asks for a view of its own;
+    // the surface is in use, so the request waits until the running drawing is done.
+    if (Drawing) {
+        RedrawPending = true;
+        return;
+    }
+    Drawing = true;
+    do {
+        RedrawPending = false;
+        const int w = imgView->width(), h = imgView->height();
+        QImage& surface = imgView->Surface();
         QPainter p(&surface);
         PaintView(p, Sheet.get(), w, h);
-    }
+    } while (RedrawPending);
+    Drawing = false;
     imgView->update();
 }
 
@@ -303,6 +312,7 @@ void TfrmMain::Redraw()
 
 void TfrmMain::SetBusy(bool busy)
 {
+    Busy = busy;
     for (QAction* a : {actOpen, actSaveAs, act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror,
                        actOstrel, actPrint})
         a->setEnabled(!busy);
@@ -310,7 +320,7 @@ void TfrmMain::SetBusy(bool busy)
 
 void TfrmMain::imgViewMouseDown(Qt::MouseButton button, int x, int y)
 {
-    if (button == Qt::LeftButton && Sheet->XMin != Sheet->XMax) {
+    if (button == Qt::LeftButton && Sheet->XMin != Sheet->XMax && !Busy) {
         Dragging = true;
         LastX = x;
         LastY = y;
@@ -400,28 +410,40 @@ void TfrmMain::actOpenAccept()
     const QStringList files = OpenDialog->selectedFiles();
     if (files.isEmpty())
         return;
-    const QString name = files.first();
-    OpenFileName = name;
+    OpenFileName = files.first();
+    LoadFile(OpenFileName);
+}
+
+void TfrmMain::LoadFile(const QString& name)
+{
     TFileResult result;
     {
         TBusyGuard busy(*this);
         Sheet->Clear();
-        // Keep the window alive while reading, but only every 50 ms: the hook runs every
-        // hundred commands, far more often than a person can see.
+        // Keep the window alive while reading and while drawing what was read, but only
+        // every 50 ms: the hooks run far more often than a person can see.
         auto last = std::chrono::steady_clock::now();
-        Sheet->OnProgress = [&](std::uint64_t done, std::uint64_t total) {
+        auto alive = [&](const QString& text) {
             const auto now = std::chrono::steady_clock::now();
             if (now - last < std::chrono::milliseconds(50))
                 return;
             last = now;
-            if (total > 0)
-                StatusPanel1->setText(tr("Loading %1: %2%").arg(name).arg(done * 100 / total));
+            if (!text.isEmpty())
+                StatusPanel1->setText(text);
             QCoreApplication::processEvents();
         };
-        struct TResetHook {
+        Sheet->OnProgress = [&](std::uint64_t done, std::uint64_t total) {
+            alive(total > 0 ? tr("Loading %1: %2%").arg(name).arg(done * 100 / total) : QString());
+        };
+        Sheet->OnDrawProgress = [&] { alive(tr("Drawing %1").arg(name)); };
+        struct TResetHooks {
             THpglSheet& S;
-            ~TResetHook() { S.OnProgress = nullptr; }
-        } resetHook{*Sheet};
+            ~TResetHooks()
+            {
+                S.OnProgress = nullptr;
+                S.OnDrawProgress = nullptr;
+            }
+        } resetHooks{*Sheet};
         result = Sheet->LoadFromFile(name.toStdString());
         Redraw();
     }

@@ -87,6 +87,8 @@ public:
     void actAboutExecute();
     void actOpenExecute();
     void actOpenAccept();
+    // The load that Open runs on acceptance: busy, clear, load with progress, redraw.
+    void LoadFile(const QString& name);
     void actSaveAsExecute();
     void actSaveAsAccept();
     void actPrintExecute();
@@ -106,6 +108,9 @@ private:
 
     QWidget* Client = nullptr;
     bool Centred = false;
+    bool Busy = false;          // a file is loading: no drag may start
+    bool Drawing = false;       // DrawView is running (it may process events)
+    bool RedrawPending = false; // DrawView was asked for while drawing
 };
 
 extern TfrmMain* frmMain;

@@ -124,22 +124,27 @@ void QtCanvas::MoveTo(std::int32_t x, std::int32_t y)
 
 // Bresenham with midpoint rounding, from (x0, y0) toward (x1, y1), leaving out the end pixel
 // unless lastPixel; only pixels on the image are visited, so a long line costs no more than
-// the image's size.
+// the image's size. The minor coordinate at step i is minor0 + floor((2 i dMinor + dMajor) /
+// (2 dMajor)), kept as a quotient and a remainder so that no step divides.
 void QtCanvas::RasterLine(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, bool lastPixel)
 {
     const std::uint32_t colour = 0xff000000u | Pen;
-    std::int64_t adx = x1 - x0, ady = y1 - y0;
-    const int sx = adx < 0 ? -1 : 1, sy = ady < 0 ? -1 : 1;
-    adx = adx < 0 ? -adx : adx;
-    ady = ady < 0 ? -ady : ady;
+    const std::int64_t adx = x1 >= x0 ? x1 - x0 : x0 - x1, ady = y1 >= y0 ? y1 - y0 : y0 - y1;
     const bool xMajor = adx >= ady;
     const std::int64_t n = xMajor ? adx : ady;  // steps; the pixel at step n is the end
+    if (n == 0) {
+        if (lastPixel && x0 >= 0 && x0 < Width && y0 >= 0 && y0 < Height)
+            Bits[y0 * Stride + x0] = colour;
+        return;
+    }
+    // Walk along the major axis in (major, minor) terms; the pixel pointer steps by these.
     const std::int64_t major0 = xMajor ? x0 : y0, minor0 = xMajor ? y0 : x0;
-    const int smajor = xMajor ? sx : sy, sminor = xMajor ? sy : sx;
+    const int smajor = (xMajor ? x1 >= x0 : y1 >= y0) ? 1 : -1;
+    const int sminor = (xMajor ? y1 >= y0 : x1 >= x0) ? 1 : -1;
     const std::int64_t majorLimit = xMajor ? Width : Height, minorLimit = xMajor ? Height : Width;
-    const std::int64_t dMajor = xMajor ? adx : ady, dMinor = xMajor ? ady : adx;
+    const std::int64_t dMinor = xMajor ? ady : adx;
+    const qsizetype majorStride = xMajor ? 1 : Stride, minorStride = xMajor ? Stride : 1;
 
-    // Steps whose major coordinate lies on the image.
     std::int64_t first = 0, last = lastPixel ? n : n - 1;
     if (smajor > 0) {
         first = std::max(first, -major0);
@@ -148,30 +153,36 @@ void QtCanvas::RasterLine(std::int64_t x0, std::int64_t y0, std::int64_t x1, std
         first = std::max(first, major0 - (majorLimit - 1));
         last = std::min(last, major0);
     }
-    if (first > last || dMajor == 0) {
-        if (n == 0 && lastPixel && x0 >= 0 && x0 < Width && y0 >= 0 && y0 < Height)
-            Bits[y0 * Stride + x0] = colour;
+    if (first > last)
         return;
+    const std::int64_t den = 2 * n;
+    std::int64_t q = 0, r = n;
+    if (first > 0) {
+        const std::int64_t num = 2 * first * dMinor + n;
+        q = num / den;
+        r = num % den;
     }
-    // Minor offset at step i: floor((2 i dMinor + dMajor) / (2 dMajor)), kept as quotient and
-    // remainder so each step needs no division.
-    const std::int64_t den = 2 * dMajor;
-    const std::int64_t num = 2 * first * dMinor + dMajor;
-    std::int64_t q = num / den, r = num % den;
     std::int64_t major = major0 + smajor * first;
+    std::int64_t minor = minor0 + sminor * q;
+    const std::int64_t step = 2 * dMinor;
+    const qsizetype pixelMajor = smajor * majorStride, pixelMinor = sminor * minorStride;
+    const std::int64_t x = xMajor ? major : minor, y = xMajor ? minor : major;
+    std::uint32_t* px = Bits + y * Stride + x;  // may point off the image; written only on it
+    const bool minorInside = minor0 >= 0 && minor0 < minorLimit &&
+                             minor0 + sminor * (2 * last * dMinor + n) / den >= 0 &&
+                             minor0 + sminor * (2 * last * dMinor + n) / den < minorLimit;
     for (std::int64_t i = first; i <= last; ++i) {
-        const std::int64_t minor = minor0 + sminor * q;
-        if (minor >= 0 && minor < minorLimit) {
-            const std::int64_t x = xMajor ? major : minor, y = xMajor ? minor : major;
-            Bits[y * Stride + x] = colour;
-        }
-        major += smajor;
-        r += 2 * dMinor;
+        if (minorInside || (minor >= 0 && minor < minorLimit))
+            *px = colour;
+        px += pixelMajor;
+        r += step;
         if (r >= den) {
             r -= den;
-            ++q;
+            minor += sminor;
+            px += pixelMinor;
         }
     }
+    (void)major;
 }
 
 void QtCanvas::LineTo(std::int32_t x, std::int32_t y)
@@ -182,7 +193,9 @@ void QtCanvas::LineTo(std::int32_t x, std::int32_t y)
     // real end, so it keeps its pixel.
     if (near || ClipToReach(x1, y1, x2, y2)) {
         const bool endCut = !near && (x2 != x || y2 != y);
-        if (Bits) {
+        if (Bits && near) {
+            RasterLine(Current.x(), Current.y(), x, y, false);
+        } else if (Bits) {
             RasterLine(std::llround(x1), std::llround(y1), std::llround(x2), std::llround(y2), endCut);
         } else if (near) {
             Painter.drawLine(Current, QPoint(x, y));
@@ -215,11 +228,72 @@ void QtCanvas::Rectangle(std::int32_t x1, std::int32_t y1, std::int32_t x2, std:
     ApplyBrush();
 }
 
+// The outline of the ellipse inscribed in the pixels l..r-1, t..b-1, one column at a time:
+// each column's run reaches its neighbours' rows, so the outline is closed without gaps.
+// Only columns on the image are visited. With arc set, a pixel is kept only when its
+// direction from the box's centre lies counterclockwise from the start ray to the end ray.
+void QtCanvas::RasterEllipse(std::int64_t l, std::int64_t t, std::int64_t r, std::int64_t b, const TArcRays* arc)
+{
+    const std::uint32_t colour = 0xff000000u | Pen;
+    const double cx = (l + r - 1) / 2.0, cy = (t + b - 1) / 2.0;
+    const double ra = (r - 1 - l) / 2.0, rb = (b - 1 - t) / 2.0;
+    auto rows = [&](std::int64_t x, std::int64_t& top, std::int64_t& bottom) {
+        double h = rb;
+        if (ra > 0) {
+            const double u = std::clamp((static_cast<double>(x) - cx) / ra, -1.0, 1.0);
+            h = rb * std::sqrt(1.0 - u * u);
+        }
+        top = std::llround(cy - h);
+        bottom = std::llround(cy + h);
+    };
+    // GDI's rays start at the centre of the box as given, in y-up orientation.
+    const double gx = (l + r) / 2.0, gy = (t + b) / 2.0;
+    auto onArc = [&](std::int64_t x, std::int64_t y) {
+        if (!arc)
+            return true;
+        const double dx = static_cast<double>(x) - gx, dy = gy - static_cast<double>(y);
+        const double sd = arc->Sx * dy - arc->Sy * dx, de = dx * arc->Ey - dy * arc->Ex;
+        return arc->Narrow ? sd >= 0 && de >= 0 : sd >= 0 || de >= 0;
+    };
+    auto plot = [&](std::int64_t x, std::int64_t y0, std::int64_t y1) {
+        y0 = std::max<std::int64_t>(y0, 0);
+        y1 = std::min<std::int64_t>(y1, Height - 1);
+        for (std::int64_t y = y0; y <= y1; ++y)
+            if (onArc(x, y))
+                Bits[y * Stride + x] = colour;
+    };
+    const std::int64_t x0 = std::max<std::int64_t>(l, 0), x1 = std::min<std::int64_t>(r - 1, Width - 1);
+    if (x0 > x1)
+        return;
+    std::int64_t topL, botL, top, bot, topR, botR;
+    rows(x0 > l ? x0 - 1 : x0, topL, botL);
+    rows(x0, top, bot);
+    for (std::int64_t x = x0; x <= x1; ++x) {
+        if (x < r - 1)
+            rows(x + 1, topR, botR);
+        else
+            topR = top, botR = bot;
+        if (x == l)
+            topL = top, botL = bot;
+        if (ra <= 0 || rb <= 0) {
+            plot(x, top, bot);  // a box one pixel wide or high: a straight line
+        } else {
+            plot(x, top, std::max(top, std::max(topL, topR) - 1));
+            plot(x, std::min(bot, std::min(botL, botR) + 1), bot);
+        }
+        topL = top, botL = bot, top = topR, bot = botR;
+    }
+}
+
 void QtCanvas::Ellipse(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2)
 {
     QRect r = Box(x1, y1, x2, y2);
     if (r.width() < 0 || r.height() < 0)
         return;
+    if (Bits && Style == TBrushStyle::Clear) {
+        RasterEllipse(std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2), nullptr);
+        return;
+    }
     Painter.drawEllipse(r);
 }
 
@@ -229,10 +303,20 @@ void QtCanvas::Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32
     QRect r = Box(x1, y1, x2, y2);
     if (r.width() < 0 || r.height() < 0)
         return;
+    const double cx = (std::int64_t{x1} + x2) / 2.0, cy = (std::int64_t{y1} + y2) / 2.0;
+    if (Bits) {
+        // Rays in y-up orientation; coinciding rays give the whole ellipse.
+        TArcRays rays{x3 - cx, cy - y3, x4 - cx, cy - y4, true};
+        const double cross = rays.Sx * rays.Ey - rays.Sy * rays.Ex;
+        const double dot = rays.Sx * rays.Ex + rays.Sy * rays.Ey;
+        const bool whole = cross == 0 && dot >= 0;
+        rays.Narrow = cross > 0;
+        RasterEllipse(std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2), whole ? nullptr : &rays);
+        return;
+    }
     // GDI takes rays from the box's centre through the two points; Qt takes angles on the
     // ellipse's parameter, counterclockwise on the screen. The ray through (x, y) meets the
     // ellipse at parameter atan2(-dy / ry, dx / rx).
-    const double cx = (std::int64_t{x1} + x2) / 2.0, cy = (std::int64_t{y1} + y2) / 2.0;
     const double rx = std::max(1.0, std::abs(double(x2) - x1) / 2), ry = std::max(1.0, std::abs(double(y2) - y1) / 2);
     auto angle = [&](double x, double y) { return std::atan2(-(y - cy) / ry, (x - cx) / rx) * 180.0 / M_PI; };
     const double a3 = angle(x3, y3), a4 = angle(x4, y4);

@@ -36,6 +36,13 @@ private:
     void ApplyPen();
     void ApplyBrush();
     void RasterLine(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, bool lastPixel);
+    // Start ray (Sx, Sy) and end ray (Ex, Ey) of an arc, y up; Narrow when the sweep from
+    // the one to the other is below 180 degrees.
+    struct TArcRays {
+        double Sx, Sy, Ex, Ey;
+        bool Narrow;
+    };
+    void RasterEllipse(std::int64_t l, std::int64_t t, std::int64_t r, std::int64_t b, const TArcRays* arc);
 
     QPainter& Painter;
     TColor Pen = clBlack;

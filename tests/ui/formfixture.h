@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 
 #include "about.h"
 #include "app.h"
@@ -46,7 +47,7 @@ protected:
     {
         frmMain->actOpen->trigger();
         ASSERT_TRUE(frmMain->OpenDialog->isVisible());
-        frmMain->OpenDialog->selectFile(QString::fromStdString(path));
+        Type(frmMain->OpenDialog, path);
         static_cast<QDialog*>(frmMain->OpenDialog)->accept();  // QFileDialog::accept, as the button does
         QApplication::processEvents();
     }
@@ -54,9 +55,16 @@ protected:
     {
         frmMain->actSaveAs->trigger();
         ASSERT_TRUE(frmMain->SaveDialog->isVisible());
-        frmMain->SaveDialog->selectFile(QString::fromStdString(path));
+        Type(frmMain->SaveDialog, path);
         static_cast<QDialog*>(frmMain->SaveDialog)->accept();
         QApplication::processEvents();
+    }
+    // Types a name into a file dialog's name field, as the user does.
+    static void Type(QFileDialog* dialog, const std::string& path)
+    {
+        auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(edit, nullptr);
+        edit->setText(QString::fromStdString(path));
     }
     static std::string Panel(int i)
     {

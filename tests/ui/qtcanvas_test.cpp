@@ -161,6 +161,53 @@ TEST(QtCanvas, CoincidingRaysDrawTheWholeEllipse)
     EXPECT_TRUE(Ink(whole, 0, 50));
 }
 
+// Ellipse outlines drawn straight into the image must be closed (a flood fill from the
+// centre never reaches the corner) and keep within the box, its right and bottom edges
+// left out, whatever the box's proportions and however far it reaches past the image.
+TEST(QtCanvas, DirectEllipsesAreClosedAndKeepToTheirBox)
+{
+    std::mt19937 rng(9);
+    for (int round = 0; round < 60; ++round) {
+        const int w = 3 + static_cast<int>(rng() % 150), h = 3 + static_cast<int>(rng() % 150);
+        const int l = 20 + static_cast<int>(rng() % 20), t = 20 + static_cast<int>(rng() % 20);
+        auto img = Paint(220, 220, [&](QtCanvas& c) {
+            c.SetBrushStyle(TBrushStyle::Clear);
+            c.Ellipse(l, t, l + w, t + h);
+        });
+        EXPECT_EQ(InkCount(img, QRect(0, 0, 220, t)), 0);
+        EXPECT_EQ(InkCount(img, QRect(0, 0, l, 220)), 0);
+        EXPECT_EQ(InkCount(img, QRect(l + w, 0, 220 - l - w, 220)), 0) << w << "x" << h;
+        EXPECT_EQ(InkCount(img, QRect(0, t + h, 220, 220 - t - h)), 0) << w << "x" << h;
+        EXPECT_GT(InkCount(img, QRect(l, t, 1, h)), 0);
+        EXPECT_GT(InkCount(img, QRect(l + w - 1, t, 1, h)), 0);
+        // Flood fill (4-connected) from the centre.
+        std::vector<QPoint> todo{QPoint(l + w / 2, t + h / 2)};
+        std::vector<bool> seen(220 * 220);
+        bool escaped = false;
+        while (!todo.empty() && !escaped) {
+            QPoint p = todo.back();
+            todo.pop_back();
+            if (p.x() < 0 || p.y() < 0 || p.x() >= 220 || p.y() >= 220) {
+                escaped = true;
+                break;
+            }
+            if (seen[p.y() * 220 + p.x()] || Ink(img, p.x(), p.y()))
+                continue;
+            seen[p.y() * 220 + p.x()] = true;
+            todo.insert(todo.end(), {p + QPoint(1, 0), p - QPoint(1, 0), p + QPoint(0, 1), p - QPoint(0, 1)});
+        }
+        EXPECT_FALSE(escaped) << w << "x" << h;
+    }
+    // A circle far larger than the image still crosses it where it should: the left edge of
+    // a circle centred 10000 pixels to the right runs down the image's middle column.
+    auto big = Paint(100, 100, [](QtCanvas& c) {
+        c.SetBrushStyle(TBrushStyle::Clear);
+        c.Ellipse(50, 50 - 10000, 50 + 20001, 50 + 10001);
+    });
+    EXPECT_TRUE(Ink(big, 50, 50));
+    EXPECT_LT(InkCount(big, big.rect()), 110);
+}
+
 TEST(QtCanvas, FarLineStillCrossesTheImageOnItsTrueCourse)
 {
     auto img = Paint(100, 100, [](QtCanvas& c) {

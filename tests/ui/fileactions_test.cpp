@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <QPrinter>
+#include <QTimer>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "formfixture.h"
+#include "runcommand.h"
+#include "sheettext.h"
+#include "testfiles.h"
+
+TEST_F(FormTest, OpeningBReplacesA)
+{
+    testfiles::TempDir dir;
+    Open(dir.Write("a.plt", "PA1,1;PD2,2;PD3,3;"));
+    EXPECT_EQ(Panel(0), "Objects: 3");
+    Open(dir.Write("b.plt", "PA-500,100;PD3000,1000;"));
+    EXPECT_EQ(SheetText(*frmMain->Sheet), "PA -500 100|PD 3000 1000");
+    EXPECT_EQ(Panel(0), "Objects: 2");
+    EXPECT_EQ(Panel(1), "HPGL size: min=-500,100 max=3000,1000");
+    for (QAction* a : frmMain->Actions())
+        EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(FormTest, CancellingTheOpenDialogChangesNothing)
+{
+    testfiles::TempDir dir;
+    Open(dir.Write("a.plt", "PA1,1;"));
+    frmMain->actOpen->trigger();
+    ASSERT_TRUE(frmMain->OpenDialog->isVisible());
+    // The dialog offers the last accepted name again.
+    EXPECT_EQ(frmMain->OpenDialog->selectedFiles().value(0).toStdString(), dir.File("a.plt"));
+    frmMain->OpenDialog->reject();
+    QApplication::processEvents();
+    EXPECT_EQ(SheetText(*frmMain->Sheet), "PA 1 1");
+    EXPECT_EQ(frmMain->OpenFileName.toStdString(), dir.File("a.plt"));
+}
+
+TEST_F(FormTest, OpenFilterHasThreeChoicesPlotFilesFirst)
+{
+    EXPECT_EQ(frmMain->OpenDialog->nameFilters(),
+              (QStringList{"plot files (*.plt *.hpgl *.gfn)", "text files (*.txt)", "all files (*)"}));
+    EXPECT_EQ(frmMain->SaveDialog->nameFilters(), QStringList{"plot file (*.plt)"});
+    EXPECT_EQ(frmMain->SaveDialog->defaultSuffix(), "plt");
+}
+
+TEST_F(FormTest, MissingFileLeavesEmptySheetAllActionsAndAnErrorBox)
+{
+    testfiles::TempDir dir;
+    Open(dir.Write("a.plt", "PA1,1;"));
+    Open(dir.File("gone.plt"));
+    EXPECT_EQ(Panel(0), "Objects: 0");
+    EXPECT_EQ(Panel(1), "HPGL size: min=0,0 max=0,0");
+    for (QAction* a : frmMain->Actions())
+        EXPECT_TRUE(a->isEnabled());
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_NE(Boxes[0].Text.indexOf(QString::fromStdString(dir.File("gone.plt"))), -1);
+    EXPECT_NE(Boxes[0].Text.indexOf("No such file or directory"), -1);
+}
+
+TEST_F(FormTest, SaveAsWritesTheChangedCoordinatesAndAddsPlt)
+{
+    testfiles::TempDir dir;
+    Open(dir.Write("a.plt", "PA100,0;PD0,10;"));
+    frmMain->actZoomIn->trigger();
+    frmMain->imgViewMouseDown(Qt::LeftButton, 0, 0);
+    frmMain->imgViewMouseMove(frmMain->imgView->width(), 0);  // one frame width to the right
+    frmMain->imgViewMouseUp(Qt::LeftButton, 0, 0);
+    frmMain->actRotate->trigger();
+    SaveAs(dir.File("out"));
+    EXPECT_EQ(testfiles::ReadAll(dir.File("out.plt")), "PA 1531 114\r\nPD 1520 0\r\n");
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(FormTest, FailedSaveShowsTheReasonAndKeepsTheOldFile)
+{
+    testfiles::TempDir dir;
+    Open(dir.Write("a.plt", "PA1,1;"));
+    SaveAs(dir.File("missing/out.plt"));
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_NE(Boxes[0].Text.indexOf("out.plt"), -1);
+    EXPECT_NE(Boxes[0].Text.indexOf("No such file or directory"), -1);
+    // Replacing a file through a folder the save cannot write into leaves it intact.
+    if (::geteuid() != 0) {
+        auto keep = dir.Write("keep.plt", "precious");
+        ::chmod(dir.Path.c_str(), 0555);
+        SaveAs(keep);
+        ::chmod(dir.Path.c_str(), 0755);
+        EXPECT_EQ(testfiles::ReadAll(keep), "precious");
+        EXPECT_EQ(Boxes.size(), 2u);
+    }
+}
+
+TEST_F(FormTest, PrintJobIsNamedAfterTheOpenedFileNotTheSavedOne)
+{
+    testfiles::TempDir dir;
+    Open(dir.Write("a.plt", "PA0,0;PD1520,2160;"));
+    SaveAs(dir.File("b.plt"));
+    QPrinter printer(QPrinter::ScreenResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(dir.File("job.pdf")));
+    frmMain->PrintSheet(printer);
+    EXPECT_EQ(printer.docName().toStdString(), "Grafonel sheet " + dir.File("a.plt"));
+}
+
+TEST_F(FormTest, PrintedPageHasTheFrameStretchedOverIt)
+{
+    if (RunCommand("command -v pdftoppm").Status != 0)
+        GTEST_SKIP() << "pdftoppm not installed";
+    testfiles::TempDir dir;
+    // A box along the frame's edges, just inside, and nothing else.
+    Open(dir.Write("box.plt", "PU5,5;PD1515,5;PD1515,2155;PD5,2155;PD5,5;"));
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageOrientation(QPageLayout::Landscape);  // not the frame's proportion
+    printer.setOutputFileName(QString::fromStdString(dir.File("p.pdf")));
+    frmMain->PrintSheet(printer);
+    const QRectF paint = printer.pageLayout().paintRect(QPageLayout::Inch);
+    ASSERT_EQ(RunCommand("pdfinfo " + Quote(dir.File("p.pdf")) + " | grep -q 'Pages: *1$'").Status, 0);
+    ASSERT_EQ(RunCommand("pdftoppm -r 40 -gray -png " + Quote(dir.File("p.pdf")) + " " + Quote(dir.File("pg"))).Status, 0);
+    QImage page(QString::fromStdString(dir.File("pg-1.png")));
+    ASSERT_FALSE(page.isNull());
+    auto dark = [&](double xin, double yin) {
+        // Any ink within two pixels of the given point, in inches from the page's corner.
+        const int cx = static_cast<int>(xin * 40), cy = static_cast<int>(yin * 40);
+        for (int y = cy - 2; y <= cy + 2; ++y)
+            for (int x = cx - 2; x <= cx + 2; ++x)
+                if (page.rect().contains(x, y) && qGray(page.pixel(x, y)) < 160)
+                    return true;
+        return false;
+    };
+    // The four corners of the box sit at the corners of the printable area, stretched
+    // independently in x and y.
+    EXPECT_TRUE(dark(paint.left(), paint.top()));
+    EXPECT_TRUE(dark(paint.right(), paint.top()));
+    EXPECT_TRUE(dark(paint.left(), paint.bottom()));
+    EXPECT_TRUE(dark(paint.right(), paint.bottom()));
+    EXPECT_FALSE(dark(paint.center().x(), paint.center().y()));
+}
+
+TEST_F(FormTest, LoadKeepsTheWindowResponsiveAndShowsProgress)
+{
+    testfiles::TempDir dir;
+    std::string big;
+    for (int i = 0; big.size() < (40u << 20); ++i)
+        big += "PU" + std::to_string(i % 1500) + "," + std::to_string(i % 2000) + ";PD10,10,20,20,30,30;\n";
+    auto f = dir.Write("big.plt", big);
+    big.clear();
+    int ticksDuringLoad = 0;
+    QTimer timer;
+    timer.setInterval(5);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (!frmMain->StatusPanel1->text().startsWith("Loading"))
+            return;
+        ++ticksDuringLoad;
+        // Sheet actions stay disabled while a load runs; About and Exit stay available.
+        EXPECT_FALSE(frmMain->actZoomIn->isEnabled());
+        EXPECT_FALSE(frmMain->actOpen->isEnabled());
+        EXPECT_TRUE(frmMain->actAbout->isEnabled());
+        EXPECT_TRUE(frmMain->actExit->isEnabled());
+    });
+    timer.start();
+    const auto start = std::chrono::steady_clock::now();
+    Open(f);
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    timer.stop();
+    EXPECT_TRUE(frmMain->actZoomIn->isEnabled());
+    EXPECT_GT(frmMain->Sheet->Count(), 1000000);
+    // Events are processed at least every 50 ms while a load lasts.
+    if (seconds > 0.2) {
+        EXPECT_GE(ticksDuringLoad, 1);
+    }
+    EXPECT_EQ(Panel(0).rfind("Objects: ", 0), 0u);
+}
