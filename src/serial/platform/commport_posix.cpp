@@ -1,0 +1,503 @@
+// The serial layer on POSIX terminals (Linux): termios2 for any rate, exclusive access by
+// flock plus TIOCEXCL, waits by poll() on the port and the component's eventfds.
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "commport.h"
+#include "linux_termios.h"
+#include "vaobjects.h"
+#include "vautils.h"
+
+namespace commport {
+
+namespace {
+
+// Modem-line calls on a device without modem lines (a pseudo-terminal) fail with these;
+// such a device simply has no lines to set or read.
+bool NoModemLines(int e)
+{
+    return e == ENOTTY || e == EINVAL || e == ENOTSUP;
+}
+
+int Ioctl(int fd, unsigned long request, void* arg)
+{
+    for (;;) {
+        if (::ioctl(fd, request, arg) == 0)
+            return 0;
+        if (errno != EINTR)
+            return errno;
+    }
+}
+
+class TPosixPort final : public TCommPort {
+public:
+    TPosixPort(int fd, const lt::TTermios& original) : Fd(fd), Original(original) {}
+
+    ~TPosixPort() override
+    {
+        // Give the device back as it was found; the lock goes with the descriptor.
+        lt::Set(Fd, Original);
+        ::close(Fd);
+    }
+
+    int SetState(const TDcb& dcb) override
+    {
+        lt::TTermios t;
+        if (int e = lt::Get(Fd, t))
+            return e;
+        lt::FromDcb(dcb, t);
+        if (int e = lt::Set(Fd, t))
+            return e;
+        {
+            std::lock_guard lock(M);
+            EvtChar = dcb.EvtChar;
+            CtsFlow = (dcb.Flags & fOutxCtsFlow) != 0;
+        }
+        int bits = TIOCM_DTR;
+        int e = Ioctl(Fd, (dcb.Flags & fDtrControlMask) == DTR_CONTROL_ENABLE ||
+                                  (dcb.Flags & fDtrControlMask) == DTR_CONTROL_HANDSHAKE
+                              ? TIOCMBIS
+                              : TIOCMBIC,
+                      &bits);
+        if (e && !NoModemLines(e))
+            return e;
+        // RTS: held on, or raised by the driver for input flow control (CRTSCTS); off otherwise.
+        bits = TIOCM_RTS;
+        const std::uint32_t rts = dcb.Flags & fRtsControlMask;
+        if (rts != RTS_CONTROL_HANDSHAKE) {
+            e = Ioctl(Fd, rts == RTS_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC, &bits);
+            if (e && !NoModemLines(e))
+                return e;
+        }
+        return 0;
+    }
+
+    int Setup(std::uint32_t inQueue, std::uint32_t) override
+    {
+        // The kernel's queues have fixed sizes; the input size bounds our own receive queue.
+        std::lock_guard lock(M);
+        InCapacity = std::max<std::uint32_t>(inQueue, 1);
+        return 0;
+    }
+
+    int SetTimeouts() override { return 0; }  // reads never block here; writes wait in Write
+
+    int SetMask(std::uint32_t mask) override
+    {
+        std::lock_guard lock(M);
+        Mask = mask;
+        return 0;
+    }
+
+    TWriteResult Write(const std::uint8_t* data, std::uint32_t count, TVaEvent* const* wake, int wakeCount,
+                       std::int32_t timeoutMs) override
+    {
+        TWriteResult r;
+        TVaTimeEvent timer;
+        InitTimer(timer, timeoutMs);
+        std::vector<pollfd> fds(static_cast<std::size_t>(wakeCount) + 1);
+        for (;;) {
+            while (r.Written < count) {
+                const ssize_t n = ::write(Fd, data + r.Written, count - r.Written);
+                if (n > 0) {
+                    r.Written += static_cast<std::uint32_t>(n);
+                    continue;
+                }
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 && errno != EAGAIN) {
+                    r.Error = errno;
+                    return r;
+                }
+                break;
+            }
+            if (r.Written > 0) {
+                std::lock_guard lock(M);
+                SentSinceEmpty = true;
+            }
+            if (r.Written == count)
+                return r;
+            // The line holds the bytes back (flow control, a slow device): wait for room or
+            // for one of the wake events.
+            fds[0] = pollfd{Fd, POLLOUT, 0};
+            for (int i = 0; i < wakeCount; ++i)
+                fds[static_cast<std::size_t>(i) + 1] = pollfd{wake[i]->Handle, POLLIN, 0};
+            int timeout = -1;
+            if (timeoutMs >= 0) {
+                const std::int64_t left = timeoutMs - static_cast<std::int64_t>(GetTickCount32() - timer.StartTick);
+                timeout = static_cast<int>(std::max<std::int64_t>(left, 0));
+            }
+            const int n = ::poll(fds.data(), fds.size(), timeout);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                r.Error = errno;
+                return r;
+            }
+            for (int i = 0; i < wakeCount; ++i)
+                if (fds[static_cast<std::size_t>(i) + 1].revents & POLLIN) {
+                    r.Woken = i;
+                    return r;
+                }
+            if (n == 0) {
+                r.TimedOut = true;
+                return r;
+            }
+            if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                r.Error = EIO;
+                return r;
+            }
+        }
+    }
+
+    int Read(std::uint8_t* data, std::uint32_t count, std::uint32_t& read) override
+    {
+        read = 0;
+        std::lock_guard lock(M);
+        while (read < count && !Queue.empty()) {
+            data[read++] = Queue.front();
+            Queue.pop_front();
+        }
+        while (read < count) {
+            const ssize_t n = ::read(Fd, data + read, count - read);
+            if (n > 0) {
+                read += static_cast<std::uint32_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN && errno != EIO)
+                return errno;
+            break;  // nothing more now (EIO: the far end of a pseudo-terminal is closed)
+        }
+        return 0;
+    }
+
+    int WaitEvent(std::uint32_t& events, TVaEvent& wake, bool& woken) override
+    {
+        events = 0;
+        woken = false;
+        for (;;) {
+            std::uint32_t mask;
+            bool roomInQueue;
+            {
+                std::lock_guard lock(M);
+                mask = Mask;
+                roomInQueue = Queue.size() < InCapacity;
+            }
+            const bool wantData = (mask & (EV_RXCHAR | EV_RXFLAG | EV_RX80FULL)) && roomInQueue && !HungUp;
+            // Line states and errors have no descriptor to poll: their counters are read
+            // every 50 ms.
+            const bool counters = mask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK | EV_ERR | EV_TXEMPTY);
+            pollfd fds[2] = {{wake.Handle, POLLIN, 0}, {Fd, static_cast<short>(wantData ? POLLIN : 0), 0}};
+            const int n = ::poll(fds, 2, counters || HungUp || !roomInQueue ? 50 : -1);
+            if (n < 0 && errno != EINTR)
+                return errno;
+            if (fds[0].revents & POLLIN) {
+                woken = true;
+                return 0;
+            }
+            if (fds[1].revents & (POLLHUP | POLLERR))
+                HungUp = true;  // nobody on the far end (yet): poll the counters only
+            if (fds[1].revents & POLLIN) {
+                HungUp = false;
+                events |= Receive();
+            }
+            if (counters)
+                events |= Counters(mask);
+            events &= mask;
+            if (events)
+                return 0;
+        }
+    }
+
+    int Purge(std::uint32_t flags) override
+    {
+        if (flags & (PURGE_TXABORT | PURGE_TXCLEAR))
+            if (::tcflush(Fd, TCOFLUSH) != 0)
+                return errno;
+        if (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) {
+            if (::tcflush(Fd, TCIFLUSH) != 0)
+                return errno;
+            std::lock_guard lock(M);
+            Queue.clear();
+        }
+        return 0;
+    }
+
+    int ClearError(std::uint32_t& errors, TComStat& stat) override
+    {
+        Counters(0);
+        std::lock_guard lock(M);
+        errors = PendingErrors;
+        PendingErrors = 0;
+        stat = TComStat{};
+        int queued = 0;
+        if (Ioctl(Fd, FIONREAD, &queued) == 0)
+            stat.cbInQue = static_cast<std::uint32_t>(queued) + static_cast<std::uint32_t>(Queue.size());
+        else
+            stat.cbInQue = static_cast<std::uint32_t>(Queue.size());
+        int out = 0;
+        if (int e = Ioctl(Fd, TIOCOUTQ, &out))
+            return e;
+        stat.cbOutQue = static_cast<std::uint32_t>(out);
+        int lines = 0;
+        if (CtsFlow && Ioctl(Fd, TIOCMGET, &lines) == 0 && !(lines & TIOCM_CTS))
+            stat.Flags |= fCtsHold;
+        return 0;
+    }
+
+    int Escape(std::uint32_t function) override
+    {
+        int bits = 0;
+        switch (function) {
+        case SETDTR: bits = TIOCM_DTR; return Ioctl(Fd, TIOCMBIS, &bits);
+        case CLRDTR: bits = TIOCM_DTR; return Ioctl(Fd, TIOCMBIC, &bits);
+        case SETRTS: bits = TIOCM_RTS; return Ioctl(Fd, TIOCMBIS, &bits);
+        case CLRRTS: bits = TIOCM_RTS; return Ioctl(Fd, TIOCMBIC, &bits);
+        case SETBREAK: return Ioctl(Fd, TIOCSBRK, nullptr);
+        case CLRBREAK: return Ioctl(Fd, TIOCCBRK, nullptr);
+        case SETXON: return ::tcflow(Fd, TCOON) == 0 ? 0 : errno;
+        case SETXOFF: return ::tcflow(Fd, TCOOFF) == 0 ? 0 : errno;
+        case RESETDEV: return 0;  // nothing to reset on a terminal
+        default: return EINVAL;
+        }
+    }
+
+    int ModemStatus(std::uint32_t& status) override
+    {
+        status = 0;
+        int lines = 0;
+        int e = Ioctl(Fd, TIOCMGET, &lines);
+        if (e)
+            return NoModemLines(e) ? 0 : e;
+        status = ModemBits(lines);
+        return 0;
+    }
+
+    int Properties(TCommProp& p) override
+    {
+        p = TCommProp{};
+        p.wPacketLength = sizeof(TCommProp);
+        p.wPacketVersion = 2;
+        p.dwServiceMask = 1;         // serial communications
+        p.dwMaxBaud = 0x10000000;    // any rate the driver accepts
+        p.dwProvSubType = 1;         // RS-232
+        p.dwProvCapabilities = 0xff; // DTR/DSR, RTS/CTS, RLSD, parity check, XON/XOFF, settable XON/XOFF, total and interval timeouts
+        p.dwSettableParams = 0x7f;
+        p.dwSettableBaud = 0x10000000 | 0x3ffff;
+        p.wSettableData = 0x000f;        // 5 to 8 bits
+        p.wSettableStopParity = 0x1f05;  // one and two stop bits, all five parities
+        std::lock_guard lock(M);
+        p.dwCurrentRxQueue = InCapacity;
+        p.dwMaxRxQueue = InCapacity;
+        p.dwCurrentTxQueue = 4096;
+        p.dwMaxTxQueue = 4096;
+        return 0;
+    }
+
+private:
+    static std::uint32_t ModemBits(int lines)
+    {
+        std::uint32_t s = 0;
+        if (lines & TIOCM_CTS) s |= MS_CTS_ON;
+        if (lines & TIOCM_DSR) s |= MS_DSR_ON;
+        if (lines & TIOCM_RNG) s |= MS_RING_ON;
+        if (lines & TIOCM_CAR) s |= MS_RLSD_ON;
+        return s;
+    }
+
+    // Moves what has arrived into the receive queue; the events it stands for.
+    std::uint32_t Receive()
+    {
+        std::uint8_t buf[4096];
+        std::uint32_t events = 0;
+        std::lock_guard lock(M);
+        while (Queue.size() < InCapacity) {
+            const std::size_t room = std::min<std::size_t>(sizeof buf, InCapacity - Queue.size());
+            const ssize_t n = ::read(Fd, buf, room);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            events |= EV_RXCHAR;
+            for (ssize_t i = 0; i < n; ++i) {
+                Queue.push_back(buf[i]);
+                if (static_cast<char>(buf[i]) == EvtChar)
+                    events |= EV_RXFLAG;
+            }
+        }
+        if (Queue.size() * 5 >= static_cast<std::size_t>(InCapacity) * 4)
+            events |= EV_RX80FULL;
+        return events;
+    }
+
+    // Changes of the line states and new errors since the last look, from the driver's
+    // counters (real UARTs; a pseudo-terminal has none and reports nothing here).
+    std::uint32_t Counters(std::uint32_t mask)
+    {
+        std::uint32_t events = 0;
+        serial_icounter_struct c{};
+        if (!NoCounters && Ioctl(Fd, TIOCGICOUNT, &c) == 0) {
+            std::lock_guard lock(M);
+            if (HaveCounters) {
+                if (c.cts != Last.cts) events |= EV_CTS;
+                if (c.dsr != Last.dsr) events |= EV_DSR;
+                if (c.rng != Last.rng) events |= EV_RING;
+                if (c.dcd != Last.dcd) events |= EV_RLSD;
+                if (c.brk != Last.brk) {
+                    events |= EV_BREAK;
+                    PendingErrors |= CE_BREAK;
+                }
+                std::uint32_t e = 0;
+                if (c.frame != Last.frame) e |= CE_FRAME;
+                if (c.overrun != Last.overrun) e |= CE_OVERRUN;
+                if (c.parity != Last.parity) e |= CE_RXPARITY;
+                if (c.buf_overrun != Last.buf_overrun) e |= CE_RXOVER;
+                if (e) {
+                    PendingErrors |= e;
+                    events |= EV_ERR;
+                }
+            }
+            Last = c;
+            HaveCounters = true;
+        } else {
+            NoCounters = true;
+        }
+        if (mask & EV_TXEMPTY) {
+            int out = 0;
+            if (Ioctl(Fd, TIOCOUTQ, &out) == 0 && out == 0) {
+                std::lock_guard lock(M);
+                if (SentSinceEmpty) {
+                    SentSinceEmpty = false;
+                    events |= EV_TXEMPTY;
+                }
+            }
+        }
+        return events;
+    }
+
+    const int Fd;
+    const lt::TTermios Original;
+    std::mutex M;  // the receive queue and the state the event wait shares with the callers
+    std::deque<std::uint8_t> Queue;
+    std::uint32_t InCapacity = 4096;
+    std::uint32_t Mask = 0;
+    std::uint32_t PendingErrors = 0;
+    char EvtChar = 0;
+    bool CtsFlow = false;
+    bool SentSinceEmpty = false;
+    bool HungUp = false;
+    bool NoCounters = false;
+    bool HaveCounters = false;
+    serial_icounter_struct Last{};
+};
+
+}  // namespace
+
+std::string SystemDeviceName(const std::string& name)
+{
+    std::string n = name;
+    if (n.rfind("\\\\.\\", 0) == 0)
+        n = n.substr(4);
+    if (n.find('/') != std::string::npos)
+        return n;
+    if (n.size() > 3 && std::toupper(static_cast<unsigned char>(n[0])) == 'C' &&
+        std::toupper(static_cast<unsigned char>(n[1])) == 'O' && std::toupper(static_cast<unsigned char>(n[2])) == 'M' &&
+        std::all_of(n.begin() + 3, n.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+        const long number = std::strtol(n.c_str() + 3, nullptr, 10);
+        if (number >= 1 && number <= 256)
+            return "/dev/ttyS" + std::to_string(number - 1);
+    }
+    return "/dev/" + n;
+}
+
+std::unique_ptr<TCommPort> OpenSystemPort(const std::string& name, int& error)
+{
+    error = 0;
+    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    auto fail = [&](int e) {
+        ::close(fd);
+        error = e;
+        return nullptr;
+    };
+    if (!::isatty(fd))
+        return fail(ENOTTY);
+    // flock keeps out every other program that locks (root included, whom TIOCEXCL lets
+    // through); TIOCEXCL keeps out those that do not. Another holder shows as "busy".
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+    if (int e = Ioctl(fd, TIOCEXCL, nullptr); e && !NoModemLines(e))
+        return fail(e);
+    lt::TTermios original;
+    if (int e = lt::Get(fd, original))
+        return fail(e);
+    return std::make_unique<TPosixPort>(fd, original);
+}
+
+int SystemDefaultConfig(const std::string& name, TDcb& dcb)
+{
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    lt::TTermios t;
+    const int e = lt::Get(fd, t);
+    ::close(fd);
+    if (e)
+        return e;
+    lt::ToDcb(t, dcb);
+    return 0;
+}
+
+namespace {
+std::mutex OpenerMutex;
+TPortOpener Opener;
+TConfigReader ConfigReader;
+}  // namespace
+
+void SetPortOpener(TPortOpener opener, TConfigReader config)
+{
+    std::lock_guard lock(OpenerMutex);
+    Opener = std::move(opener);
+    ConfigReader = std::move(config);
+}
+
+std::unique_ptr<TCommPort> OpenPort(const std::string& name, int& error)
+{
+    TPortOpener opener;
+    {
+        std::lock_guard lock(OpenerMutex);
+        opener = Opener;
+    }
+    return opener ? opener(name, error) : OpenSystemPort(name, error);
+}
+
+int DefaultConfig(const std::string& name, TDcb& dcb)
+{
+    TConfigReader reader;
+    {
+        std::lock_guard lock(OpenerMutex);
+        reader = ConfigReader;
+    }
+    return reader ? reader(name, dcb) : SystemDefaultConfig(name, dcb);
+}
+
+}  // namespace commport

@@ -1,0 +1,1124 @@
+#include "vacomm.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+using namespace commport;
+
+std::uint32_t BaudrateValue(TVaBaudrate b)
+{
+    static constexpr std::uint32_t rates[] = {0,     110,   300,   600,   1200,   2400,   4800,   9600,
+                                              14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    return b <= br256000 ? rates[b] : 0;
+}
+
+namespace {
+
+// Replaces the first "%d" with code and the first "%s" with text; a message without them is
+// returned unchanged.
+std::string FillCode(const std::string& message, int code, const std::string& text)
+{
+    std::string out = message;
+    if (auto d = out.find("%d"); d != std::string::npos)
+        out.replace(d, 2, std::to_string(code));
+    if (auto s = out.find("%s"); s != std::string::npos)
+        out.replace(s, 2, text);
+    return out;
+}
+
+// The system's text for an error code, without trailing blanks, control characters and full
+// stops.
+std::string SystemText(int code)
+{
+    std::string t = std::strerror(code);
+    while (!t.empty() && (static_cast<unsigned char>(t.back()) <= ' ' || t.back() == '.'))
+        t.pop_back();
+    return t;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TVaCommBuffer
+
+TVaCommBuffer::TVaCommBuffer(std::int32_t capacity)
+    : Data(new std::uint8_t[static_cast<std::size_t>(std::max(capacity, 1))]), FCapacity(capacity)
+{
+}
+
+void TVaCommBuffer::Write(const std::uint8_t* source, std::int32_t count)
+{
+    if (count > 0)
+        std::memcpy(Data.get() + FSize, source, static_cast<std::size_t>(count));
+    FSize += count;
+}
+
+void TVaCommBuffer::Peek(std::uint8_t* dest, std::int32_t count) const
+{
+    if (count > 0)
+        std::memcpy(dest, Data.get(), static_cast<std::size_t>(count));
+}
+
+void TVaCommBuffer::Read(std::uint8_t* dest, std::int32_t count)
+{
+    Peek(dest, count);
+    Remove(count);
+}
+
+void TVaCommBuffer::Remove(std::int32_t count)
+{
+    if (count <= 0)
+        return;
+    std::memmove(Data.get(), Data.get() + count, static_cast<std::size_t>(FSize - count));
+    FSize -= count;
+}
+
+// ---------------------------------------------------------------- threads
+
+TVaCommThread::~TVaCommThread()
+{
+    Join();
+}
+
+void TVaCommThread::Start()
+{
+    Thread = std::thread([this] {
+        Tid = static_cast<int>(::syscall(SYS_gettid));
+        ApplyPriority();
+        Execute();
+    });
+}
+
+void TVaCommThread::Terminate()
+{
+    FTerminated = true;
+    {
+        std::lock_guard lock(FState->M);
+        FState->Stop = true;
+    }
+    FState->Cv.notify_all();
+}
+
+void TVaCommThread::Join()
+{
+    if (Thread.joinable())
+        Thread.join();
+}
+
+void TVaCommThread::SetPriority(TThreadPriority priority)
+{
+    Priority = priority;
+    ApplyPriority();
+}
+
+void TVaCommThread::ApplyPriority()
+{
+    // Nice values for the seven levels. Raising above normal needs the privilege to do so;
+    // without it the thread keeps the normal level.
+    static constexpr int nice[] = {19, 10, 5, 0, -5, -10, -19};
+    const int tid = Tid.load();
+    if (tid != 0)
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice[Priority.load()]);
+}
+
+TVaCommWriteThread::TVaCommWriteThread(TVaCustomComm& comm)
+    : TVaCommThread(comm), Buffer(comm.Buffers().WriteSize())
+{
+}
+
+TVaCommWriteThread::~TVaCommWriteThread()
+{
+    StopThread();
+    Join();
+}
+
+void TVaCommWriteThread::StopThread()
+{
+    Terminate();
+    StopSignal.SetEvent();
+}
+
+void TVaCommWriteThread::Execute()
+{
+    TVaEvent* const events[] = {&StopSignal, &PurgeSignal, &DataReady};
+    TVaEvent* const wake[] = {&StopSignal, &PurgeSignal};
+    while (!Terminated()) {
+        const int which = WaitForEvents(events, 3, -1);
+        if (which == 0 || which < 0)
+            break;
+        if (which == 1) {
+            AcknowledgePurge();
+            continue;
+        }
+        std::uint8_t* block;
+        std::uint32_t n;
+        {
+            std::lock_guard lock(Comm.FWriteLock.Native());
+            block = Buffer.DataPtr();
+            n = static_cast<std::uint32_t>(Buffer.Size());
+        }
+        // Written straight from the block: the caller appends behind these bytes and
+        // nothing moves them until this write has completed.
+        const TWriteResult r = Comm.Port->Write(block, n, wake, 2, -1);
+        if (r.Woken == 0)
+            break;
+        if (r.Woken == 1) {
+            AcknowledgePurge();  // the write in flight is abandoned: it removes nothing
+            continue;
+        }
+        if (r.Error) {
+            HandOver(Comm.Dispatcher(), State(), [this] { DoWriteError(); });
+            // The bytes stay staged and are tried again; a device that keeps refusing is
+            // retried every 50 ms rather than as fast as the processor allows.
+            TVaEvent* const stopOrPurge[] = {&StopSignal, &PurgeSignal};
+            WaitForEvents(stopOrPurge, 2, 50);
+            continue;
+        }
+        Complete(r.Written);
+    }
+}
+
+void TVaCommWriteThread::AcknowledgePurge()
+{
+    // The writer drops the staged bytes itself, so a purge can never race a write in flight.
+    {
+        std::lock_guard lock(Comm.FWriteLock.Native());
+        Buffer.Clear();
+        DataReady.ResetEvent();
+    }
+    PurgeSignal.ResetEvent();
+    {
+        std::lock_guard lock(State()->M);
+        State()->PurgeAcknowledged = State()->PurgeRequested;
+    }
+    State()->Cv.notify_all();
+    PurgeDone.SetEvent();
+}
+
+void TVaCommWriteThread::Complete(std::uint32_t written)
+{
+    bool empty;
+    {
+        std::lock_guard lock(Comm.FWriteLock.Native());
+        Buffer.Remove(std::min(static_cast<std::int32_t>(written), Buffer.Size()));
+        empty = Buffer.Size() == 0;
+        if (empty)
+            DataReady.ResetEvent();
+        else
+            DataReady.SetEvent();
+    }
+    if (TUiDispatcher* d = Comm.Dispatcher())
+        d->Wake();  // a caller waiting for room or for the drain looks again
+    if (empty)
+        HandOver(Comm.Dispatcher(), State(), [this] { DoTxEmpty(); });
+}
+
+void TVaCommWriteThread::DoTxEmpty()
+{
+    Comm.HandleLineEvent(EV_TXEMPTY);
+}
+
+void TVaCommWriteThread::DoWriteError()
+{
+    Comm.HandleLineEvent(EV_ERR);
+}
+
+bool TVaCommWriteThread::PurgeWrite()
+{
+    std::uint64_t id;
+    {
+        std::lock_guard lock(State()->M);
+        id = ++State()->PurgeRequested;
+    }
+    PurgeDone.ResetEvent();
+    PurgeSignal.SetEvent();
+    State()->Cv.notify_all();  // a writer waiting on a hand-over gives up the wait
+    std::unique_lock lock(State()->M);
+    const bool acknowledged = State()->Cv.wait_for(lock, std::chrono::milliseconds(2000), [&] {
+        return State()->PurgeAcknowledged >= id || State()->Stop;
+    });
+    return acknowledged && State()->PurgeAcknowledged >= id;
+}
+
+bool TVaCommWriteThread::WriteData(const std::uint8_t* data, std::int32_t count)
+{
+    // The room test uses the capacity the buffer was made with at Open, whatever
+    // Buffers.WriteSize says now.
+    auto fits = [&] {
+        std::lock_guard lock(Comm.FWriteLock.Native());
+        return static_cast<std::int64_t>(Buffer.Size()) + count <= Buffer.Capacity();
+    };
+    if (count < 0)
+        return false;
+    if (!fits()) {
+        TVaTimeEvent timer;
+        InitTimer(timer, Comm.Buffers().WriteTimeout);
+        while (!fits()) {
+            if (TimerExpired(timer))
+                return false;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+    {
+        std::lock_guard lock(Comm.FWriteLock.Native());
+        Buffer.Write(data, count);
+        DataReady.SetEvent();
+    }
+    return true;
+}
+
+TVaCommEventThread::~TVaCommEventThread()
+{
+    StopThread();
+    Join();
+}
+
+void TVaCommEventThread::StopThread()
+{
+    Terminate();
+    CompletionSignal.SetEvent();
+}
+
+void TVaCommEventThread::Execute()
+{
+    while (!Terminated()) {
+        std::uint32_t mask = 0;
+        bool woken = false;
+        const int e = Comm.Port->WaitEvent(mask, CompletionSignal, woken);
+        if (Terminated())
+            break;
+        if (woken) {
+            CompletionSignal.ResetEvent();
+            continue;
+        }
+        if (e) {
+            // A refused wait is started again; not faster than every 50 ms.
+            CompletionSignal.WaitFor(50);
+            continue;
+        }
+        ReceivedMask = mask;
+        HandOver(Comm.Dispatcher(), State(), [this] { DoEvent(); });
+        if (!Terminated())
+            CompletionSignal.ResetEvent();
+    }
+}
+
+void TVaCommEventThread::DoEvent()
+{
+    Comm.UpdateDisplay();
+    if (ReceivedMask & EV_RXCHAR) {
+        Comm.HandleDataEvent();
+        ReceivedMask &= ~EV_RXCHAR;
+    }
+    if (ReceivedMask != 0)
+        Comm.HandleLineEvent(ReceivedMask);
+}
+
+// ---------------------------------------------------------------- TVaCustomComm
+
+TVaCustomComm::TVaCustomComm()
+{
+    FBuffers.OnChange = [this] { BuffersChanged(); };
+    FEventChars.OnChange = [this] { EventCharsChanged(); };
+    FFlowControl.OnChange = [this] { FlowControlChanged(); };
+}
+
+TVaCustomComm::~TVaCustomComm()
+{
+    Destroying = true;
+    try {
+        Close();
+    } catch (...) {
+        VaHandleException(std::current_exception());
+    }
+    DestroyClients();
+}
+
+void TVaCustomComm::Error(const std::string& message, int code) const
+{
+    throw EVaCommError(FillCode(message, code, SystemText(code)));
+}
+
+void TVaCustomComm::Watch(bool ok, const std::string& message, int code) const
+{
+    if (!ok)
+        Error(message, code);
+}
+
+void TVaCustomComm::CheckOpen() const
+{
+    if (Active())
+        throw EVaCommError("Can't perform this operation while port is open");
+}
+
+std::string TVaCustomComm::GetDeviceName() const
+{
+    // The pattern takes the port number as its one "%d"; "%%" stands for "%".
+    std::string out;
+    bool used = false;
+    for (std::size_t i = 0; i < FDeviceName.size(); ++i) {
+        if (FDeviceName[i] == '%' && i + 1 < FDeviceName.size()) {
+            if (FDeviceName[i + 1] == 'd' && !used) {
+                out += std::to_string(FPortNum);
+                used = true;
+                ++i;
+                continue;
+            }
+            if (FDeviceName[i + 1] == '%') {
+                out += '%';
+                ++i;
+                continue;
+            }
+        }
+        out += FDeviceName[i];
+    }
+    // Messages show the name without the device-namespace prefix of the default pattern.
+    if (out.rfind("\\\\.\\", 0) == 0)
+        out.erase(0, 4);
+    return out;
+}
+
+std::string TVaCustomComm::GetDeviceNameEx() const
+{
+    return SystemDeviceName(GetDeviceName());
+}
+
+void TVaCustomComm::Loaded()
+{
+    if (AutoOpen)
+        Open();
+}
+
+void TVaCustomComm::Open()
+{
+    CheckOpen();
+    CreateHandle();
+    if (!Active())
+        return;
+    try {
+        SetDCB();
+        UpdateBuffers();
+        UpdateTimeouts();
+        UpdateEventMask();
+        CreateThreads();
+    } catch (...) {
+        // A failed step leaves neither a thread nor a handle behind.
+        DestroyThreads();
+        DestroyHandle();
+        throw;
+    }
+    DoOpen();
+}
+
+void TVaCustomComm::CreateHandle()
+{
+    int error = 0;
+    Port = OpenPort(GetDeviceNameEx(), error);
+    if (Port)
+        return;
+    if (error == ENOENT)
+        Error("Specified device not found (" + GetDeviceName() + ").");
+    Error("Can't open specified device " + GetDeviceName() + " (Error %d, %s)", error);
+}
+
+void TVaCustomComm::DestroyHandle()
+{
+    Port.reset();
+}
+
+commport::TDcb TVaCustomComm::BuildDcb() const
+{
+    TDcb d;
+    d.BaudRate = FBaudrate == brUser ? static_cast<std::uint32_t>(FUserBaudrate) : BaudrateValue(FBaudrate);
+    d.ByteSize = static_cast<std::uint8_t>(4 + FDatabits);
+    d.Parity = FParity;
+    d.StopBits = FStopbits;
+    d.XonChar = FEventChars.XonChar();
+    d.XoffChar = FEventChars.XoffChar();
+    d.ErrorChar = FEventChars.ErrorChar();
+    d.EvtChar = FEventChars.EventChar();
+    d.EofChar = FEventChars.EofChar();
+    d.XonLim = static_cast<std::uint16_t>(FBuffers.XonLimit());
+    d.XoffLim = static_cast<std::uint16_t>(FBuffers.XoffLimit());
+    std::uint32_t f = fBinary;
+    const TVaFlowControl& fc = FFlowControl;
+    if (fc.OutCtsFlow()) f |= fOutxCtsFlow;
+    if (fc.OutDsrFlow()) f |= fOutxDsrFlow;
+    if (fc.ControlDtr() == dtrEnabled) f |= DTR_CONTROL_ENABLE;
+    if (fc.ControlDtr() == dtrHandshake) f |= DTR_CONTROL_HANDSHAKE;
+    if (fc.DsrSensitivity()) f |= fDsrSensitivity;
+    if (fc.TxContinueOnXoff()) f |= fTXContinueOnXoff;
+    if (fc.XonXoffOut()) f |= fOutX;
+    if (fc.XonXoffIn()) f |= fInX;
+    if (FOptions.Contains(coErrorChar)) f |= fErrorChar;
+    if (FOptions.Contains(coNullStrip)) f |= fNull;
+    if (FOptions.Contains(coParityCheck)) f |= fParity;
+    if (fc.ControlRts() == rtsEnabled) f |= RTS_CONTROL_ENABLE;
+    if (fc.ControlRts() == rtsHandshake) f |= RTS_CONTROL_HANDSHAKE;
+    if (fc.ControlRts() == rtsToggle) f |= RTS_CONTROL_TOGGLE;
+    d.Flags = f;
+    return d;
+}
+
+void TVaCustomComm::SetDCB()
+{
+    if (!Active() || !FUpdateDCB)
+        return;
+    if (int e = Port->SetState(BuildDcb()))
+        Error("Error writing dcb (%d), %s", e);
+}
+
+void TVaCustomComm::UpdateBuffers()
+{
+    if (!Active())
+        return;
+    if (int e = Port->Setup(static_cast<std::uint32_t>(FBuffers.ReadSize()), static_cast<std::uint32_t>(FBuffers.WriteSize())))
+        Error("Error initializing buffers (%d), %s", e);
+}
+
+void TVaCustomComm::UpdateTimeouts()
+{
+    if (!Active())
+        return;
+    if (int e = Port->SetTimeouts())
+        Error("Error setting timeouts (%d), %s", e);
+}
+
+void TVaCustomComm::UpdateEventMask()
+{
+    static constexpr std::uint32_t bits[] = {EV_BREAK, EV_CTS,     EV_DSR,      EV_ERR,    EV_RING,
+                                             EV_RLSD,  EV_RXCHAR,  EV_TXEMPTY,  EV_RXFLAG, EV_PERR,
+                                             EV_RX80FULL, EV_EVENT1, EV_EVENT2};
+    FEventMask = 0;
+    for (int m = ceBreak; m <= ceEvent2; ++m)
+        if (FMonitorEvents.Contains(static_cast<TVaCommEvent>(m)))
+            FEventMask |= bits[m];
+    // In staged mode the writer reports transmit-empty itself.
+    if (!FDirectWrite)
+        FEventMask &= ~EV_TXEMPTY;
+    if (Active())
+        if (int e = Port->SetMask(FEventMask))
+            Error(" Error setting EventMask (%d), %s", e);
+}
+
+void TVaCustomComm::CreateThreads()
+{
+    if (FEventMask != 0) {
+        EventThread = std::make_unique<TVaCommEventThread>(*this);
+        EventThread->SetPriority(FEventPriority);
+        EventThread->Start();
+    }
+    if (!FDirectWrite) {
+        WriteThread = std::make_unique<TVaCommWriteThread>(*this);
+        WriteThread->SetPriority(FWritePriority);
+        WriteThread->Start();
+    }
+}
+
+void TVaCustomComm::DestroyThreads()
+{
+    // Stop requests under the global lock; the joins outside it, so that no lock is held
+    // across a wait. A thread blocked on a hand-over is released by its stop request.
+    {
+        std::lock_guard lock(FGlobalLock.Native());
+        if (EventThread)
+            EventThread->StopThread();
+        if (WriteThread)
+            WriteThread->StopThread();
+    }
+    EventThread.reset();
+    std::unique_ptr<TVaCommWriteThread> writer;
+    {
+        std::lock_guard lock(FWriteLock.Native());
+        writer = std::move(WriteThread);
+    }
+    writer.reset();
+}
+
+void TVaCustomComm::Close()
+{
+    if (!Active())
+        return;
+    DestroyThreads();  // staged bytes are dropped with the writer
+    DestroyHandle();
+    DoClose();
+}
+
+void TVaCustomComm::DoOpen()
+{
+    if (!OnOpen)
+        return;
+    try {
+        OnOpen(this);
+    } catch (...) {
+        VaHandleException(std::current_exception());
+    }
+}
+
+void TVaCustomComm::DoClose()
+{
+    if (!Destroying && OnClose)
+        OnClose(this);
+}
+
+void TVaCustomComm::ToggleCommState(std::uint32_t function)
+{
+    if (!Active())
+        return;
+    if (int e = Port->Escape(function))
+        Error("Error calling comm function (%d), %s", e);
+}
+
+void TVaCustomComm::SetDTR(bool on)
+{
+    if (FFlowControl.ControlDtr() == dtrHandshake)
+        throw EVaCommError("DTR line updates not allowed when flowcontrol is set to Handshake.");
+    ToggleCommState(on ? SETDTR : CLRDTR);
+}
+
+void TVaCustomComm::SetRTS(bool on)
+{
+    if (FFlowControl.ControlRts() == rtsHandshake || FFlowControl.ControlRts() == rtsToggle)
+        throw EVaCommError("RTS line updates not allowed when flowcontrol is set to Handshake or Toggle.");
+    ToggleCommState(on ? SETRTS : CLRRTS);
+}
+
+void TVaCustomComm::SetBreak(bool on)
+{
+    ToggleCommState(on ? SETBREAK : CLRBREAK);
+}
+
+void TVaCustomComm::SetXon(bool on)
+{
+    ToggleCommState(on ? SETXON : SETXOFF);
+}
+
+void TVaCustomComm::ResetDev()
+{
+    ToggleCommState(RESETDEV);
+}
+
+void TVaCustomComm::GetCommStatus(TVaCommStatus& status)
+{
+    std::lock_guard lock(FGlobalLock.Native());
+    status = TVaCommStatus{};
+    if (!Active())
+        return;
+    if (int e = Port->ClearError(status.Errors, status.Stat)) {
+        status = TVaCommStatus{};
+        Error("Error retrieving statistics (%d), %s", e);
+    }
+}
+
+bool TVaCustomComm::ClearLineErrors()
+{
+    TVaCommStatus s;
+    GetCommStatus(s);
+    if (s.Errors != 0 && OnError) {
+        try {
+            OnError(this, static_cast<std::int32_t>(s.Errors));
+        } catch (...) {
+            VaHandleException(std::current_exception());
+        }
+    }
+    return s.Errors != 0;
+}
+
+bool TVaCustomComm::GetComStat(std::int32_t index)
+{
+    TVaCommStatus s;
+    GetCommStatus(s);
+    if (index < 1 || index > 8)
+        return false;
+    return (s.Stat.Flags >> (index - 1)) & 1u;
+}
+
+bool TVaCustomComm::GetModemStatus(std::int32_t index)
+{
+    std::uint32_t status = 0;
+    if (Active())
+        if (int e = Port->ModemStatus(status))
+            Error("Error reading modem state (%d), %s", e);
+    switch (index) {
+    case 1: return status & MS_CTS_ON;
+    case 2: return status & MS_DSR_ON;
+    case 3: return status & MS_RING_ON;
+    case 4: return status & MS_RLSD_ON;
+    default: return false;
+    }
+}
+
+void TVaCustomComm::GetProperties()
+{
+    FCommProperties = TCommProp{};
+    if (!Active())
+        throw EVaCommError("Can't perform this operation while port is closed");
+    if (int e = Port->Properties(FCommProperties))
+        Error("Error reading port properties (%d), %s", e);
+}
+
+void TVaCustomComm::ResetPortParameters()
+{
+    TDcb d;
+    if (DefaultConfig(GetDeviceNameEx(), d) != 0)
+        throw EVaCommError("Error reading default port parameters.");
+    FBaudrate = brUser;
+    FUserBaudrate = static_cast<std::int32_t>(d.BaudRate);
+    for (int b = br110; b <= br256000; ++b)
+        if (BaudrateValue(static_cast<TVaBaudrate>(b)) == d.BaudRate) {
+            FBaudrate = static_cast<TVaBaudrate>(b);
+            FUserBaudrate = 0;
+        }
+    FParity = d.Parity <= paSpace ? static_cast<TVaParity>(d.Parity) : paNone;
+    FDatabits = d.ByteSize >= 4 && d.ByteSize <= 8 ? static_cast<TVaDatabits>(d.ByteSize - 4) : db8;
+    FStopbits = d.StopBits <= sb2 ? static_cast<TVaStopbits>(d.StopBits) : sb1;
+    const std::uint32_t dtr = d.Flags & fDtrControlMask, rts = d.Flags & fRtsControlMask;
+    FFlowControl.SetControlDtr(dtr == DTR_CONTROL_ENABLE ? dtrEnabled : dtr == DTR_CONTROL_HANDSHAKE ? dtrHandshake : dtrDisabled);
+    FFlowControl.SetControlRts(rts == RTS_CONTROL_ENABLE      ? rtsEnabled
+                               : rts == RTS_CONTROL_HANDSHAKE ? rtsHandshake
+                               : rts == RTS_CONTROL_TOGGLE    ? rtsToggle
+                                                              : rtsDisabled);
+    FFlowControl.SetOutCtsFlow(d.Flags & fOutxCtsFlow);
+    FFlowControl.SetOutDsrFlow(d.Flags & fOutxDsrFlow);
+    FFlowControl.SetDsrSensitivity(d.Flags & fDsrSensitivity);
+    FFlowControl.SetTxContinueOnXoff(d.Flags & fTXContinueOnXoff);
+    FFlowControl.SetXonXoffOut(d.Flags & fOutX);
+    FFlowControl.SetXonXoffIn(d.Flags & fInX);
+    FEventChars.SetXonChar(d.XonChar);
+    FEventChars.SetXoffChar(d.XoffChar);
+    FEventChars.SetErrorChar(d.ErrorChar);
+    FEventChars.SetEventChar(d.EvtChar);
+    FEventChars.SetEofChar(d.EofChar);
+    FBuffers.SetXonLimit(d.XonLim);
+    FBuffers.SetXoffLimit(d.XoffLim);
+    TVaCommOptions o;
+    if (d.Flags & fErrorChar) o.Include(coErrorChar);
+    if (d.Flags & fNull) o.Include(coNullStrip);
+    if (d.Flags & fParity) o.Include(coParityCheck);
+    FOptions = o;
+}
+
+// ---------------------------------------------------------------- write path
+
+std::int32_t TVaCustomComm::WriteBuf(const std::uint8_t* data, std::int32_t count)
+{
+    if (!Active())
+        return 0;
+    if (!FDirectWrite) {
+        if (!WriteThread || !WriteThread->WriteData(data, count))
+            throw EVaCommError("Output buffer is full. Please check comm status.");
+        return count;
+    }
+    std::lock_guard lock(FWriteLock.Native());
+    TVaEvent* const none[] = {nullptr};
+    // A write still under way when the time is up is not left behind: what was handed to
+    // the system by then is what the caller is told.
+    const TWriteResult r = Port->Write(data, static_cast<std::uint32_t>(std::max(count, 0)), none, 0,
+                                       FBuffers.ReadTimeout);
+    if (r.Error)
+        Error("Write error (%d), %s", r.Error);
+    return static_cast<std::int32_t>(r.Written);
+}
+
+bool TVaCustomComm::WriteText(const std::string& text)
+{
+    const auto n = static_cast<std::int32_t>(text.size());
+    return WriteBuf(reinterpret_cast<const std::uint8_t*>(text.data()), n) == n;
+}
+
+bool TVaCustomComm::WriteChar(char c)
+{
+    const auto b = static_cast<std::uint8_t>(c);
+    return WriteBuf(&b, 1) == 1;
+}
+
+std::int32_t TVaCustomComm::OutputQueueCount()
+{
+    TVaCommStatus s;
+    GetCommStatus(s);
+    return static_cast<std::int32_t>(s.Stat.cbOutQue);
+}
+
+std::int32_t TVaCustomComm::WriteBufUsed()
+{
+    if (!Active())
+        return 0;
+    if (FDirectWrite)
+        return OutputQueueCount();
+    std::lock_guard lock(FWriteLock.Native());
+    return WriteThread ? WriteThread->Buffer.Size() : 0;
+}
+
+std::int32_t TVaCustomComm::WriteBufFree()
+{
+    if (!Active())
+        return 0;
+    if (FDirectWrite)
+        return FBuffers.WriteSize() - OutputQueueCount();
+    std::lock_guard lock(FWriteLock.Native());
+    return WriteThread ? WriteThread->Buffer.Capacity() - WriteThread->Buffer.Size() : 0;
+}
+
+void TVaCustomComm::PurgeWrite()
+{
+    PurgeBuffers(PURGE_TXABORT | PURGE_TXCLEAR);
+}
+
+void TVaCustomComm::PurgeRead()
+{
+    PurgeBuffers(PURGE_RXABORT | PURGE_RXCLEAR);
+}
+
+void TVaCustomComm::PurgeReadWrite()
+{
+    PurgeBuffers(PURGE_TXABORT | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_RXCLEAR);
+}
+
+void TVaCustomComm::PurgeBuffers(std::uint32_t flags)
+{
+    if (!Active())
+        return;
+    std::lock_guard lock(FGlobalLock.Native());
+    if (flags != (PURGE_RXABORT | PURGE_RXCLEAR) && WriteThread) {
+        if (WriteThread->PurgeWrite()) {
+            std::lock_guard w(FWriteLock.Native());
+            WriteThread->Buffer.Clear();
+        }
+    }
+    if (int e = Port->Purge(flags))
+        Error("Error clearing buffers (%d), %s", e);
+}
+
+// ---------------------------------------------------------------- receive path and events
+
+void TVaCustomComm::HandleDataEvent()
+{
+    const std::int32_t n = ReadBufUsed();
+    if (n <= 0)
+        return;
+    if (!FClients.empty()) {
+        std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[static_cast<std::size_t>(n)]);
+        const std::int32_t got = ReadBuf(block.get(), n);
+        WriteBuffer(block.get(), got);
+    } else if (OnRxChar) {
+        OnRxChar(this, n);
+    }
+}
+
+void TVaCustomComm::WriteBuffer(const std::uint8_t* data, std::int32_t count)
+{
+    if (ControlsEnabled) {
+        const auto clients = FClients;  // a handler may detach a client
+        for (TVaDispatcher* c : clients)
+            c->DataEvent(data, count);
+    }
+    if (OnRxBuf)
+        OnRxBuf(this, data, count);
+}
+
+void TVaCustomComm::WriteEvents(std::uint32_t evtMask)
+{
+    if (!ControlsEnabled)
+        return;
+    const auto clients = FClients;
+    for (TVaDispatcher* c : clients)
+        c->LineEvent(evtMask);
+}
+
+void TVaCustomComm::HandleLineEvent(std::uint32_t evtMask)
+{
+    if (evtMask & EV_ERR)
+        ClearLineErrors();
+    if (!FClients.empty())
+        WriteEvents(evtMask);
+    const std::pair<std::uint32_t, TVaNotifyEvent*> handlers[] = {
+        {EV_RXFLAG, &OnRxFlag}, {EV_CTS, &OnCts},       {EV_DSR, &OnDsr},           {EV_RING, &OnRing},
+        {EV_RLSD, &OnRlsd},     {EV_TXEMPTY, &OnTxEmpty}, {EV_BREAK, &OnBreak},     {EV_PERR, &OnPErr},
+        {EV_RX80FULL, &OnRx80Full}, {EV_EVENT1, &OnEvent1}, {EV_EVENT2, &OnEvent2},
+    };
+    for (const auto& [bit, handler] : handlers)
+        if ((evtMask & bit) && *handler)
+            (*handler)(this);
+}
+
+std::int32_t TVaCustomComm::ReadBuf(std::uint8_t* data, std::int32_t count)
+{
+    if (!Active() || count <= 0)
+        return 0;
+    std::lock_guard lock(FGlobalLock.Native());
+    // The read returns at once with what has arrived, so nothing is left pending when it
+    // returns.
+    std::uint32_t read = 0;
+    if (int e = Port->Read(data, static_cast<std::uint32_t>(count), read))
+        Error("Read error (%d), %s", e);
+    return static_cast<std::int32_t>(read);
+}
+
+std::string TVaCustomComm::ReadText()
+{
+    const std::int32_t n = ReadBufUsed();
+    if (n <= 0)
+        return {};
+    std::string text(static_cast<std::size_t>(n), '\0');
+    text.resize(static_cast<std::size_t>(ReadBuf(reinterpret_cast<std::uint8_t*>(text.data()), n)));
+    return text;
+}
+
+bool TVaCustomComm::ReadChar(char& c)
+{
+    std::uint8_t b = 0;
+    const bool ok = ReadBuf(&b, 1) == 1;
+    if (ok)
+        c = static_cast<char>(b);
+    return ok;
+}
+
+std::int32_t TVaCustomComm::ReadBufUsed()
+{
+    if (!Active())
+        return 0;
+    TVaCommStatus s;
+    GetCommStatus(s);
+    return static_cast<std::int32_t>(s.Stat.cbInQue);
+}
+
+std::int32_t TVaCustomComm::ReadBufFree()
+{
+    if (!Active())
+        return 0;
+    return FBuffers.ReadSize() - ReadBufUsed();
+}
+
+void TVaCustomComm::InsertClient(TVaDispatcher* client)
+{
+    client->Comm = this;
+    FClients.push_back(client);
+}
+
+void TVaCustomComm::RemoveClient(TVaDispatcher* client)
+{
+    auto it = std::find(FClients.begin(), FClients.end(), client);
+    if (it == FClients.end())
+        return;
+    client->Comm = nullptr;
+    FClients.erase(it);
+}
+
+void TVaCustomComm::DestroyClients()
+{
+    while (!FClients.empty())
+        RemoveClient(FClients.back());
+}
+
+void TVaCustomComm::UpdateDisplay()
+{
+    if (FDisplay)
+        FDisplay->UpdateFrom(*this);
+}
+
+void TVaCustomComm::Notification(TVaComponent* component, bool removing)
+{
+    if (removing && component == FDisplay)
+        FDisplay = nullptr;
+    TVaComponent::Notification(component, removing);
+}
+
+// ---------------------------------------------------------------- property setters
+
+void TVaCustomComm::SetBaudrate(TVaBaudrate value)
+{
+    if (value == FBaudrate)
+        return;
+    FBaudrate = value;
+    if (value != brUser)
+        FUserBaudrate = 0;
+    SetDCB();
+}
+
+void TVaCustomComm::SetParity(TVaParity value)
+{
+    if (value == FParity)
+        return;
+    FParity = value;
+    SetDCB();
+}
+
+void TVaCustomComm::SetDatabits(TVaDatabits value)
+{
+    if (value == FDatabits)
+        return;
+    FDatabits = value;
+    SetDCB();
+}
+
+void TVaCustomComm::SetStopbits(TVaStopbits value)
+{
+    if (value == FStopbits)
+        return;
+    FStopbits = value;
+    SetDCB();
+}
+
+void TVaCustomComm::SetOptions(TVaCommOptions value)
+{
+    if (value == FOptions)
+        return;
+    FOptions = value;
+    SetDCB();
+}
+
+void TVaCustomComm::SetPortNum(TVaPortInt value)
+{
+    CheckOpen();
+    FPortNum = value;
+}
+
+void TVaCustomComm::SetDeviceName(const std::string& value)
+{
+    CheckOpen();
+    FDeviceName = value;
+}
+
+void TVaCustomComm::SetMonitorEvents(TVaCommEvents value)
+{
+    CheckOpen();
+    FMonitorEvents = value;
+}
+
+void TVaCustomComm::SetBuffers(const TVaBuffers& value)
+{
+    CheckOpen();
+    FBuffers.Assign(value);
+}
+
+void TVaCustomComm::BuffersChanged()
+{
+    CheckOpen();
+    UpdateBuffers();
+    SetDCB();
+}
+
+void TVaCustomComm::SetEventPriority(TThreadPriority value)
+{
+    if (value == FEventPriority)
+        return;
+    FEventPriority = value;
+    if (EventThread)
+        EventThread->SetPriority(value);
+}
+
+void TVaCustomComm::SetWritePriority(TThreadPriority value)
+{
+    if (value == FWritePriority)
+        return;
+    FWritePriority = value;
+    if (WriteThread)
+        WriteThread->SetPriority(value);
+}
+
+void TVaCustomComm::SetDirectWrite(bool value)
+{
+    CheckOpen();
+    FDirectWrite = value;
+}
+
+void TVaCustomComm::SetUpdateDCB(bool value)
+{
+    CheckOpen();
+    FUpdateDCB = value;
+}
+
+void TVaCustomComm::SetUserBaudrate(std::int32_t value)
+{
+    if (value == FUserBaudrate)
+        return;
+    FUserBaudrate = value;
+    FBaudrate = brUser;
+    SetDCB();
+}
+
+// ---------------------------------------------------------------- clients
+
+TVaDispatcher::~TVaDispatcher()
+{
+    if (Comm)
+        Comm->RemoveClient(this);
+}
+
+void TVaDispatcher::SetDTRState(bool on)
+{
+    if (Comm)
+        Comm->SetDTR(on);
+}
+
+void TVaDispatcher::PurgeRead()
+{
+    if (Comm)
+        Comm->PurgeRead();
+}
+
+void TVaDispatcher::PurgeWrite()
+{
+    if (Comm)
+        Comm->PurgeWrite();
+}
+
+void TVaDispatcher::PurgeReadWrite()
+{
+    if (Comm)
+        Comm->PurgeReadWrite();
+}
+
+std::int32_t TVaDispatcher::WriteBuf(const std::uint8_t* data, std::int32_t count)
+{
+    return Comm ? Comm->WriteBuf(data, count) : 0;
+}
+
+bool TVaDispatcher::WriteText(const std::string& text)
+{
+    return Comm ? Comm->WriteText(text) : false;
+}
+
+bool TVaDispatcher::WriteChar(char c)
+{
+    return Comm ? Comm->WriteChar(c) : false;
+}
+
+void TVaDispatcher::DataEvent(const std::uint8_t* data, std::int32_t count)
+{
+    if (Active)
+        User->DataChanged(data, count);
+}
+
+void TVaDispatcher::LineEvent(std::uint32_t evtMask)
+{
+    if (Active)
+        User->LineChanged(evtMask);
+}
+
+TVaCommComponent::TVaCommComponent() : FDispatcher(std::make_unique<TVaDispatcher>(this)) {}
+
+TVaCommComponent::~TVaCommComponent()
+{
+    FDispatcher.reset();
+}
+
+void TVaCommComponent::SetComm(TVaCustomComm* comm)
+{
+    if (FComm)
+        FComm->RemoveClient(FDispatcher.get());
+    FComm = comm;
+    if (FComm)
+        FComm->InsertClient(FDispatcher.get());
+}
+
+void TVaCommComponent::Notification(TVaComponent* component, bool removing)
+{
+    TVaComponent::Notification(component, removing);
+    if (removing && component == FComm)
+        SetComm(nullptr);
+}

@@ -1,0 +1,351 @@
+#pragma once
+// The serial port component: settings, open and close, the staged write path with its
+// writer thread, the event thread with the receive path, and the client links.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "commport.h"
+#include "uidispatch.h"
+#include "vaclasses.h"
+#include "vaobjects.h"
+#include "vaprst.h"
+#include "vatypes.h"
+#include "vautils.h"
+
+class TVaCustomComm;
+class TVaDispatcher;
+
+using TVaNotifyEvent = std::function<void(TVaCustomComm* sender)>;
+using TVaCommErrorEvent = std::function<void(TVaCustomComm* sender, std::int32_t errors)>;
+using TVaCommRxCharEvent = std::function<void(TVaCustomComm* sender, std::int32_t count)>;
+using TVaCommRxBufEvent = std::function<void(TVaCustomComm* sender, const std::uint8_t* data, std::int32_t count)>;
+
+// Line errors followed by the hold flags and queue counts: 16 bytes.
+struct TVaCommStatus {
+    std::uint32_t Errors = 0;
+    commport::TComStat Stat;
+};
+
+// A flat staging block, not a ring: bytes held are the first Size bytes, oldest first. No
+// operation checks bounds; callers keep within Size and Capacity.
+class TVaCommBuffer {
+public:
+    explicit TVaCommBuffer(std::int32_t capacity);
+    std::uint8_t* DataPtr() { return Data.get(); }
+    std::int32_t Size() const { return FSize; }
+    std::int32_t Capacity() const { return FCapacity; }
+    void Clear() { FSize = 0; }
+    void Write(const std::uint8_t* source, std::int32_t count);
+    void Peek(std::uint8_t* dest, std::int32_t count) const;
+    void Read(std::uint8_t* dest, std::int32_t count);
+    void Remove(std::int32_t count);
+
+private:
+    std::unique_ptr<std::uint8_t[]> Data;
+    std::int32_t FCapacity;
+    std::int32_t FSize = 0;
+};
+
+// A worker thread of the component: joined on destruction, never detached.
+class TVaCommThread {
+public:
+    virtual ~TVaCommThread();
+    void Start();
+    void SetPriority(TThreadPriority priority);
+    bool Terminated() const { return FTerminated.load(); }
+    const std::shared_ptr<THandOverState>& State() const { return FState; }
+
+protected:
+    explicit TVaCommThread(TVaCustomComm& comm) : Comm(comm) {}
+    virtual void Execute() = 0;
+    void Terminate();
+    void Join();
+    TVaCustomComm& Comm;
+
+private:
+    void ApplyPriority();
+    std::thread Thread;
+    std::atomic<bool> FTerminated{false};
+    std::atomic<int> Tid{0};
+    std::atomic<int> Priority{tpNormal};
+    std::shared_ptr<THandOverState> FState = std::make_shared<THandOverState>();
+};
+
+class TVaCommWriteThread final : public TVaCommThread {
+public:
+    explicit TVaCommWriteThread(TVaCustomComm& comm);
+    ~TVaCommWriteThread() override;
+
+    void StopThread();
+    // Asks the writer to drop what is staged; true when it acknowledged within 2 s.
+    bool PurgeWrite();
+    // Stages the bytes, polling up to WriteTimeout for room; false when there was none.
+    bool WriteData(const std::uint8_t* data, std::int32_t count);
+
+    TVaCommBuffer Buffer;
+    TVaWaitEvent DataReady;
+    TVaWaitEvent StopSignal;
+    TVaWaitEvent PurgeSignal;
+    TVaWaitEvent PurgeDone;
+    TVaWaitEvent WriteDone;
+
+protected:
+    void Execute() override;
+
+private:
+    void AcknowledgePurge();
+    void Complete(std::uint32_t written);
+    void DoTxEmpty();
+    void DoWriteError();
+};
+
+class TVaCommEventThread final : public TVaCommThread {
+public:
+    explicit TVaCommEventThread(TVaCustomComm& comm) : TVaCommThread(comm) {}
+    ~TVaCommEventThread() override;
+    void StopThread();
+
+    std::uint32_t ReceivedMask = 0;
+    TVaWaitEvent CompletionSignal;
+
+protected:
+    void Execute() override;
+
+private:
+    void DoEvent();
+};
+
+// A component that shows the port's state; the component asks it to refresh per event batch.
+class TVaCommDisplay : public TVaComponent {
+public:
+    virtual void UpdateFrom(TVaCustomComm& comm) = 0;
+};
+
+class TVaCustomComm : public TVaComponent {
+public:
+    TVaCustomComm();
+    ~TVaCustomComm() override;
+    TVaCustomComm(const TVaCustomComm&) = delete;
+    TVaCustomComm& operator=(const TVaCustomComm&) = delete;
+
+    // --- open and close
+    void Open();
+    void Close();
+    bool Active() const { return Port != nullptr; }
+    void CheckOpen() const;
+    void Loaded();
+    std::string GetDeviceName() const;
+    std::string GetDeviceNameEx() const;
+    virtual void CreateHandle();
+    void DestroyHandle();
+    void SetDCB();
+    void UpdateBuffers();
+    void UpdateTimeouts();
+    void UpdateEventMask();
+    virtual void CreateThreads();
+    void DestroyThreads();
+    std::uint32_t EventMask() const { return FEventMask; }
+
+    // --- line control and status
+    void ToggleCommState(std::uint32_t function);
+    void SetDTR(bool on);
+    void SetRTS(bool on);
+    void SetBreak(bool on);
+    void SetXon(bool on);
+    void ResetDev();
+    void GetCommStatus(TVaCommStatus& status);
+    bool ClearLineErrors();
+    bool GetComStat(std::int32_t index);
+    bool GetModemStatus(std::int32_t index);
+    void GetProperties();
+    const commport::TCommProp& CommProperties() const { return FCommProperties; }
+    void ResetPortParameters();
+    [[noreturn]] void Error(const std::string& message, int code = 0) const;
+    void Watch(bool ok, const std::string& message, int code = 0) const;
+
+    // --- write path
+    std::int32_t WriteBuf(const std::uint8_t* data, std::int32_t count);
+    bool WriteText(const std::string& text);
+    bool WriteChar(char c);
+    std::int32_t WriteBufUsed();
+    std::int32_t WriteBufFree();
+    void PurgeWrite();
+    void PurgeRead();
+    void PurgeReadWrite();
+    void PurgeBuffers(std::uint32_t flags);
+    void EnableControls() { ControlsEnabled = true; }
+    void DisableControls() { ControlsEnabled = false; }
+    bool GetControlsEnabled() const { return ControlsEnabled; }
+    void WriteLock() { FWriteLock.Acquire(); }
+    void WriteUnlock() { FWriteLock.Release(); }
+    void GlobalLock() { FGlobalLock.Acquire(); }
+    void GlobalUnlock() { FGlobalLock.Release(); }
+    // The system's output queue: bytes handed on but not yet on the line.
+    std::int32_t OutputQueueCount();
+
+    // --- receive path and events
+    virtual void HandleDataEvent();
+    virtual void HandleLineEvent(std::uint32_t evtMask);
+    virtual void WriteEvents(std::uint32_t evtMask);
+    virtual void WriteBuffer(const std::uint8_t* data, std::int32_t count);
+    std::int32_t ReadBuf(std::uint8_t* data, std::int32_t count);
+    std::string ReadText();
+    bool ReadChar(char& c);
+    std::int32_t ReadBufUsed();
+    std::int32_t ReadBufFree();
+    void InsertClient(TVaDispatcher* client);
+    void RemoveClient(TVaDispatcher* client);
+    void DestroyClients();
+    const std::vector<TVaDispatcher*>& Clients() const { return FClients; }
+    void UpdateDisplay();
+    void Notification(TVaComponent* component, bool removing) override;
+
+    // --- properties
+    bool AutoOpen = false;
+    TVaBaudrate Baudrate() const { return FBaudrate; }
+    void SetBaudrate(TVaBaudrate value);
+    TVaParity Parity() const { return FParity; }
+    void SetParity(TVaParity value);
+    TVaDatabits Databits() const { return FDatabits; }
+    void SetDatabits(TVaDatabits value);
+    TVaStopbits Stopbits() const { return FStopbits; }
+    void SetStopbits(TVaStopbits value);
+    TVaEventChars& EventChars() { return FEventChars; }
+    void SetEventChars(const TVaEventChars& value) { FEventChars.Assign(value); }
+    TVaFlowControl& FlowControl() { return FFlowControl; }
+    void SetFlowControl(const TVaFlowControl& value) { FFlowControl.Assign(value); }
+    TVaCommOptions Options() const { return FOptions; }
+    void SetOptions(TVaCommOptions value);
+    TVaPortInt PortNum() const { return FPortNum; }
+    void SetPortNum(TVaPortInt value);
+    const std::string& DeviceName() const { return FDeviceName; }
+    void SetDeviceName(const std::string& value);
+    TVaCommEvents MonitorEvents() const { return FMonitorEvents; }
+    void SetMonitorEvents(TVaCommEvents value);
+    TVaBuffers& Buffers() { return FBuffers; }
+    void SetBuffers(const TVaBuffers& value);
+    TThreadPriority EventPriority() const { return FEventPriority; }
+    void SetEventPriority(TThreadPriority value);
+    TThreadPriority WritePriority() const { return FWritePriority; }
+    void SetWritePriority(TThreadPriority value);
+    bool DirectWrite() const { return FDirectWrite; }
+    void SetDirectWrite(bool value);
+    bool UpdateDCB() const { return FUpdateDCB; }
+    void SetUpdateDCB(bool value);
+    std::int32_t UserBaudrate() const { return FUserBaudrate; }
+    void SetUserBaudrate(std::int32_t value);
+    TVaCommDisplay* Display() const { return FDisplay; }
+    void SetDisplay(TVaCommDisplay* value) { FDisplay = value; }
+
+    TVaNotifyEvent OnOpen, OnClose, OnCts, OnDsr, OnRlsd, OnRing, OnBreak;
+    TVaCommErrorEvent OnError;
+    TVaCommRxCharEvent OnRxChar;
+    TVaNotifyEvent OnRxFlag;
+    TVaCommRxBufEvent OnRxBuf;
+    TVaNotifyEvent OnTxEmpty, OnPErr, OnRx80Full, OnEvent1, OnEvent2;
+
+    // The hand-over to the user-interface thread; the global one unless set.
+    TUiDispatcher* Dispatcher() const { return FDispatcher ? FDispatcher : UiDispatcher(); }
+    void SetDispatcher(TUiDispatcher* dispatcher) { FDispatcher = dispatcher; }
+
+    // The record SetDCB applies, from the current settings.
+    commport::TDcb BuildDcb() const;
+
+private:
+    friend class TVaCommWriteThread;
+    friend class TVaCommEventThread;
+
+    void BuffersChanged();
+    void EventCharsChanged() { SetDCB(); }
+    void FlowControlChanged() { SetDCB(); }
+    void DoOpen();
+    void DoClose();
+
+    std::unique_ptr<commport::TCommPort> Port;
+    TVaCriticalSection FWriteLock;
+    TVaCriticalSection FGlobalLock;
+    commport::TCommProp FCommProperties;
+    TVaWaitEvent WaitEvent;
+    std::unique_ptr<TVaCommEventThread> EventThread;
+    std::unique_ptr<TVaCommWriteThread> WriteThread;
+    std::uint32_t FEventMask = 0;
+    TVaPortInt FPortNum = 0;
+    std::string FDeviceName = "\\\\.\\COM%d";
+    TVaCommEvents FMonitorEvents{ceError, ceRxChar, ceTxEmpty};
+    TVaBuffers FBuffers;
+    TThreadPriority FEventPriority = tpNormal;
+    TThreadPriority FWritePriority = tpHighest;
+    bool FDirectWrite = false;
+    std::atomic<bool> ControlsEnabled{true};
+    std::vector<TVaDispatcher*> FClients;
+    TVaBaudrate FBaudrate = br1200;
+    TVaParity FParity = paNone;
+    TVaDatabits FDatabits = db8;
+    TVaStopbits FStopbits = sb1;
+    TVaCommOptions FOptions;
+    TVaFlowControl FFlowControl;
+    TVaEventChars FEventChars;
+    bool FUpdateDCB = true;
+    std::int32_t FUserBaudrate = 0;
+    TVaCommDisplay* FDisplay = nullptr;
+    TUiDispatcher* FDispatcher = nullptr;
+    bool Destroying = false;
+};
+
+class TVaComm : public TVaCustomComm {};
+
+// The link of a client to a component.
+class IVaCommUser {
+public:
+    virtual ~IVaCommUser() = default;
+    virtual void LineChanged(std::uint32_t evtMask) = 0;
+    virtual void DataChanged(const std::uint8_t* data, std::int32_t count) = 0;
+};
+
+class TVaDispatcher {
+public:
+    explicit TVaDispatcher(IVaCommUser* user) : User(user) {}
+    ~TVaDispatcher();
+    TVaDispatcher(const TVaDispatcher&) = delete;
+    TVaDispatcher& operator=(const TVaDispatcher&) = delete;
+
+    bool Active = true;
+    TVaCustomComm* Comm = nullptr;
+    IVaCommUser* User;
+
+    void SetDTRState(bool on);
+    void PurgeRead();
+    void PurgeWrite();
+    void PurgeReadWrite();
+    std::int32_t WriteBuf(const std::uint8_t* data, std::int32_t count);
+    bool WriteText(const std::string& text);
+    bool WriteChar(char c);
+    void DataEvent(const std::uint8_t* data, std::int32_t count);
+    void LineEvent(std::uint32_t evtMask);
+};
+
+class TVaCommComponent : public TVaComponent, public IVaCommUser {
+public:
+    TVaCommComponent();
+    ~TVaCommComponent() override;
+
+    TVaCustomComm* Comm() const { return FComm; }
+    void SetComm(TVaCustomComm* comm);
+    bool Active() const { return FDispatcher->Active; }
+    void SetActive(bool active) { FDispatcher->Active = active; }
+    void Notification(TVaComponent* component, bool removing) override;
+
+    // Derived clients override these; they do nothing here.
+    virtual void DataChanged(const std::uint8_t* data, std::int32_t count) override { (void)data, (void)count; }
+    virtual void LineChanged(std::uint32_t evtMask) override { (void)evtMask; }
+
+private:
+    std::unique_ptr<TVaDispatcher> FDispatcher;
+    TVaCustomComm* FComm = nullptr;
+};

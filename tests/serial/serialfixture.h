@@ -1,0 +1,93 @@
+#pragma once
+// A component on the scripted device, with calls handed to this thread when the test pumps.
+
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "commport_fake.h"
+#include "uidispatch.h"
+#include "vacomm.h"
+
+// The plot dialog's settings.
+inline void PlotSettings(TVaCustomComm& c)
+{
+    c.SetPortNum(1);
+    c.SetDeviceName("COM%d");
+    c.SetMonitorEvents({});
+    TVaBuffers b;
+    b.SetReadSize(512);
+    b.SetWriteSize(512);
+    c.SetBuffers(b);
+    c.FlowControl().SetXonXoffOut(true);
+    c.FlowControl().SetXonXoffIn(true);
+    c.SetBaudrate(br9600);
+}
+
+inline std::string Message(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const EVaCommError& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+class FakePortTest : public testing::Test {
+protected:
+    commport::TFakePorts Fake;
+    commport::TFakeDevice& Dev = *Fake.Device;
+    TQueueDispatcher Ui;
+    TVaComm Comm;
+
+    FakePortTest() { Comm.SetDispatcher(&Ui); }
+
+    // Pumps the hand-over queue until cond holds or the time is up.
+    bool PumpUntil(const std::function<bool()>& cond, int ms = 3000)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!cond()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            Ui.Pump(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
+};
+
+// A pseudo-terminal pair standing in for a serial line: the component opens the slave by
+// its path, the test plays the device on the master.
+struct TPty {
+    int Master = -1;
+    int Slave = -1;
+    std::string Path;
+    TPty()
+    {
+        char name[256] = {};
+        termios raw{};
+        ::cfmakeraw(&raw);
+        if (::openpty(&Master, &Slave, name, &raw, nullptr) != 0)
+            throw std::runtime_error("openpty failed");
+        Path = name;
+    }
+    ~TPty()
+    {
+        if (Slave >= 0)
+            ::close(Slave);
+        if (Master >= 0)
+            ::close(Master);
+    }
+    // The test's own slave descriptor keeps the line up; the component opens another.
+    void DropSlave()
+    {
+        ::close(Slave);
+        Slave = -1;
+    }
+};
