@@ -187,7 +187,8 @@ TEST(Scale, MatchesIntegerArithmeticForRandomOperands)
         THpglSheet s;
         std::vector<std::int32_t> values;
         for (int i = 0; i < 8; ++i) {
-            std::int32_t v = static_cast<std::int32_t>(rng() % (wide ? 4000000001u : 2001u)) - (wide ? 2000000000 : 1000);
+            const auto v = static_cast<std::int32_t>(static_cast<std::int64_t>(rng() % (wide ? 4000000001u : 2001u)) -
+                                                     (wide ? 2000000000 : 1000));
             values.push_back(v);
             s.Add(hkPA, v, -v / 2);
         }
