@@ -1,0 +1,372 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <atomic>
+#include <random>
+
+#include "serialfixture.h"
+
+using namespace commport;
+using namespace std::chrono_literals;
+
+namespace {
+std::string Bytes(std::size_t n, char c)
+{
+    return std::string(n, c);
+}
+}  // namespace
+
+class WritePath : public FakePortTest {
+protected:
+    void SetUp() override
+    {
+        PlotSettings(Comm);
+        Comm.Buffers().WriteTimeout = 200;
+    }
+    std::string Received() { return Dev.Taken(); }
+};
+
+TEST_F(WritePath, CountsOnOpenAndClosedPorts)
+{
+    EXPECT_EQ(Comm.WriteBufFree(), 0);
+    EXPECT_EQ(Comm.WriteBufUsed(), 0);
+    Comm.Open();
+    EXPECT_EQ(Comm.WriteBufFree(), 512);
+    EXPECT_EQ(Comm.WriteBufUsed(), 0);
+    Comm.Close();
+    EXPECT_EQ(Comm.WriteBufFree(), 0);
+    EXPECT_FALSE(Comm.WriteText("abc"));  // closed: nothing written
+    EXPECT_TRUE(Comm.WriteText(""));
+    EXPECT_EQ(Received(), "");
+}
+
+TEST_F(WritePath, StagedBytesDrainAndTxEmptyFiresOnTheUiThread)
+{
+    Comm.Open();
+    std::thread::id firedOn;
+    int fired = 0;
+    Comm.OnTxEmpty = [&](TVaCustomComm*) {
+        firedOn = std::this_thread::get_id();
+        ++fired;
+    };
+    Dev.SetHold(true);
+    EXPECT_TRUE(Comm.WriteText(Bytes(40, 'a')));
+    EXPECT_EQ(Comm.WriteBufUsed(), 40);
+    EXPECT_EQ(Comm.WriteBufFree(), 472);
+    Dev.SetHold(false);
+    ASSERT_TRUE(PumpUntil([&] { return fired == 1; }));
+    EXPECT_EQ(firedOn, std::this_thread::get_id());
+    EXPECT_EQ(Comm.WriteBufUsed(), 0);
+    EXPECT_EQ(Received(), Bytes(40, 'a'));
+}
+
+TEST_F(WritePath, LaterWritesFollowTheOneInFlight)
+{
+    Comm.Open();
+    Dev.SetHold(true);
+    Comm.WriteText("first ");
+    // Wait until the writer is holding the first bytes in its write.
+    ASSERT_TRUE(PumpUntil([&] { return Dev.Count("Write") > 0; }));
+    Comm.WriteText("second ");
+    Comm.WriteText("third");
+    Dev.SetHold(false);
+    ASSERT_TRUE(PumpUntil([&] { return Comm.WriteBufUsed() == 0; }));
+    EXPECT_EQ(Received(), "first second third");
+}
+
+TEST_F(WritePath, ExactFitIsTakenAndOneByteMoreTimesOut)
+{
+    Comm.Open();
+    Dev.SetHold(true);
+    Comm.WriteText(Bytes(100, 'x'));
+    EXPECT_TRUE(Comm.WriteText(Bytes(412, 'y')));
+    EXPECT_EQ(Comm.WriteBufFree(), 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Message([&] { Comm.WriteText("z"); }), "Output buffer is full. Please check comm status.");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
+    EXPECT_EQ(Comm.WriteBufUsed(), 512);  // nothing of the refused call was staged
+    // A text longer than the whole buffer can never fit.
+    EXPECT_EQ(Message([&] { Comm.WriteText(Bytes(513, 'q')); }), "Output buffer is full. Please check comm status.");
+    Dev.SetHold(false);
+    ASSERT_TRUE(PumpUntil([&] { return Comm.WriteBufUsed() == 0; }));
+    EXPECT_EQ(Received(), Bytes(100, 'x') + Bytes(412, 'y'));
+}
+
+TEST_F(WritePath, EmptyTextIsAZeroLengthWriteWithTxEmpty)
+{
+    Comm.Open();
+    int fired = 0;
+    Comm.OnTxEmpty = [&](TVaCustomComm*) { ++fired; };
+    EXPECT_TRUE(Comm.WriteText(""));
+    ASSERT_TRUE(PumpUntil([&] { return fired == 1; }));
+    EXPECT_EQ(Received(), "");
+}
+
+TEST_F(WritePath, PurgeDropsStagedBytesAndTheWriteInFlight)
+{
+    Comm.Open();
+    Dev.SetHold(true);
+    Comm.WriteText(Bytes(100, 'p'));
+    ASSERT_TRUE(PumpUntil([&] { return Dev.Count("Write") > 0; }));
+    Comm.PurgeWrite();
+    EXPECT_EQ(Comm.WriteBufUsed(), 0);
+    EXPECT_EQ(Dev.PurgeFlags, PURGE_TXABORT | PURGE_TXCLEAR);
+    Dev.SetHold(false);
+    // Each purge is acknowledged on its own: a second one works as the first did.
+    Dev.SetHold(true);
+    Comm.WriteText(Bytes(50, 'q'));
+    ASSERT_TRUE(PumpUntil([&] { return Dev.Count("Write") > 1; }));
+    Comm.PurgeWrite();
+    EXPECT_EQ(Comm.WriteBufUsed(), 0);
+    Dev.SetHold(false);
+    Comm.WriteText("after");
+    ASSERT_TRUE(PumpUntil([&] { return Received() == "after"; }));
+    std::this_thread::sleep_for(20ms);
+    Ui.Pump();
+    EXPECT_EQ(Received(), "after");  // the abandoned writes never complete later
+    // A read purge leaves the writer alone.
+    Dev.SetHold(true);
+    Comm.WriteText("kept");
+    Comm.PurgeRead();
+    EXPECT_EQ(Comm.WriteBufUsed(), 4);
+    Dev.SetHold(false);
+    ASSERT_TRUE(PumpUntil([&] { return Received() == "afterkept"; }));
+}
+
+TEST_F(WritePath, PurgeFailureIsReported)
+{
+    Comm.Open();
+    Dev.Fail = {{"Purge", EIO}};
+    EXPECT_EQ(Message([&] { Comm.PurgeReadWrite(); }), "Error clearing buffers (5), Input/output error");
+}
+
+TEST_F(WritePath, CloseDiscardsStagedBytesAndNeverWaitsOnTheUiThread)
+{
+    Comm.Open();
+    Dev.SetHold(true);
+    Comm.WriteText("never sent");
+    Comm.Close();
+    Dev.SetHold(false);
+    EXPECT_EQ(Received(), "");
+    // The writer blocked handing TxEmpty over to this thread, which is busy closing: Close
+    // must still return, and the call it abandoned must never run.
+    int fired = 0;
+    Comm.OnTxEmpty = [&](TVaCustomComm*) { ++fired; };
+    Comm.Open();
+    Comm.WriteText("x");
+    const auto until = std::chrono::steady_clock::now() + 2s;
+    while (Received() != "x" && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(10ms);
+    Comm.Close();
+    Ui.Pump();
+    EXPECT_EQ(fired, 0);
+}
+
+TEST_F(WritePath, WriteErrorsReportLineErrorsAndRetry)
+{
+    Comm.Open();
+    std::vector<int> errors;
+    Comm.OnError = [&](TVaCustomComm*, std::int32_t e) { errors.push_back(e); };
+    {
+        std::lock_guard lock(Dev.M);
+        Dev.FailWrites = 2;
+        Dev.LineErrors = CE_FRAME;
+    }
+    Comm.WriteText("abc");
+    ASSERT_TRUE(PumpUntil([&] { return Received() == "abc"; }));
+    EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_FRAME)});
+}
+
+TEST_F(WritePath, RoomTestsKeepTheCapacityOfOpen)
+{
+    Comm.Open();
+    EXPECT_THROW(Comm.Buffers().SetWriteSize(64), EVaCommError);
+    EXPECT_EQ(Comm.WriteBufFree(), 512);
+    Dev.SetHold(true);
+    EXPECT_TRUE(Comm.WriteText(Bytes(300, 'c')));  // beyond the new size, within the old
+    Dev.SetHold(false);
+}
+
+TEST_F(WritePath, DirectModeWritesAtOnceAndCountsTheSystemQueue)
+{
+    Comm.SetDirectWrite(true);
+    Comm.Open();
+    EXPECT_EQ(Comm.WriteBuf(reinterpret_cast<const std::uint8_t*>("direct"), 6), 6);
+    EXPECT_EQ(Received(), "direct");
+    Dev.OutQueue = 30;
+    EXPECT_EQ(Comm.WriteBufUsed(), 30);
+    EXPECT_EQ(Comm.WriteBufFree(), 512 - 30);
+    // A device that takes nothing within the read timeout: the call says how much it took.
+    Comm.Buffers().ReadTimeout = 50;
+    Dev.SetHold(true);
+    EXPECT_EQ(Comm.WriteBuf(reinterpret_cast<const std::uint8_t*>("held"), 4), 0);
+    Dev.SetHold(false);
+    Dev.Fail = {{"Write", EIO}};
+    EXPECT_EQ(Message([&] { Comm.WriteText("x"); }), "Write error (5), Input/output error");
+}
+
+TEST_F(WritePath, OpenWriteCloseAThousandTimes)
+{
+    for (int i = 0; i < 1000; ++i) {
+        Comm.Open();
+        Comm.WriteText("ping");
+        if (i % 2)
+            PumpUntil([&] { return Comm.WriteBufUsed() == 0; });
+        Comm.Close();
+    }
+    EXPECT_FALSE(Dev.Open);
+    EXPECT_GE(Received().size(), 4u * 500);
+}
+
+// --- the real line
+
+namespace {
+
+// Plays the far end: reads everything, and (when asked) sends XOFF/XON bursts at random.
+struct TFarEnd {
+    TPty& Pty;
+    std::string Got;
+    std::atomic<bool> Done{false};
+    std::atomic<int> Xoffs{0};
+    bool Flow;
+    std::thread Thread;
+    TFarEnd(TPty& pty, bool flow) : Pty(pty), Flow(flow)
+    {
+        Thread = std::thread([this] { Run(); });
+    }
+    ~TFarEnd() { Stop(); }
+    void Stop()
+    {
+        Done = true;
+        if (Thread.joinable())
+            Thread.join();
+    }
+    void Run()
+    {
+        std::mt19937 rng(1);
+        char buf[4096];
+        auto resumeAt = std::chrono::steady_clock::time_point{};
+        bool stopped = false;
+        while (!Done) {
+            pollfd p{Pty.Master, POLLIN, 0};
+            ::poll(&p, 1, 5);
+            if (p.revents & POLLIN) {
+                const ssize_t n = ::read(Pty.Master, buf, sizeof buf);
+                if (n > 0)
+                    Got.append(buf, static_cast<std::size_t>(n));
+            }
+            const auto now = std::chrono::steady_clock::now();
+            if (Flow && !stopped && rng() % 20 == 0) {
+                const char xoff = 0x13;
+                if (::write(Pty.Master, &xoff, 1) == 1) {
+                    stopped = true;
+                    ++Xoffs;
+                    resumeAt = now + std::chrono::milliseconds(rng() % 30);
+                }
+            } else if (stopped && now >= resumeAt) {
+                const char xon = 0x11;
+                if (::write(Pty.Master, &xon, 1) == 1)
+                    stopped = false;
+            }
+        }
+        if (stopped) {
+            const char xon = 0x11;
+            [[maybe_unused]] auto r = ::write(Pty.Master, &xon, 1);
+        }
+    }
+};
+
+// Writes size bytes in random texts, waiting for room as the plot dialog does.
+std::string WriteRandomTexts(TVaComm& comm, TQueueDispatcher& ui, std::size_t size)
+{
+    std::mt19937 rng(7);
+    std::string sent;
+    while (sent.size() < size) {
+        std::string text(1 + rng() % 60, '\0');
+        for (char& ch : text)
+            ch = static_cast<char>(rng());
+        while (comm.WriteBufFree() < static_cast<std::int32_t>(text.size()))
+            ui.Pump(std::chrono::milliseconds(1));
+        comm.WriteText(text);
+        sent += text;
+    }
+    while (comm.WriteBufUsed() > 0 || comm.OutputQueueCount() > 0)
+        ui.Pump(std::chrono::milliseconds(1));
+    return sent;
+}
+
+}  // namespace
+
+TEST(PtyWritePath, AMegabyteArrivesWholeAndInOrder)
+{
+    TPty pty;
+    TQueueDispatcher ui;
+    TVaComm c;
+    c.SetDispatcher(&ui);
+    PlotSettings(c);
+    c.SetDeviceName(pty.Path);
+    c.Open();
+    std::string sent;
+    {
+        TFarEnd far(pty, false);
+        sent = WriteRandomTexts(c, ui, 1 << 20);
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while (far.Got.size() < sent.size() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(5ms);
+        far.Stop();
+        EXPECT_EQ(far.Got.size(), sent.size());
+        EXPECT_TRUE(far.Got == sent);
+    }
+    c.Close();
+}
+
+TEST(PtyWritePath, XoffHoldsTheLineAndNothingIsLost)
+{
+    TPty pty;
+    TQueueDispatcher ui;
+    TVaComm c;
+    c.SetDispatcher(&ui);
+    PlotSettings(c);
+    c.Buffers().WriteTimeout = 5000;
+    c.SetDeviceName(pty.Path);
+    c.Open();
+    std::string sent;
+    int xoffs = 0;
+    std::string got;
+    {
+        TFarEnd far(pty, true);
+        sent = WriteRandomTexts(c, ui, 256 << 10);
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while (far.Got.size() < sent.size() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(5ms);
+        far.Stop();
+        xoffs = far.Xoffs;
+        got = far.Got;
+    }
+    EXPECT_GT(xoffs, 5);
+    EXPECT_EQ(got.size(), sent.size());
+    EXPECT_TRUE(got == sent);
+    c.Close();
+}
+
+TEST(PtyWritePath, OpenWriteCloseAThousandTimes)
+{
+    TPty pty;
+    TQueueDispatcher ui;
+    TVaComm c;
+    c.SetDispatcher(&ui);
+    PlotSettings(c);
+    c.SetDeviceName(pty.Path);
+    TFarEnd far(pty, false);
+    for (int i = 0; i < 1000; ++i) {
+        c.Open();
+        c.WriteText("line");
+        if (i % 3 == 0)
+            while (c.WriteBufUsed() > 0)
+                ui.Pump(std::chrono::milliseconds(1));
+        c.Close();
+    }
+    ui.Pump();
+    EXPECT_FALSE(c.Active());
+}
