@@ -7,6 +7,7 @@
 #include "about.h"
 #include "frmostrel.h"
 #include "main.h"
+#include "uidispatch_qt.h"
 
 std::function<void(const QString& title, const QString& text)> ErrorBoxHook;
 
@@ -53,6 +54,11 @@ bool TGrafonelApplication::notify(QObject* receiver, QEvent* event)
 int RunGrafonel(int argc, char** argv)
 {
     TGrafonelApplication app(argc, argv);
+    TQtUiDispatcher dispatcher;
+    SetUiDispatcher(&dispatcher);
+    struct TResetDispatcher {
+        ~TResetDispatcher() { SetUiDispatcher(nullptr); }
+    } resetDispatcher;
     try {
         frmMain = new TfrmMain;
         frmOstrel = new TfrmOstrel(frmMain);

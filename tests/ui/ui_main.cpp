@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "app.h"
+#include "uidispatch_qt.h"
 
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     TGrafonelApplication app(argc, argv);
+    TQtUiDispatcher dispatcher;
+    SetUiDispatcher(&dispatcher);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
