@@ -21,21 +21,7 @@ TColor PenColorOf(std::int32_t pen)
 
 namespace {
 
-// The mapping with 64-bit products, so that points far off the frame land far off the
-// surface instead of wrapping back onto it. Arguments stay within the 32-bit range (callers
-// clamp circle boxes), which keeps every product below 2^63 for any 32-bit surface size.
-struct TMap {
-    std::int64_t W, H;
-
-    std::int32_t X(std::int64_t x) const
-    {
-        return range::Clamp32((W - 2) - ((W - 3) * (kFrameWidth - x)) / kFrameWidth);
-    }
-    std::int32_t Y(std::int64_t y) const
-    {
-        return range::Clamp32(((H - 3) * (kFrameHeight - y)) / kFrameHeight + 1);
-    }
-};
+using TMap = TFrameMap;
 
 std::int64_t Edge(std::int64_t c, std::int64_t r)
 {

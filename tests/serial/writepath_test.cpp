@@ -226,7 +226,8 @@ namespace {
 // Plays the far end: reads everything, and (when asked) sends XOFF/XON bursts at random.
 struct TFarEnd {
     TPty& Pty;
-    std::string Got;
+    std::string Got;  // read only after Stop
+    std::atomic<std::size_t> Size{0};
     std::atomic<bool> Done{false};
     std::atomic<int> Xoffs{0};
     bool Flow;
@@ -253,8 +254,10 @@ struct TFarEnd {
             ::poll(&p, 1, 5);
             if (p.revents & POLLIN) {
                 const ssize_t n = ::read(Pty.Master, buf, sizeof buf);
-                if (n > 0)
+                if (n > 0) {
                     Got.append(buf, static_cast<std::size_t>(n));
+                    Size += static_cast<std::size_t>(n);
+                }
             }
             const auto now = std::chrono::steady_clock::now();
             if (Flow && !stopped && rng() % 20 == 0) {
@@ -312,7 +315,7 @@ TEST(PtyWritePath, AMegabyteArrivesWholeAndInOrder)
         TFarEnd far(pty, false);
         sent = WriteRandomTexts(c, ui, 1 << 20);
         const auto until = std::chrono::steady_clock::now() + 10s;
-        while (far.Got.size() < sent.size() && std::chrono::steady_clock::now() < until)
+        while (far.Size < sent.size() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(5ms);
         far.Stop();
         EXPECT_EQ(far.Got.size(), sent.size());
@@ -338,7 +341,7 @@ TEST(PtyWritePath, XoffHoldsTheLineAndNothingIsLost)
         TFarEnd far(pty, true);
         sent = WriteRandomTexts(c, ui, 256 << 10);
         const auto until = std::chrono::steady_clock::now() + 10s;
-        while (far.Got.size() < sent.size() && std::chrono::steady_clock::now() < until)
+        while (far.Size < sent.size() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(5ms);
         far.Stop();
         xoffs = far.Xoffs;

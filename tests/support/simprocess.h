@@ -1,0 +1,58 @@
+#pragma once
+// Runs ostrel-sim as a child process: its first line is the line's path, its last the summary.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "runcommand.h"
+
+struct TSimProcess {
+    FILE* Pipe = nullptr;
+    std::string Path;
+    std::string Output;
+
+    explicit TSimProcess(const std::string& args)
+    {
+        Pipe = ::popen((std::string(OSTREL_SIM_PATH) + " " + args + " 2>/dev/null").c_str(), "r");
+        if (!Pipe)
+            return;
+        char line[512];
+        if (std::fgets(line, sizeof line, Pipe)) {
+            Path = line;
+            while (!Path.empty() && (Path.back() == '\n' || Path.back() == '\r'))
+                Path.pop_back();
+        }
+    }
+    // Waits for the end of the simulation; returns its exit status.
+    int Wait()
+    {
+        if (!Pipe)
+            return -1;
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, Pipe)) > 0)
+            Output.append(buf, n);
+        const int st = ::pclose(Pipe);
+        Pipe = nullptr;
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    ~TSimProcess()
+    {
+        if (Pipe)
+            Wait();
+    }
+    // A number from the summary line, found by the words that follow it.
+    double Summary(const std::string& after) const
+    {
+        const auto at = Output.find(after);
+        if (at == std::string::npos)
+            return -1;
+        std::size_t start = at;
+        while (start > 0 && (std::isdigit(static_cast<unsigned char>(Output[start - 1])) || Output[start - 1] == '.'))
+            --start;
+        return std::atof(Output.substr(start, at - start).c_str());
+    }
+};
