@@ -1,9 +1,309 @@
 #include "frmostrel.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+
+#include "main.h"
+#include "ostrel.h"
+
 TfrmOstrel* frmOstrel = nullptr;
 
-TfrmOstrel::TfrmOstrel(QWidget* parent) : QDialog(parent)
+namespace {
+
+QString Seconds(double s)
 {
-    setWindowTitle(tr("Ostrel (device manual: see the README)"));
-    resize(434, 163);
+    if (s < 0)
+        return QStringLiteral("-");
+    const int t = static_cast<int>(s + 0.5);
+    return t >= 60 ? QStringLiteral("%1:%2").arg(t / 60).arg(t % 60, 2, 10, QLatin1Char('0')) : QStringLiteral("%1 s").arg(t);
+}
+
+}  // namespace
+
+TfrmOstrel::TfrmOstrel(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+{
+    setWindowTitle(tr("Ostrel (the device's command set: see README, \"Dry-running a plot\")"));
+    setFixedSize(434, 163);
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
+
+    cbPort = new QComboBox(this);
+    cbPort->setGeometry(16, 16, 81, 21);
+    cbPort->addItems({"COM1", "COM2", "COM3", "COM4"});
+    for (const QString& d : SerialDevices())
+        cbPort->addItem(d);
+    cbPort->setCurrentIndex(0);
+    cbPort->setMinimumContentsLength(4);
+    cbPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+
+    cbBaud = new QComboBox(this);
+    cbBaud->setGeometry(16, 48, 81, 21);
+    cbBaud->addItems({"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000", "57600",
+                      "115200"});
+    cbBaud->setCurrentIndex(6);
+
+    gbHandshack = new QGroupBox(tr("Handshack"), this);
+    gbHandshack->setGeometry(16, 80, 113, 65);
+    rbXon = new QRadioButton(tr("Xon / Xoff"), gbHandshack);
+    rbXon->setGeometry(8, 18, 73, 17);
+    rbXon->setChecked(true);
+    rbRTS = new QRadioButton(tr("hardware (RTS)"), gbHandshack);
+    rbRTS->setGeometry(8, 38, 97, 17);
+
+    Label1 = new QLabel(tr("speed:"), this);
+    Label1->setGeometry(144, 16, 32, 13);
+    cbZrychlovat = new QCheckBox(tr("accelerate to double speed"), this);
+    cbZrychlovat->setGeometry(274, 14, 153, 17);
+    cbZrychlovat->setChecked(true);
+    tbSpeed = new QSlider(Qt::Horizontal, this);
+    tbSpeed->setGeometry(136, 32, 294, 29);
+    tbSpeed->setRange(kOstrelMinSpeed, kOstrelMaxSpeed);
+    tbSpeed->setValue(kOstrelDefaultSpeed);
+    tbSpeed->setTickInterval(1);
+    tbSpeed->setTickPosition(QSlider::TicksBelow);
+    tbSpeed->setSingleStep(1);
+    lblSpeed = new QLabel(this);
+    lblSpeed->setGeometry(152, 64, 280, 13);
+
+    lblStats = new QLabel(this);
+    lblStats->setGeometry(144, 80, 281, 14);
+    pbPlot = new QProgressBar(this);
+    pbPlot->setGeometry(144, 96, 281, 20);
+    pbPlot->setTextVisible(false);
+    pbPlot->setRange(0, 0);
+    pbPlot->setMaximum(100);
+    pbPlot->setValue(0);
+    QPalette pal = pbPlot->palette();
+    pal.setColor(QPalette::Highlight, QColor(0, 0, 128));
+    pbPlot->setPalette(pal);
+
+    btnPlot = new QPushButton(tr("&Plot"), this);
+    btnPlot->setGeometry(144, 128, 75, 25);
+    btnPlot->setToolTip(tr("HPGL sheet plot"));
+    btnServiceX = new QPushButton(tr("&Motor service"), this);
+    btnServiceX->setGeometry(232, 128, 97, 25);
+    btnServiceX->setToolTip(tr("motor X lubricate"));
+    btnClose = new QPushButton(tr("&Close"), this);
+    btnClose->setGeometry(344, 128, 75, 25);
+    for (QPushButton* b : {btnPlot, btnServiceX, btnClose}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+
+    setTabOrder(cbPort, cbBaud);
+    setTabOrder(cbBaud, rbXon);
+    setTabOrder(rbXon, rbRTS);
+    setTabOrder(rbRTS, cbZrychlovat);
+    setTabOrder(cbZrychlovat, tbSpeed);
+    setTabOrder(tbSpeed, btnPlot);
+    setTabOrder(btnPlot, btnServiceX);
+    setTabOrder(btnServiceX, btnClose);
+
+    connect(cbPort, &QComboBox::currentIndexChanged, this, [this] { cbPortChange(); });
+    connect(cbBaud, &QComboBox::currentIndexChanged, this, [this] { cbBaudChange(); });
+    connect(rbXon, &QRadioButton::clicked, this, [this] { rbXonClick(); });
+    connect(rbRTS, &QRadioButton::clicked, this, [this] { rbRTSClick(); });
+    connect(tbSpeed, &QSlider::valueChanged, this, [this] { tbSpeedChange(); });
+    connect(cbZrychlovat, &QCheckBox::clicked, this, [this] { tbSpeedChange(); });
+    connect(btnPlot, &QPushButton::clicked, this, [this] { btnPlotClick(); });
+    connect(btnServiceX, &QPushButton::clicked, this, [this] { btnServiceXClick(); });
+    connect(btnClose, &QPushButton::clicked, this, [this] { btnCloseClick(); });
+
+    Backstop = new QTimer(this);
+    Backstop->setInterval(20);
+
+    // The component as the dialog's design sets it.
+    VaComm1.SetPortNum(1);
+    VaComm1.SetDeviceName("COM%d");
+    VaComm1.SetMonitorEvents({});
+    TVaBuffers buffers;
+    buffers.SetReadSize(512);
+    buffers.SetWriteSize(512);
+    VaComm1.SetBuffers(buffers);
+    TVaFlowControl flow;
+    flow.SetXonXoffOut(true);
+    flow.SetXonXoffIn(true);
+    VaComm1.SetFlowControl(flow);
+    FormCreate();
+}
+
+TfrmOstrel::~TfrmOstrel()
+{
+    Running = false;
+}
+
+QStringList TfrmOstrel::SerialDevices()
+{
+    QStringList out;
+    const QDir dev(QStringLiteral("/dev"));
+    for (const QString& pattern : {QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")})
+        for (const QString& name : dev.entryList({pattern}, QDir::System, QDir::Name))
+            out << dev.filePath(name);
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    for (const QString& name : byId.entryList(QDir::System | QDir::Files, QDir::Name))
+        out << byId.filePath(name);
+    return out;
+}
+
+void TfrmOstrel::FormCreate()
+{
+    tbSpeedChange();
+    cbBaudChange();
+    cbPortChange();
+}
+
+void TfrmOstrel::cbPortChange()
+{
+    const int index = cbPort->currentIndex();
+    // COM1..COM4 by number; a device found on the machine by its path.
+    if (index >= 4) {
+        VaComm1.SetDeviceName(cbPort->currentText().replace(QLatin1Char('%'), QStringLiteral("%%")).toStdString());
+    } else {
+        VaComm1.SetDeviceName("COM%d");
+    }
+    VaComm1.SetPortNum(index + 1);
+}
+
+void TfrmOstrel::cbBaudChange()
+{
+    VaComm1.SetBaudrate(static_cast<TVaBaudrate>(cbBaud->currentIndex() + 1));
+}
+
+void TfrmOstrel::rbXonClick()
+{
+    VaComm1.FlowControl().SetXonXoffOut(true);
+    VaComm1.FlowControl().SetOutCtsFlow(false);
+}
+
+void TfrmOstrel::rbRTSClick()
+{
+    VaComm1.FlowControl().SetXonXoffOut(false);
+    VaComm1.FlowControl().SetOutCtsFlow(true);
+}
+
+void TfrmOstrel::tbSpeedChange()
+{
+    const int s = tbSpeed->value();
+    QString text = QStringLiteral("speed = %1mm/s").arg(625 / s);
+    if (cbZrychlovat->isChecked())
+        text += QStringLiteral(", accelerate during %1 points (%2mm)").arg(s).arg(s / 8);
+    lblSpeed->setText(text);
+}
+
+void TfrmOstrel::SetBusy(bool busy)
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{btnPlot, btnServiceX, cbZrychlovat, tbSpeed, cbPort, cbBaud})
+        w->setEnabled(!busy);
+}
+
+TPlotRunner TfrmOstrel::MakeRunner()
+{
+    TPlotRunner r(VaComm1, static_cast<std::int32_t>(BaudrateValue(VaComm1.Baudrate())));
+    r.Pump = [](bool wait) {
+        // Sleeps in the event loop; the writer wakes it after every completed write and the
+        // backstop timer every 20 ms.
+        QCoreApplication::processEvents(wait ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
+    };
+    r.Running = [this] { return Running; };
+    r.SetMaxValue = [this](std::int32_t max) { pbPlot->setMaximum(std::max(max, 1)); };
+    r.SetProgress = [this](std::int32_t position) { pbPlot->setValue(position); };
+    r.OnProgress = [this](const TPlotProgress& p) { ShowProgress(p); };
+    return r;
+}
+
+void TfrmOstrel::ShowProgress(const TPlotProgress& p)
+{
+    lblStats->setText(tr("%1 of %2 bytes sent, line %3%, %4 left")
+                          .arg(p.BytesSent)
+                          .arg(p.BytesTotal)
+                          .arg(static_cast<int>(p.LineUse * 100 + 0.5))
+                          .arg(Seconds(p.SecondsLeft)));
+}
+
+void TfrmOstrel::Ended(TPlotRunner::TEnd end)
+{
+    if (end == TPlotRunner::TEnd::Stalled)
+        lblStats->setText(tr("The device stopped taking data; the rest was dropped."));
+    if (CloseWhenDone) {
+        CloseWhenDone = false;
+        reject();
+    }
+}
+
+void TfrmOstrel::Run(const std::function<TPlotRunner::TEnd(TPlotRunner&)>& run)
+{
+    if (InRun)
+        return;
+    TPlotRunner runner = MakeRunner();
+    bool opened = false;
+    // A failed Open raises before this: the controls, the gauge and Running stay as they are.
+    runner.OnOpened = [&] {
+        opened = InRun = true;
+        SetBusy(true);
+        Running = true;
+        lblStats->clear();
+        Backstop->start();
+    };
+    // Whatever way the run ends (an error included, after the runner closed the port), the
+    // dialog is usable again.
+    struct TRestore {
+        TfrmOstrel& D;
+        bool& Opened;
+        ~TRestore()
+        {
+            if (!Opened)
+                return;
+            D.Backstop->stop();
+            D.pbPlot->setValue(0);
+            D.SetBusy(false);
+            D.InRun = false;
+        }
+    } restore{*this, opened};
+    Ended(run(runner));
+}
+
+void TfrmOstrel::btnPlotClick()
+{
+    const THpglSheet& sheet = *frmMain->Sheet;
+    Run([&](TPlotRunner& r) { return r.Plot(sheet, tbSpeed->value(), cbZrychlovat->isChecked()); });
+}
+
+void TfrmOstrel::btnServiceXClick()
+{
+    Run([](TPlotRunner& r) { return r.Service(); });
+}
+
+void TfrmOstrel::btnCloseClick()
+{
+    Running = false;
+    if (InRun)
+        CloseWhenDone = true;  // the dialog goes once the run has ended
+    else
+        reject();
+}
+
+void TfrmOstrel::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        btnClose->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TfrmOstrel::closeEvent(QCloseEvent* event)
+{
+    // The title bar's close box lets a run finish; the dialog goes afterwards.
+    if (InRun) {
+        CloseWhenDone = true;
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }

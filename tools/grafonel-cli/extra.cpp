@@ -3,6 +3,7 @@
 namespace cli {
 
 std::vector<Command> StreamCommands();
+std::vector<Command> PlotCommands();
 #ifdef GRAFONEL_WITH_QT
 std::vector<Command> RenderCommands();
 #endif
@@ -10,6 +11,8 @@ std::vector<Command> RenderCommands();
 std::vector<Command> ExtraCommands()
 {
     std::vector<Command> all = StreamCommands();
+    for (auto& c : PlotCommands())
+        all.push_back(std::move(c));
 #ifdef GRAFONEL_WITH_QT
     for (auto& c : RenderCommands())
         all.push_back(std::move(c));

@@ -1,0 +1,190 @@
+#include "plotrun.h"
+
+#include "ostrel.h"
+
+namespace {
+
+// Thrown inside a run when the device has taken nothing for too long after Close.
+struct TStalled {};
+
+}  // namespace
+
+std::vector<std::string> TPlotRunner::ServiceTexts(int pass)
+{
+    // pass 0: the opening texts; 1..10: the passes, k = 10 down to 1; 11: the closing text.
+    if (pass == 0)
+        return {" SD20 ", " BP IN PR-10,0"};
+    if (pass == 11)
+        return {" SD20 IN "};
+    const int k = 11 - pass;
+    return {" SD" + std::to_string(k + 16), " PR1550,0 ", " PR-1550,0 "};
+}
+
+std::int64_t TPlotRunner::Left()
+{
+    return static_cast<std::int64_t>(Comm.WriteBufUsed()) + Comm.OutputQueueCount();
+}
+
+void TPlotRunner::Write(std::string_view text)
+{
+    Comm.WriteBuf(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<std::int32_t>(text.size()));
+    Written += text.size();
+}
+
+void TPlotRunner::Write(const std::string& text)
+{
+    Write(std::string_view(text));
+}
+
+void TPlotRunner::Report(bool force)
+{
+    const std::uint32_t now = GetTickCount32();
+    if (!OnProgress || (!force && now - LastReport < 250))
+        return;
+    LastReport = now;
+    const std::int64_t left = Left();
+    P.BytesSent = Written > static_cast<std::uint64_t>(left) ? Written - static_cast<std::uint64_t>(left) : 0;
+    const double seconds = (now - Started) / 1000.0;
+    const double lineBytes = LineRate / 10.0;
+    if (seconds > 0.05 && lineBytes > 0) {
+        const double rate = static_cast<double>(P.BytesSent) / seconds;
+        P.LineUse = rate / lineBytes;
+        P.SecondsLeft = rate > 0 ? static_cast<double>(P.BytesTotal - std::min(P.BytesTotal, P.BytesSent)) / rate : -1;
+    }
+    OnProgress(P);
+}
+
+void TPlotRunner::Watch(std::int64_t& lastLeft, std::uint32_t& lastChange)
+{
+    const std::int64_t left = Left();
+    const std::uint32_t now = GetTickCount32();
+    if (left != lastLeft) {
+        lastLeft = left;
+        lastChange = now;
+    } else if (!Running() && now - lastChange > static_cast<std::uint32_t>(kStallMilliseconds)) {
+        throw TStalled{};
+    }
+    Report(false);
+}
+
+void TPlotRunner::WaitForRoom()
+{
+    std::int64_t lastLeft = -1;
+    std::uint32_t lastChange = GetTickCount32();
+    while (Comm.WriteBufFree() < kThrottle) {
+        Pump(true);
+        Watch(lastLeft, lastChange);
+    }
+}
+
+void TPlotRunner::Drain()
+{
+    // Everything staged handed on, then everything handed on sent: the epilogue must reach
+    // the device before the port closes.
+    std::int64_t lastLeft = -1;
+    std::uint32_t lastChange = GetTickCount32();
+    while (Comm.WriteBufUsed() > 0 || Comm.OutputQueueCount() > 0) {
+        Pump(true);
+        Watch(lastLeft, lastChange);
+    }
+}
+
+void TPlotRunner::Finish()
+{
+    Comm.Close();
+    if (SetProgress)
+        SetProgress(0);
+}
+
+TPlotRunner::TEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate)
+{
+    const THpglObject* o = sheet.First;
+    Comm.Open();
+    if (OnOpened)
+        OnOpened();
+    P = TPlotProgress{};
+    Written = 0;
+    Started = LastReport = GetTickCount32();
+    try {
+        P.MaxObjects = sheet.Count();
+        if (SetMaxValue)
+            SetMaxValue(P.MaxObjects);
+        OstrelSheetStream(sheet, speed, accelerate, [&](std::string_view t, TThrottle) { P.BytesTotal += t.size(); });
+
+        TOstrelStream stream;
+        stream.Prologue(speed, accelerate, [&](std::string_view t, TThrottle) { Write(t); });
+        std::int32_t n = 0;
+        while (o && Running()) {
+            if (SetProgress)
+                SetProgress(n);
+            P.Objects = n;
+            ++n;
+            Pump(false);
+            WaitForRoom();
+            const bool arc = o->Kind == hkAA;
+            stream.ObjectTexts(*o, [&](std::string_view t, TThrottle) {
+                // An arc is sent whole, with room made before each of its points.
+                if (arc)
+                    WaitForRoom();
+                Write(t);
+            });
+            o = o->Next;
+        }
+        const bool stopped = o != nullptr;
+        stream.Epilogue([&](std::string_view t, TThrottle) { Write(t); });
+        Drain();
+        P.Objects = n;
+        Report(true);
+        Finish();
+        return stopped ? TEnd::Stopped : TEnd::Finished;
+    } catch (const TStalled&) {
+        Comm.PurgeWrite();
+        Finish();
+        return TEnd::Stalled;
+    } catch (...) {
+        Finish();
+        throw;
+    }
+}
+
+TPlotRunner::TEnd TPlotRunner::Service()
+{
+    Comm.Open();
+    if (OnOpened)
+        OnOpened();
+    P = TPlotProgress{};
+    Written = 0;
+    Started = LastReport = GetTickCount32();
+    try {
+        P.MaxObjects = 10;
+        P.BytesTotal = 289;
+        if (SetMaxValue)
+            SetMaxValue(10);
+        for (const auto& t : ServiceTexts(0))
+            Write(t);
+        bool stopped = false;
+        for (int k = 10; k >= 1; --k) {
+            if (SetProgress)
+                SetProgress(10 - k);
+            for (const auto& t : ServiceTexts(11 - k))
+                Write(t);
+            if (!Running()) {
+                stopped = k > 1;
+                break;
+            }
+        }
+        for (const auto& t : ServiceTexts(11))
+            Write(t);
+        Drain();
+        Report(true);
+        Finish();
+        return stopped ? TEnd::Stopped : TEnd::Finished;
+    } catch (const TStalled&) {
+        Comm.PurgeWrite();
+        Finish();
+        return TEnd::Stalled;
+    } catch (...) {
+        Finish();
+        throw;
+    }
+}
