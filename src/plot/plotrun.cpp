@@ -96,9 +96,8 @@ void TPlotRunner::Finish()
         SetProgress(0);
 }
 
-TPlotRunner::TEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate)
+TPlotRunner::TEnd TPlotRunner::Run(const std::function<bool()>& body)
 {
-    const THpglObject* o = sheet.First;
     Comm.Open();
     if (OnOpened)
         OnOpened();
@@ -106,6 +105,24 @@ TPlotRunner::TEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool acc
     Written = 0;
     Started = LastReport = GetTickCount32();
     try {
+        const bool finished = body();
+        Drain();
+        Report(true);
+        Finish();
+        return finished ? TEnd::Finished : TEnd::Stopped;
+    } catch (const TStalled&) {
+        Comm.PurgeWrite();
+        Finish();
+        return TEnd::Stalled;
+    } catch (...) {
+        Finish();
+        throw;
+    }
+}
+
+TPlotRunner::TEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate)
+{
+    return Run([&] {
         P.MaxObjects = sheet.Count();
         if (SetMaxValue)
             SetMaxValue(P.MaxObjects);
@@ -113,6 +130,7 @@ TPlotRunner::TEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool acc
 
         TOstrelStream stream;
         stream.Prologue(speed, accelerate, [&](std::string_view t, TThrottle) { Write(t); });
+        const THpglObject* o = sheet.First;
         std::int32_t n = 0;
         while (o && Running()) {
             if (SetProgress)
@@ -130,61 +148,35 @@ TPlotRunner::TEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool acc
             });
             o = o->Next;
         }
-        const bool stopped = o != nullptr;
-        stream.Epilogue([&](std::string_view t, TThrottle) { Write(t); });
-        Drain();
         P.Objects = n;
-        Report(true);
-        Finish();
-        return stopped ? TEnd::Stopped : TEnd::Finished;
-    } catch (const TStalled&) {
-        Comm.PurgeWrite();
-        Finish();
-        return TEnd::Stalled;
-    } catch (...) {
-        Finish();
-        throw;
-    }
+        // The epilogue goes also when the run was stopped.
+        stream.Epilogue([&](std::string_view t, TThrottle) { Write(t); });
+        return o == nullptr;
+    });
 }
 
 TPlotRunner::TEnd TPlotRunner::Service()
 {
-    Comm.Open();
-    if (OnOpened)
-        OnOpened();
-    P = TPlotProgress{};
-    Written = 0;
-    Started = LastReport = GetTickCount32();
-    try {
+    return Run([&] {
         P.MaxObjects = 10;
         P.BytesTotal = 289;
         if (SetMaxValue)
             SetMaxValue(10);
         for (const auto& t : ServiceTexts(0))
             Write(t);
-        bool stopped = false;
+        bool finished = true;
         for (int k = 10; k >= 1; --k) {
             if (SetProgress)
                 SetProgress(10 - k);
             for (const auto& t : ServiceTexts(11 - k))
                 Write(t);
             if (!Running()) {
-                stopped = k > 1;
+                finished = k == 1;
                 break;
             }
         }
         for (const auto& t : ServiceTexts(11))
             Write(t);
-        Drain();
-        Report(true);
-        Finish();
-        return stopped ? TEnd::Stopped : TEnd::Finished;
-    } catch (const TStalled&) {
-        Comm.PurgeWrite();
-        Finish();
-        return TEnd::Stalled;
-    } catch (...) {
-        Finish();
-        throw;
-    }
+        return finished;
+    });
 }

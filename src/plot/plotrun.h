@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "hpglsheet.h"
 #include "vacomm.h"
@@ -53,6 +54,9 @@ public:
     static std::vector<std::string> ServiceTexts(int pass);
 
 private:
+    // Opens, runs body (true: it ran to its end), drains and closes; a stall or an error
+    // closes the port too.
+    TEnd Run(const std::function<bool()>& body);
     void Write(const std::string& text);
     void Write(std::string_view text);
     void WaitForRoom();

@@ -4,25 +4,10 @@
 #include "ostrel.h"
 #include "plotrun.h"
 #include "sheettext.h"
+#include "streamtext.h"
 
 using namespace std::chrono_literals;
 
-namespace {
-
-std::string Texts(const THpglSheet& sheet, int objects, int speed = 20, bool accelerate = true)
-{
-    std::string out;
-    TOstrelStream s;
-    auto add = [&](std::string_view t, TThrottle) { out += t; };
-    s.Prologue(speed, accelerate, add);
-    const THpglObject* o = sheet.First;
-    for (int i = 0; i < objects && o; ++i, o = o->Next)
-        s.ObjectTexts(*o, add);
-    s.Epilogue(add);
-    return out;
-}
-
-}  // namespace
 
 class PlotRun : public FakePortTest {
 protected:
@@ -62,7 +47,7 @@ TEST_F(PlotRun, StoppingAfterTheThirdObjectSendsItAndTheEpilogue)
             Running = false;  // Close pressed while the third object waits its turn
     };
     EXPECT_EQ(Runner.Plot(s, 33, false), TPlotRunner::TEnd::Stopped);
-    EXPECT_EQ(Dev.Taken(), Texts(s, 3, 33, false));
+    EXPECT_EQ(Dev.Taken(), StreamText(s, 3, 33, false));
     EXPECT_EQ(Positions.back(), 0);
 }
 
@@ -95,7 +80,7 @@ TEST_F(PlotRun, ThrottlesOnTheWriteBufferWithoutLosingBytes)
     EXPECT_EQ(Runner.Plot(s, 20, true), TPlotRunner::TEnd::Finished);
     done = true;
     slow.join();
-    EXPECT_TRUE(Dev.Taken() == Texts(s, 1 << 30));
+    EXPECT_TRUE(Dev.Taken() == StreamText(s));
 }
 
 TEST_F(PlotRun, MotorServiceSendsItsFixedBytes)

@@ -301,30 +301,16 @@ std::string WriteRandomTexts(TVaComm& comm, TQueueDispatcher& ui, std::size_t si
 
 }  // namespace
 
-TEST(PtyWritePath, AMegabyteArrivesWholeAndInOrder)
-{
-    TPty pty;
-    TQueueDispatcher ui;
-    TVaComm c;
-    c.SetDispatcher(&ui);
-    PlotSettings(c);
-    c.SetDeviceName(pty.Path);
-    c.Open();
-    std::string sent;
-    {
-        TFarEnd far(pty, false);
-        sent = WriteRandomTexts(c, ui, 1 << 20);
-        const auto until = std::chrono::steady_clock::now() + 10s;
-        while (far.Size < sent.size() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(5ms);
-        far.Stop();
-        EXPECT_EQ(far.Got.size(), sent.size());
-        EXPECT_TRUE(far.Got == sent);
-    }
-    c.Close();
-}
+namespace {
 
-TEST(PtyWritePath, XoffHoldsTheLineAndNothingIsLost)
+// Sends size bytes in random texts through the component to a far end that reads them (and,
+// with flow, holds the line with XOFF bursts); returns what was sent and what arrived.
+struct TTransfer {
+    std::string Sent, Got;
+    int Xoffs = 0;
+};
+
+TTransfer Transfer(std::size_t size, bool flow)
 {
     TPty pty;
     TQueueDispatcher ui;
@@ -334,23 +320,34 @@ TEST(PtyWritePath, XoffHoldsTheLineAndNothingIsLost)
     c.Buffers().WriteTimeout = 5000;
     c.SetDeviceName(pty.Path);
     c.Open();
-    std::string sent;
-    int xoffs = 0;
-    std::string got;
-    {
-        TFarEnd far(pty, true);
-        sent = WriteRandomTexts(c, ui, 256 << 10);
-        const auto until = std::chrono::steady_clock::now() + 10s;
-        while (far.Size < sent.size() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(5ms);
-        far.Stop();
-        xoffs = far.Xoffs;
-        got = far.Got;
-    }
-    EXPECT_GT(xoffs, 5);
-    EXPECT_EQ(got.size(), sent.size());
-    EXPECT_TRUE(got == sent);
+    TTransfer t;
+    TFarEnd far(pty, flow);
+    t.Sent = WriteRandomTexts(c, ui, size);
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (far.Size < t.Sent.size() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(5ms);
+    far.Stop();
+    t.Got = far.Got;
+    t.Xoffs = far.Xoffs;
     c.Close();
+    return t;
+}
+
+}  // namespace
+
+TEST(PtyWritePath, AMegabyteArrivesWholeAndInOrder)
+{
+    const TTransfer t = Transfer(1 << 20, false);
+    EXPECT_EQ(t.Got.size(), t.Sent.size());
+    EXPECT_TRUE(t.Got == t.Sent);
+}
+
+TEST(PtyWritePath, XoffHoldsTheLineAndNothingIsLost)
+{
+    const TTransfer t = Transfer(256 << 10, true);
+    EXPECT_GT(t.Xoffs, 5);
+    EXPECT_EQ(t.Got.size(), t.Sent.size());
+    EXPECT_TRUE(t.Got == t.Sent);
 }
 
 TEST(PtyWritePath, OpenWriteCloseAThousandTimes)

@@ -4,6 +4,7 @@
 #include "ostrel.h"
 #include "runcommand.h"
 #include "simprocess.h"
+#include "streamtext.h"
 #include "testfiles.h"
 
 namespace {
@@ -14,9 +15,7 @@ std::string StreamOf(const std::string& file, int speed = 20, bool accelerate = 
 {
     THpglSheet s;
     EXPECT_TRUE(s.LoadFromFile(file).Ok());
-    std::string out;
-    OstrelSheetStream(s, speed, accelerate, [&](std::string_view t, TThrottle) { out += t; });
-    return out;
+    return StreamText(s, INT_MAX, speed, accelerate);
 }
 
 }  // namespace

@@ -14,17 +14,11 @@
 #include "ostrel.h"
 #include "qtcanvas.h"
 #include "sheettext.h"
+#include "streamtext.h"
 #include "simprocess.h"
 #include "testfiles.h"
 
 namespace {
-
-std::string StreamOf(const THpglSheet& s, int speed = 20, bool accelerate = true)
-{
-    std::string out;
-    OstrelSheetStream(s, speed, accelerate, [&](std::string_view t, TThrottle) { out += t; });
-    return out;
-}
 
 QImage Blank()
 {
@@ -144,7 +138,7 @@ TEST(Interpreter, DrawsWhatTheViewDrawsForEverySample)
         // The device ignores pens and draws arcs only where the pen is down; compare the
         // drawings where the two agree on what to draw: files whose arcs are drawn.
         TOstrelInterpreter d;
-        d.Feed(StreamOf(s));
+        d.Feed(StreamText(s));
         d.Finish();
         EXPECT_EQ(d.Unknown, 0u) << f;
         QImage view = Blank(), device = Blank();
@@ -218,7 +212,7 @@ TEST(Simulator, FullSpeedWithXoffArrivesWholeAndHoldsTheWriter)
     REQUIRE_SAMPLES(files);
     THpglSheet s;
     ASSERT_TRUE(s.LoadFromFile(files[3]).Ok());
-    const std::string stream = StreamOf(s);
+    const std::string stream = StreamText(s);
     testfiles::TempDir dir;
     TSimProcess sim("--rate 0 --xoff --buffer 256 --raw " + Quote(dir.File("raw")));
     ASSERT_FALSE(sim.Path.empty());
@@ -239,7 +233,7 @@ TEST(Simulator, SlowRateTakesTheTimeTheRateGives)
     THpglSheet s;
     for (int i = 0; i < 120; ++i)
         s.Add(i % 2 ? hkPD : hkPU, i * 10, i * 15);
-    const std::string stream = StreamOf(s);  // about 1.4 KB: 1.5 s at 9600 baud
+    const std::string stream = StreamText(s);  // about 1.4 KB: 1.5 s at 9600 baud
     testfiles::TempDir dir;
     TSimProcess sim("--rate 9600 --xoff --svg " + Quote(dir.File("d.svg")));
     const int fd = OpenLine(sim.Path);

@@ -8,23 +8,11 @@
 #include "formfixture.h"
 #include "ostrel.h"
 #include "sheettext.h"
+#include "streamtext.h"
 #include "simprocess.h"
 #include "testfiles.h"
 
 namespace {
-
-std::string StreamOf(const THpglSheet& s, int objects, int speed = 20, bool accelerate = true)
-{
-    std::string out;
-    TOstrelStream st;
-    auto add = [&](std::string_view t, TThrottle) { out += t; };
-    st.Prologue(speed, accelerate, add);
-    const THpglObject* o = s.First;
-    for (int i = 0; i < objects && o; ++i, o = o->Next)
-        st.ObjectTexts(*o, add);
-    st.Epilogue(add);
-    return out;
-}
 
 // Points the dialog's port list at a simulator's line.
 void UseLine(const std::string& path)
@@ -123,7 +111,7 @@ TEST_F(FormTest, PlotFromTheDialogReachesTheDeviceExactly)
     });
     frmOstrel->btnPlot->click();
     EXPECT_EQ(sim.Wait(), 0);
-    EXPECT_TRUE(testfiles::ReadAll(dir.File("raw")) == StreamOf(*frmMain->Sheet, 1 << 30));
+    EXPECT_TRUE(testfiles::ReadAll(dir.File("raw")) == StreamText(*frmMain->Sheet));
     EXPECT_EQ(frmOstrel->pbPlot->maximum(), 13);
     EXPECT_EQ(positions.back(), 0);
     EXPECT_EQ(positions[positions.size() - 2], 12);
@@ -158,7 +146,7 @@ TEST_F(FormTest, CloseAndEscapeStopAfterTheObjectInHand)
         frmOstrel->btnPlot->click();
         QObject::disconnect(stop);
         sim.Wait();
-        EXPECT_EQ(testfiles::ReadAll(dir.File("raw")), StreamOf(*frmMain->Sheet, 3, 20, false)) << way;
+        EXPECT_EQ(testfiles::ReadAll(dir.File("raw")), StreamText(*frmMain->Sheet, 3, 20, false)) << way;
         EXPECT_TRUE(testfiles::ReadAll(dir.File("raw")).rfind(" SD-20 BP IN ", 0) == 0);
         EXPECT_TRUE(frmOstrel->btnPlot->isEnabled());
         EXPECT_EQ(frmOstrel->pbPlot->value(), 0);
