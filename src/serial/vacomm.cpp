@@ -941,34 +941,22 @@ void TVaCustomComm::SetBaudrate(TVaBaudrate value)
 
 void TVaCustomComm::SetParity(TVaParity value)
 {
-    if (value == FParity)
-        return;
-    FParity = value;
-    SetDCB();
+    SetLineSetting(FParity, value);
 }
 
 void TVaCustomComm::SetDatabits(TVaDatabits value)
 {
-    if (value == FDatabits)
-        return;
-    FDatabits = value;
-    SetDCB();
+    SetLineSetting(FDatabits, value);
 }
 
 void TVaCustomComm::SetStopbits(TVaStopbits value)
 {
-    if (value == FStopbits)
-        return;
-    FStopbits = value;
-    SetDCB();
+    SetLineSetting(FStopbits, value);
 }
 
 void TVaCustomComm::SetOptions(TVaCommOptions value)
 {
-    if (value == FOptions)
-        return;
-    FOptions = value;
-    SetDCB();
+    SetLineSetting(FOptions, value);
 }
 
 void TVaCustomComm::SetPortNum(TVaPortInt value)

@@ -261,6 +261,15 @@ private:
     friend class TVaCommWriteThread;
     friend class TVaCommEventThread;
 
+    // Stores a line setting and applies the record when it changed.
+    template <class T>
+    void SetLineSetting(T& field, T value)
+    {
+        if (value == field)
+            return;
+        field = value;
+        SetDCB();
+    }
     void BuffersChanged();
     void EventCharsChanged() { SetDCB(); }
     void FlowControlChanged() { SetDCB(); }

@@ -204,6 +204,16 @@ bool WriteAll(int fd, const std::string& data)
     return true;
 }
 
+// Plays the sender on the simulator's line: writes everything, waits for it to leave, closes.
+void Send(const TSimProcess& sim, const std::string& stream)
+{
+    const int fd = OpenLine(sim.Path);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(WriteAll(fd, stream));
+    ::tcdrain(fd);
+    ::close(fd);
+}
+
 }  // namespace
 
 TEST(Simulator, FullSpeedWithXoffArrivesWholeAndHoldsTheWriter)
@@ -216,11 +226,7 @@ TEST(Simulator, FullSpeedWithXoffArrivesWholeAndHoldsTheWriter)
     testfiles::TempDir dir;
     TSimProcess sim("--rate 0 --xoff --buffer 256 --raw " + Quote(dir.File("raw")));
     ASSERT_FALSE(sim.Path.empty());
-    const int fd = OpenLine(sim.Path);
-    ASSERT_GE(fd, 0);
-    ASSERT_TRUE(WriteAll(fd, stream));
-    ::tcdrain(fd);
-    ::close(fd);
+    Send(sim, stream);
     EXPECT_EQ(sim.Wait(), 0);
     EXPECT_TRUE(testfiles::ReadAll(dir.File("raw")) == stream);
     EXPECT_EQ(sim.Summary(" bytes received"), static_cast<double>(stream.size()));
@@ -236,11 +242,7 @@ TEST(Simulator, SlowRateTakesTheTimeTheRateGives)
     const std::string stream = StreamText(s);  // about 1.4 KB: 1.5 s at 9600 baud
     testfiles::TempDir dir;
     TSimProcess sim("--rate 9600 --xoff --svg " + Quote(dir.File("d.svg")));
-    const int fd = OpenLine(sim.Path);
-    ASSERT_GE(fd, 0);
-    ASSERT_TRUE(WriteAll(fd, stream));
-    ::tcdrain(fd);
-    ::close(fd);
+    Send(sim, stream);
     EXPECT_EQ(sim.Wait(), 0);
     const double expected = static_cast<double>(stream.size()) / 960.0;
     const double took = sim.Summary(" s; estimated");
