@@ -9,9 +9,9 @@
 #include <string>
 
 #include "benchdata.h"
-#include "ostrel.h"
-#include "plotrun.h"
-#include "uidispatch.h"
+#include "plot/ostrel.h"
+#include "plot/plotrun.h"
+#include "serial/uidispatch.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <QPainter>
 
 #include "benchdata.h"
-#include "hpglsheet.h"
-#include "qtcanvas.h"
+#include "sheet/hpglsheet.h"
+#include "ui/qtcanvas.h"
 
 // Draw through QtCanvas into the view's full-size bitmap, as every repaint while dragging.
 static void BM_DrawQtCanvas(benchmark::State& state)

@@ -2,7 +2,7 @@
 #include <unistd.h>
 
 #include "benchdata.h"
-#include "hpglsheet.h"
+#include "sheet/hpglsheet.h"
 
 static void BM_LoadFromFile(benchmark::State& state)
 {

@@ -1,7 +1,7 @@
 #include <benchmark/benchmark.h>
 
 #include "benchdata.h"
-#include "ostrel.h"
+#include "plot/ostrel.h"
 
 // The whole device stream of a million-object sheet, a tenth of it arcs.
 static void BM_OstrelStream(benchmark::State& state)

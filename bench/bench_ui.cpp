@@ -4,11 +4,11 @@
 #include <QTimer>
 #include <chrono>
 
-#include "about.h"
-#include "app.h"
+#include "ui/about.h"
+#include "ui/app.h"
 #include "benchdata.h"
-#include "frmostrel.h"
-#include "main.h"
+#include "ui/frmostrel.h"
+#include "ui/main.h"
 
 // One step of a mouse drag on the view at its design size (1520 x 2160): shift the sheet,
 // redraw the view, the size text and the preview.

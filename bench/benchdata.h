@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "hpglsheet.h"
+#include "sheet/hpglsheet.h"
 
 namespace benchdata {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "hpglsheet.h"
+#include "sheet/hpglsheet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,4 +1,4 @@
-#include "ostrel.h"
+#include "plot/ostrel.h"
 
 namespace {
 

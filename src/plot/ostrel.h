@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "hpglobject.h"
-#include "hpglsheet.h"
-#include "wrap.h"
+#include "sheet/hpglobject.h"
+#include "sheet/hpglsheet.h"
+#include "sheet/wrap.h"
 
 // How a text relates to the dialog's throttling: the prologue and epilogue are written
 // without waiting; before the first text of a unit the dialog waits for buffer room. Each

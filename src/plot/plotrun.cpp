@@ -1,6 +1,6 @@
-#include "plotrun.h"
+#include "plot/plotrun.h"
 
-#include "ostrel.h"
+#include "plot/ostrel.h"
 
 namespace {
 

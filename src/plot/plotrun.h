@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "hpglsheet.h"
-#include "vacomm.h"
+#include "sheet/hpglsheet.h"
+#include "serial/vacomm.h"
 
 struct TPlotProgress {
     std::int32_t Objects = 0;      // objects handed over

@@ -1,4 +1,4 @@
-#include "uidispatch.h"
+#include "serial/uidispatch.h"
 
 #include <atomic>
 #include <cstdio>

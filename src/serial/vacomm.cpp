@@ -1,4 +1,4 @@
-#include "vacomm.h"
+#include "serial/vacomm.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>

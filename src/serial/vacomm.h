@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "commport.h"
-#include "uidispatch.h"
-#include "vaclasses.h"
-#include "vaobjects.h"
-#include "vaprst.h"
-#include "vatypes.h"
-#include "vautils.h"
+#include "serial/platform/commport.h"
+#include "serial/uidispatch.h"
+#include "serial/vaclasses.h"
+#include "serial/vaobjects.h"
+#include "serial/vaprst.h"
+#include "serial/vatypes.h"
+#include "serial/vautils.h"
 
 class TVaCustomComm;
 class TVaDispatcher;

@@ -1,4 +1,4 @@
-#include "vaobjects.h"
+#include "serial/vaobjects.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "vautils.h"
+#include "serial/vautils.h"
 
 TVaHandleObject::~TVaHandleObject()
 {

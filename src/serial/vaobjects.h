@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "vatypes.h"
+#include "serial/vatypes.h"
 
 class TVaHandleObject {
 public:

@@ -1,4 +1,4 @@
-#include "vaprst.h"
+#include "serial/vaprst.h"
 
 void TVaFlowControl::Assign(const TVaFlowControl& s)
 {

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "vaclasses.h"
-#include "vatypes.h"
+#include "serial/vaclasses.h"
+#include "serial/vatypes.h"
 
 class TVaFlowControl : public TVaPersistent {
 public:

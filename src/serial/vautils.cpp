@@ -1,4 +1,4 @@
-#include "vautils.h"
+#include "serial/vautils.h"
 
 #include <chrono>
 

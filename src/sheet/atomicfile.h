@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "hpglsheet.h"
+#include "sheet/hpglsheet.h"
 
 // Buffered writes to a descriptor; the first failure sticks and stops further writes.
 class TBufferedOut {

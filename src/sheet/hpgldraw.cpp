@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstdint>
 
-#include "canvas.h"
-#include "frame.h"
-#include "hpglsheet.h"
-#include "wrap.h"
+#include "sheet/canvas.h"
+#include "sheet/frame.h"
+#include "sheet/hpglsheet.h"
+#include "sheet/wrap.h"
 
 TColor PenColorOf(std::int32_t pen)
 {

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "hpglsheet.h"
-#include "wrap.h"
+#include "sheet/hpglsheet.h"
+#include "sheet/wrap.h"
 
 namespace {
 

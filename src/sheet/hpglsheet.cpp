@@ -1,11 +1,11 @@
-#include "hpglsheet.h"
+#include "sheet/hpglsheet.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <new>
 
-#include "wrap.h"
+#include "sheet/wrap.h"
 
 const char* HpglMnemonic(std::int8_t kind)
 {

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "hpglobject.h"
+#include "sheet/hpglobject.h"
 
 class TCanvas;
 

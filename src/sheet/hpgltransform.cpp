@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "frame.h"
-#include "hpglsheet.h"
-#include "wrap.h"
+#include "sheet/frame.h"
+#include "sheet/hpglsheet.h"
+#include "sheet/wrap.h"
 
 namespace {
 

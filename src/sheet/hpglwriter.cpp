@@ -2,8 +2,8 @@
 
 #include <charconv>
 
-#include "atomicfile.h"
-#include "hpglsheet.h"
+#include "sheet/atomicfile.h"
+#include "sheet/hpglsheet.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "about.h"
+#include "ui/about.h"
 
 #include <QKeyEvent>
 
-#include "icons.h"
+#include "ui/icons.h"
 
 TfrmAbout* frmAbout = nullptr;
 

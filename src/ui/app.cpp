@@ -1,13 +1,13 @@
-#include "app.h"
+#include "ui/app.h"
 
 #include <QFileInfo>
 #include <QMessageBox>
 #include <exception>
 
-#include "about.h"
-#include "frmostrel.h"
-#include "main.h"
-#include "uidispatch_qt.h"
+#include "ui/about.h"
+#include "ui/frmostrel.h"
+#include "ui/main.h"
+#include "ui/uidispatch_qt.h"
 
 std::function<void(const QString& title, const QString& text)> ErrorBoxHook;
 
@@ -61,7 +61,7 @@ int RunGrafonel(int argc, char** argv)
     } resetDispatcher;
     try {
         frmMain = new TfrmMain;
-        frmOstrel = new TfrmOstrel(frmMain);
+        frmOstrel = new TfrmOstrel(frmMain, *frmMain->Sheet);
         frmAbout = new TfrmAbout(frmMain);
         frmMain->show();
         app.exec();

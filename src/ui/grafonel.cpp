@@ -1,4 +1,4 @@
-#include "app.h"
+#include "ui/app.h"
 
 int main(int argc, char** argv)
 {

@@ -1,4 +1,4 @@
-#include "imagecontrol.h"
+#include "ui/imagecontrol.h"
 
 #include <QContextMenuEvent>
 #include <QMouseEvent>

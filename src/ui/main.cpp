@@ -1,4 +1,4 @@
-#include "main.h"
+#include "ui/main.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -10,13 +10,13 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "about.h"
-#include "app.h"
-#include "canvas.h"
-#include "frame.h"
-#include "frmostrel.h"
-#include "icons.h"
-#include "qtcanvas.h"
+#include "ui/about.h"
+#include "ui/app.h"
+#include "sheet/canvas.h"
+#include "sheet/frame.h"
+#include "ui/frmostrel.h"
+#include "ui/icons.h"
+#include "ui/qtcanvas.h"
 
 TfrmMain* frmMain = nullptr;
 

@@ -12,8 +12,8 @@
 #include <QToolBar>
 #include <memory>
 
-#include "hpglsheet.h"
-#include "imagecontrol.h"
+#include "sheet/hpglsheet.h"
+#include "ui/imagecontrol.h"
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT

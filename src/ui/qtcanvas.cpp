@@ -1,10 +1,10 @@
-#include "qtcanvas.h"
+#include "ui/qtcanvas.h"
 
 #include <QPagedPaintDevice>
 #include <QPen>
 #include <cmath>
 
-#include "hpglsheet.h"
+#include "sheet/hpglsheet.h"
 
 QColor ToQColor(TColor c)
 {

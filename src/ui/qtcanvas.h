@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <cstdint>
 
-#include "canvas.h"
+#include "sheet/canvas.h"
 
 class THpglSheet;
 

@@ -1,11 +1,11 @@
-#include "uidispatch_qt.h"
+#include "ui/uidispatch_qt.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
 
-#include "app.h"
+#include "ui/app.h"
 
 bool TQtUiDispatcher::IsUiThread() const
 {

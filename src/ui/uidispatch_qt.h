@@ -1,7 +1,7 @@
 #pragma once
 // The serial component's hand-over to the Qt event loop of the user-interface thread.
 
-#include "uidispatch.h"
+#include "serial/uidispatch.h"
 
 class TQtUiDispatcher final : public TUiDispatcher {
 public:

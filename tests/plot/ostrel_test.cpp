@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "ostrel.h"
+#include "plot/ostrel.h"
 #include "sheettext.h"
 
 namespace {

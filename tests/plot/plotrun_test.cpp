@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "../serial/serialfixture.h"
-#include "ostrel.h"
-#include "plotrun.h"
+#include "plot/ostrel.h"
+#include "plot/plotrun.h"
 #include "sheettext.h"
 #include "streamtext.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "linux_termios.h"
+#include "serial/platform/linux_termios.h"
 #include "serialfixture.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "commport_fake.h"
-#include "uidispatch.h"
-#include "vacomm.h"
+#include "serial/platform/commport_fake.h"
+#include "serial/uidispatch.h"
+#include "serial/vacomm.h"
 
 // The plot dialog's settings.
 inline void PlotSettings(TVaCustomComm& c)

@@ -2,11 +2,11 @@
 
 #include <climits>
 
-#include "canvas.h"
-#include "hpglsheet.h"
+#include "sheet/canvas.h"
+#include "sheet/hpglsheet.h"
 #include "recordingcanvas.h"
 #include "sheettext.h"
-#include "wrap.h"
+#include "sheet/wrap.h"
 
 using Calls = std::vector<std::string>;
 

@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "hpglsheet.h"
+#include "sheet/hpglsheet.h"
 #include "sheettext.h"
 #include "testfiles.h"
 

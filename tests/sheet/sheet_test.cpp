@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "hpglsheet.h"
+#include "sheet/hpglsheet.h"
 #include "sheettext.h"
 
 TEST(Sheet, AddLinksInOrderAndCountWalks)

@@ -3,10 +3,10 @@
 #include <climits>
 #include <random>
 
-#include "wrap.h"
+#include "sheet/wrap.h"
 
-#include "frame.h"
-#include "hpglsheet.h"
+#include "sheet/frame.h"
+#include "sheet/hpglsheet.h"
 #include "sheettext.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <climits>
 #include <filesystem>
 
-#include "hpglsheet.h"
+#include "sheet/hpglsheet.h"
 #include "sheettext.h"
 #include "testfiles.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "canvas.h"
+#include "sheet/canvas.h"
 
 class TRecordingCanvas : public TCanvas {
 public:

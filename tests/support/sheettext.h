@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "hpglsheet.h"
+#include "sheet/hpglsheet.h"
 #include "testfiles.h"
 
 inline std::string SheetText(const THpglSheet& sheet)

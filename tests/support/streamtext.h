@@ -4,8 +4,8 @@
 #include <climits>
 #include <string>
 
-#include "hpglsheet.h"
-#include "ostrel.h"
+#include "sheet/hpglsheet.h"
+#include "plot/ostrel.h"
 
 inline std::string StreamText(const THpglSheet& sheet, int objects = INT_MAX, int speed = 20, bool accelerate = true)
 {

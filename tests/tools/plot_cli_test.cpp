@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "hpglsheet.h"
-#include "ostrel.h"
+#include "sheet/hpglsheet.h"
+#include "plot/ostrel.h"
 #include "runcommand.h"
 #include "simprocess.h"
 #include "streamtext.h"

@@ -8,11 +8,11 @@
 #include <chrono>
 #include <thread>
 
-#include "frame.h"
-#include "hpglsheet.h"
+#include "sheet/frame.h"
+#include "sheet/hpglsheet.h"
 #include "interp.h"
-#include "ostrel.h"
-#include "qtcanvas.h"
+#include "plot/ostrel.h"
+#include "ui/qtcanvas.h"
 #include "sheettext.h"
 #include "streamtext.h"
 #include "simprocess.h"

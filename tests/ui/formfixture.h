@@ -7,10 +7,10 @@
 #include <QFileDialog>
 #include <QLineEdit>
 
-#include "about.h"
-#include "app.h"
-#include "frmostrel.h"
-#include "main.h"
+#include "ui/about.h"
+#include "ui/app.h"
+#include "ui/frmostrel.h"
+#include "ui/main.h"
 
 class FormTest : public testing::Test {
 protected:
@@ -23,7 +23,7 @@ protected:
     {
         ErrorBoxHook = [this](const QString& t, const QString& m) { Boxes.push_back({t, m}); };
         frmMain = new TfrmMain;
-        frmOstrel = new TfrmOstrel(frmMain);
+        frmOstrel = new TfrmOstrel(frmMain, *frmMain->Sheet);
         frmAbout = new TfrmAbout(frmMain);
         // Qt's own dialogs, so the tests can fill them in.
         frmMain->OpenDialog->setOption(QFileDialog::DontUseNativeDialog, true);

@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "formfixture.h"
-#include "frame.h"
+#include "sheet/frame.h"
 #include "sheettext.h"
 
 namespace {

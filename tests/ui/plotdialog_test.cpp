@@ -6,7 +6,7 @@
 #include <QTimer>
 
 #include "formfixture.h"
-#include "ostrel.h"
+#include "plot/ostrel.h"
 #include "sheettext.h"
 #include "streamtext.h"
 #include "simprocess.h"

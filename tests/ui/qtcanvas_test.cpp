@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <random>
 
-#include "hpglsheet.h"
-#include "qtcanvas.h"
+#include "sheet/hpglsheet.h"
+#include "ui/qtcanvas.h"
 #include "sheettext.h"
 
 namespace {

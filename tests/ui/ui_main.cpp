@@ -2,8 +2,8 @@
 // offscreen platform.
 #include <gtest/gtest.h>
 
-#include "app.h"
-#include "uidispatch_qt.h"
+#include "ui/app.h"
+#include "ui/uidispatch_qt.h"
 
 int main(int argc, char** argv)
 {

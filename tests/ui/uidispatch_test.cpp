@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "formfixture.h"
-#include "uidispatch.h"
+#include "serial/uidispatch.h"
 
 // A worker's call runs on the user-interface thread inside its event loop, and the worker
 // waits for it; a stop request releases a worker whose call has not run, which then never runs.

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cli.h"
-#include "frame.h"
-#include "hpglsheet.h"
+#include "sheet/frame.h"
+#include "sheet/hpglsheet.h"
 
 namespace cli {
 

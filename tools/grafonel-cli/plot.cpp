@@ -8,11 +8,11 @@
 #include <cstdio>
 
 #include "cli.h"
-#include "hpglsheet.h"
-#include "ostrel.h"
-#include "plotrun.h"
-#include "uidispatch.h"
-#include "vacomm.h"
+#include "sheet/hpglsheet.h"
+#include "plot/ostrel.h"
+#include "plot/plotrun.h"
+#include "serial/uidispatch.h"
+#include "serial/vacomm.h"
 
 namespace cli {
 

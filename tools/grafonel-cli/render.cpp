@@ -7,8 +7,8 @@
 #include <QSaveFile>
 
 #include "cli.h"
-#include "hpglsheet.h"
-#include "qtcanvas.h"
+#include "sheet/hpglsheet.h"
+#include "ui/qtcanvas.h"
 
 namespace cli {
 

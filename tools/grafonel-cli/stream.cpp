@@ -4,10 +4,10 @@
 
 #include <memory>
 
-#include "atomicfile.h"
+#include "sheet/atomicfile.h"
 #include "cli.h"
-#include "hpglsheet.h"
-#include "ostrel.h"
+#include "sheet/hpglsheet.h"
+#include "plot/ostrel.h"
 
 namespace cli {
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "canvas.h"
-#include "frame.h"
+#include "sheet/canvas.h"
+#include "sheet/frame.h"
 
 namespace {
 

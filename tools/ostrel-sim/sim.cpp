@@ -21,7 +21,7 @@
 #include <string>
 
 #include "interp.h"
-#include "qtcanvas.h"
+#include "ui/qtcanvas.h"
 
 namespace {
 

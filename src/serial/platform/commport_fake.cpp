@@ -1,10 +1,10 @@
-#include "commport_fake.h"
+#include "serial/platform/commport_fake.h"
 
 #include <cerrno>
 #include <chrono>
 
-#include "vaobjects.h"
-#include "vautils.h"
+#include "serial/vaobjects.h"
+#include "serial/vautils.h"
 
 namespace commport {
 

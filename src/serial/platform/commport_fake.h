@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "commport.h"
+#include "serial/platform/commport.h"
 
 namespace commport {
 

@@ -17,10 +17,10 @@
 #include <mutex>
 #include <vector>
 
-#include "commport.h"
-#include "linux_termios.h"
-#include "vaobjects.h"
-#include "vautils.h"
+#include "serial/platform/commport.h"
+#include "serial/platform/linux_termios.h"
+#include "serial/vaobjects.h"
+#include "serial/vautils.h"
 
 namespace commport {
 

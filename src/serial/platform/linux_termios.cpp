@@ -1,7 +1,7 @@
 // Kept apart from every file that includes <termios.h>: the kernel's <asm/termbits.h> defines
 // struct termios2 and the same macro names with its own values.
 
-#include "linux_termios.h"
+#include "serial/platform/linux_termios.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>

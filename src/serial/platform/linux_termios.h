@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "commport.h"
+#include "serial/platform/commport.h"
 
 namespace lt {
 

@@ -14,13 +14,14 @@
 #include <QTimer>
 #include <functional>
 
-#include "plotrun.h"
-#include "vacomm.h"
+#include "plot/plotrun.h"
+#include "serial/vacomm.h"
 
 class TfrmOstrel : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmOstrel(QWidget* parent = nullptr);
+    // The dialog plots the sheet it is given, which outlives it (the main window owns it).
+    TfrmOstrel(QWidget* parent, const THpglSheet& sheet);
     ~TfrmOstrel() override;
 
     QComboBox* cbPort = nullptr;
@@ -68,6 +69,7 @@ private:
 
     QTimer* Backstop = nullptr;  // wakes the run's waits now and then, whatever else happens
     bool InRun = false;
+    const THpglSheet& Sheet;
     bool CloseWhenDone = false;
 };
 

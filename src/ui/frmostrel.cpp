@@ -1,4 +1,4 @@
-#include "frmostrel.h"
+#include "ui/frmostrel.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -6,8 +6,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 
-#include "main.h"
-#include "ostrel.h"
+#include "plot/ostrel.h"
 
 TfrmOstrel* frmOstrel = nullptr;
 
@@ -23,8 +22,9 @@ QString Seconds(double s)
 
 }  // namespace
 
-TfrmOstrel::TfrmOstrel(QWidget* parent)
+TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    , Sheet(sheet)
 {
     setWindowTitle(tr("Ostrel (the device's command set: see README, \"Dry-running a plot\")"));
     setFixedSize(434, 163);
@@ -269,8 +269,7 @@ void TfrmOstrel::Run(const std::function<TPlotRunner::TEnd(TPlotRunner&)>& run)
 
 void TfrmOstrel::btnPlotClick()
 {
-    const THpglSheet& sheet = *frmMain->Sheet;
-    Run([&](TPlotRunner& r) { return r.Plot(sheet, tbSpeed->value(), cbZrychlovat->isChecked()); });
+    Run([&](TPlotRunner& r) { return r.Plot(Sheet, tbSpeed->value(), cbZrychlovat->isChecked()); });
 }
 
 void TfrmOstrel::btnServiceXClick()
