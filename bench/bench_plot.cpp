@@ -53,7 +53,7 @@ void PlotThroughSimulator(benchmark::State& state, int rate, std::size_t bytes)
         comm.FlowControl().SetXonXoffOut(true);
         comm.FlowControl().SetXonXoffIn(true);
         comm.SetUserBaudrate(rate);
-        TPlotRunner runner(comm, rate);
+        TPlotRunner runner(comm);
         runner.Pump = [&](bool wait) { ui.Pump(std::chrono::milliseconds(wait ? 20 : 0)); };
         runner.Running = [] { return true; };
         const double cpu0 = CpuSeconds();

@@ -1,5 +1,7 @@
 #include "plot/ostrel.h"
 
+#include <algorithm>
+
 namespace {
 
 struct TCollect {
@@ -28,4 +30,51 @@ std::vector<TOstrelText> TOstrelStream::Epilogue()
     std::vector<TOstrelText> out;
     Epilogue(TCollect{out});
     return out;
+}
+
+std::uint64_t TOstrelStream::ObjectSize(const THpglObject& object, std::uint64_t maxPoints, std::uint64_t samples,
+                                        bool& exact)
+{
+    // An arc no longer than its sample costs no more counted exactly.
+    if (object.Kind != hkAA || ArcPointCount(object.P3) <= std::max(maxPoints, std::max<std::uint64_t>(samples, 2))) {
+        std::uint64_t bytes = 0;
+        ObjectTexts(object, [&](std::string_view t, TThrottle) { bytes += t.size(); });
+        return bytes;
+    }
+    exact = false;
+    const std::uint64_t n = ArcPointCount(object.P3);
+    const std::int64_t step = object.P3 > 0 ? 3 : -1;
+    const TArcGeometry g = ArcGeometry(object);
+    const std::uint64_t kSamples = std::max<std::uint64_t>(samples, 2);  // below n, from the test above
+    std::uint64_t sampled = 0;
+    char buf[32];
+    std::int32_t x = 0, y = 0;
+    for (std::uint64_t k = 0; k < kSamples; ++k) {
+        ArcPoint(g, static_cast<std::int64_t>(k * (n - 1) / (kSamples - 1)) * step, x, y);
+        sampled += 3 + static_cast<std::uint64_t>(ostrel_detail::Number(buf, x) - buf) +
+                   static_cast<std::uint64_t>(ostrel_detail::Number(buf, y) - buf);
+    }
+    // The last sample is the last point: the pen ends there, as after sending the arc.
+    PenX = x;
+    PenY = y;
+    return sampled * n / kSamples;
+}
+
+TStreamSize OstrelStreamSize(const THpglSheet& sheet, int speed, bool accelerate, std::uint64_t maxPoints)
+{
+    TStreamSize size;
+    TOstrelStream stream;
+    auto count = [&](std::string_view t, TThrottle) { size.Bytes += t.size(); };
+    stream.Prologue(speed, accelerate, count);
+    // Small arcs are counted exactly while the budget lasts, then sized from two points each:
+    // a sheet of a million arcs is sized as fast as one of a million lines.
+    std::uint64_t budget = maxPoints;
+    for (const THpglObject* o = sheet.First; o; o = o->Next) {
+        const std::uint64_t points = o->Kind == hkAA ? ArcPointCount(o->P3) : 0;
+        const std::uint64_t samples = budget >= 256 ? 256 : 2;
+        size.Bytes += stream.ObjectSize(*o, budget, samples, size.Exact);
+        budget -= std::min(budget, points <= budget ? points : samples);
+    }
+    stream.Epilogue(count);
+    return size;
 }

@@ -49,10 +49,41 @@ public:
     std::vector<TOstrelText> ObjectTexts(const THpglObject& object);
     std::vector<TOstrelText> Epilogue();
 
+    // The bytes the object adds to the stream, moving the pen as ObjectTexts does. An arc of
+    // more than maxPoints points is sized from `samples` evenly spread points (at least its
+    // first and last; exact becomes false), so a sweep of billions of points costs no more
+    // than a small one.
+    std::uint64_t ObjectSize(const THpglObject& object, std::uint64_t maxPoints, std::uint64_t samples, bool& exact);
+
 private:
     template <class Sink>
     void Arc(const THpglObject& o, Sink& sink);
+
+    struct TArcGeometry {
+        std::int32_t Cx, Cy;
+        long double R;
+        float A;
+    };
+    TArcGeometry ArcGeometry(const THpglObject& o) const;
+    // The i-th offset of an arc's point series: 3-degree steps forward, 1-degree steps back.
+    static void ArcPoint(const TArcGeometry& g, std::int64_t i, std::int32_t& x, std::int32_t& y);
 };
+
+// The number of points an arc of this sweep sends.
+inline std::uint64_t ArcPointCount(std::int32_t sweep)
+{
+    if (sweep > 0)
+        return (static_cast<std::uint64_t>(sweep) + 2) / 3;
+    return static_cast<std::uint64_t>(-static_cast<std::int64_t>(sweep));
+}
+
+struct TStreamSize {
+    std::uint64_t Bytes = 0;
+    bool Exact = true;  // false: huge arcs were sized from samples
+};
+
+// The size of the whole stream without generating more than about maxPoints arc points.
+TStreamSize OstrelStreamSize(const THpglSheet& sheet, int speed, bool accelerate, std::uint64_t maxPoints = 1u << 18);
 
 namespace ostrel_detail {
 
@@ -140,25 +171,35 @@ void TOstrelStream::ObjectTexts(const THpglObject& o, Sink&& sink)
     }
 }
 
+inline TOstrelStream::TArcGeometry TOstrelStream::ArcGeometry(const THpglObject& o) const
+{
+    const std::int64_t r = ArcRadius(PenX, PenY, o.P1, o.P2);
+    return {o.P1, o.P2, static_cast<long double>(r), ArcStartAngle(PenX, PenY, o.P1, o.P2, r)};
+}
+
+inline void TOstrelStream::ArcPoint(const TArcGeometry& g, std::int64_t i, std::int32_t& x, std::int32_t& y)
+{
+    const long double theta = g.A - static_cast<long double>(i) * kArcPi / 180;
+    const double t = static_cast<double>(theta);
+    x = range::Clamp32(static_cast<std::int64_t>(g.Cx - g.R * std::cos(t)));
+    y = range::Clamp32(static_cast<std::int64_t>(g.Cy + g.R * std::sin(t)));
+}
+
 template <class Sink>
 void TOstrelStream::Arc(const THpglObject& o, Sink& sink)
 {
-    const std::int32_t cx = o.P1, cy = o.P2, sweep = o.P3;
+    const std::int32_t sweep = o.P3;
     if (sweep == 0)
         return;
-    const std::int64_t r = ArcRadius(PenX, PenY, cx, cy);
-    const long double rl = static_cast<long double>(r);
-    const float a = ArcStartAngle(PenX, PenY, cx, cy, r);
+    const TArcGeometry g = ArcGeometry(o);
     // Offsets strictly inside the sweep: 3-degree steps forward, 1-degree steps backward.
     const std::int64_t step = sweep > 0 ? 3 : -1;
     char buf[32];
     buf[0] = 'P';
     buf[1] = 'A';
     for (std::int64_t i = 0; sweep > 0 ? i < sweep : i > sweep; i += step) {
-        const long double theta = a - static_cast<long double>(i) * kArcPi / 180;
-        const double t = static_cast<double>(theta);
-        const std::int32_t x = range::Clamp32(static_cast<std::int64_t>(cx - rl * std::cos(t)));
-        const std::int32_t y = range::Clamp32(static_cast<std::int64_t>(cy + rl * std::sin(t)));
+        std::int32_t x, y;
+        ArcPoint(g, i, x, y);
         char* end = ostrel_detail::Number(buf + 2, x);
         *end++ = ' ';
         end = ostrel_detail::Number(end, y);

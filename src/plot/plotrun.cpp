@@ -1,17 +1,67 @@
 #include "plot/plotrun.h"
 
+#include <algorithm>
+
 #include "plot/ostrel.h"
 
 namespace {
 
-// Thrown inside a run when the device has taken nothing for too long after Close.
-struct TStalled {};
+// Runs a callable when the scope ends, however it ends.
+template <class F>
+class TScopeExit {
+public:
+    explicit TScopeExit(F f) : Fn(std::move(f)) {}
+    ~TScopeExit() { Fn(); }
+    TScopeExit(const TScopeExit&) = delete;
+    TScopeExit& operator=(const TScopeExit&) = delete;
+
+private:
+    F Fn;
+};
+
+std::string MessageOf(std::exception_ptr e)
+{
+    try {
+        std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+        return x.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+// Tail bytes kept for completing a cut command: far more than the queues ever hold.
+constexpr std::size_t kTailKeep = 64 * 1024;
 
 }  // namespace
 
+// The component's hand-over during a run: calls go to the caller's loop as before, but an
+// error raised in a handed-over call is kept for the run to raise once, instead of being
+// shown on its own (an error box, a console line) beside the run's own report.
+class TPlotRunner::TRunDispatcher final : public TUiDispatcher {
+public:
+    TRunDispatcher(TUiDispatcher* inner, TPlotRunner& runner) : Inner(inner), Runner(runner) {}
+    bool IsUiThread() const override { return !Inner || Inner->IsUiThread(); }
+    void Post(std::function<void()> call) override { Inner->Post(std::move(call)); }
+    void Wake() override
+    {
+        if (Inner)
+            Inner->Wake();
+    }
+    void HandleException(std::exception_ptr error) override
+    {
+        std::lock_guard lock(Runner.FaultLock);
+        if (!Runner.Fault)
+            Runner.Fault = error;
+    }
+
+private:
+    TUiDispatcher* Inner;
+    TPlotRunner& Runner;
+};
+
 std::vector<std::string> TPlotRunner::ServiceTexts(int pass)
 {
-    // pass 0: the opening texts; 1..10: the passes, k = 10 down to 1; 11: the closing text.
     if (pass == 0)
         return {" SD20 ", " BP IN PR-10,0"};
     if (pass == 11)
@@ -20,163 +70,334 @@ std::vector<std::string> TPlotRunner::ServiceTexts(int pass)
     return {" SD" + std::to_string(k + 16), " PR1550,0 ", " PR-1550,0 "};
 }
 
+double TPlotRunner::LineBytesPerSecond(const TVaCustomComm& comm)
+{
+    const double baud = comm.Baudrate() == brUser ? comm.UserBaudrate() : BaudrateValue(comm.Baudrate());
+    const double data = 4 + static_cast<int>(comm.Databits());
+    const double parity = comm.Parity() == paNone ? 0 : 1;
+    const double stop = comm.Stopbits() == sb1 ? 1 : comm.Stopbits() == sb15 ? 1.5 : 2;
+    return baud / (1 + data + parity + stop);
+}
+
 std::int64_t TPlotRunner::Left()
 {
     return static_cast<std::int64_t>(Comm.WriteBufUsed()) + Comm.OutputQueueCount();
 }
 
-void TPlotRunner::Write(std::string_view text)
+std::int64_t TPlotRunner::QueueCap() const
 {
+    // The system's queue is kept to about a quarter second of the line, so an abort can let
+    // what is queued go instead of cutting it.
+    return std::max<std::int64_t>(64, static_cast<std::int64_t>(LineBytes / 4));
+}
+
+void TPlotRunner::Write(std::string_view text, bool unitStart)
+{
+    if (unitStart) {
+        // A long arc never waits while the device keeps up: look at the user now and then
+        // anyway, between two commands.
+        if (GetTickCount32() - LastReport >= 100)
+            Step(false);
+        UnitStarts.push_back(Written);
+    }
+    Tail.append(text);
+    if (Tail.size() > 2 * kTailKeep) {
+        const std::size_t drop = Tail.size() - kTailKeep;
+        Tail.erase(0, drop);
+        TailStart += drop;
+        while (UnitStarts.size() > 1 && UnitStarts[1] <= TailStart)
+            UnitStarts.pop_front();
+    }
     Comm.WriteBuf(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<std::int32_t>(text.size()));
     Written += text.size();
 }
 
-void TPlotRunner::Write(const std::string& text)
+std::string TPlotRunner::CutRest(std::uint64_t delivered) const
 {
-    Write(std::string_view(text));
+    if (delivered >= Written || delivered < TailStart)
+        return {};
+    auto next = std::upper_bound(UnitStarts.begin(), UnitStarts.end(), delivered);
+    if (next != UnitStarts.begin() && *(next - 1) == delivered)
+        return {};  // cut between two commands
+    const std::uint64_t end = next == UnitStarts.end() ? Written : *next;
+    return Tail.substr(static_cast<std::size_t>(delivered - TailStart), static_cast<std::size_t>(end - delivered));
 }
 
-void TPlotRunner::Report(bool force)
+void TPlotRunner::CheckFault()
 {
-    const std::uint32_t now = GetTickCount32();
-    if (!OnProgress || (!force && now - LastReport < 250))
-        return;
-    LastReport = now;
-    const std::int64_t left = Left();
-    P.BytesSent = Written > static_cast<std::uint64_t>(left) ? Written - static_cast<std::uint64_t>(left) : 0;
-    const double seconds = (now - Started) / 1000.0;
-    const double lineBytes = LineRate / 10.0;
-    if (seconds > 0.05 && lineBytes > 0) {
-        const double rate = static_cast<double>(P.BytesSent) / seconds;
-        P.LineUse = rate / lineBytes;
-        P.SecondsLeft = rate > 0 ? static_cast<double>(P.BytesTotal - std::min(P.BytesTotal, P.BytesSent)) / rate : -1;
+    std::exception_ptr fault;
+    {
+        std::lock_guard lock(FaultLock);
+        fault = Fault;
     }
-    OnProgress(P);
+    if (fault)
+        std::rethrow_exception(fault);
+    if (LineErrorSeen) {
+        // A line error may be the device going away: a port that is gone raises here.
+        LineErrorSeen = false;
+        Comm.OutputQueueCount();
+    }
 }
 
-void TPlotRunner::Watch(std::int64_t& lastLeft, std::uint32_t& lastChange)
+void TPlotRunner::Step(bool wait)
 {
-    const std::int64_t left = Left();
-    const std::uint32_t now = GetTickCount32();
-    if (left != lastLeft) {
-        lastLeft = left;
-        lastChange = now;
-    } else if (!Running() && now - lastChange > static_cast<std::uint32_t>(kStallMilliseconds)) {
-        throw TStalled{};
+    Pump(wait);
+    CheckFault();
+    if (!Stopping && !Running()) {
+        Stopping = true;
+        StopTick = GetTickCount32();
     }
+    if (!InAbort && Aborting && Aborting())
+        throw TAbortRequest{};
     Report(false);
 }
 
 void TPlotRunner::WaitForRoom()
 {
-    std::int64_t lastLeft = -1;
-    std::uint32_t lastChange = GetTickCount32();
-    while (Comm.WriteBufFree() < kThrottle) {
-        Pump(true);
-        Watch(lastLeft, lastChange);
-    }
+    while (Comm.WriteBufFree() < kThrottle || Comm.OutputQueueCount() > QueueCap())
+        Step(true);
 }
 
 void TPlotRunner::Drain()
 {
     // Everything staged handed on, then everything handed on sent: the epilogue must reach
-    // the device before the port closes.
-    std::int64_t lastLeft = -1;
-    std::uint32_t lastChange = GetTickCount32();
-    while (Comm.WriteBufUsed() > 0 || Comm.OutputQueueCount() > 0) {
-        Pump(true);
-        Watch(lastLeft, lastChange);
+    // the device before the port closes, however long the device holds the line.
+    while (Left() > 0)
+        Step(true);
+}
+
+void TPlotRunner::Report(bool force)
+{
+    const std::uint32_t now = GetTickCount32();
+    if (!force && now - LastReport < 250)
+        return;
+    LastReport = now;
+    const std::int64_t left = Left();
+    if (left != LastLeft) {
+        LastLeft = left;
+        LastMove = now;
     }
+    P.BytesSent = Written > static_cast<std::uint64_t>(left) ? Written - static_cast<std::uint64_t>(left) : 0;
+    Window.emplace_back(now, P.BytesSent);
+    while (Window.size() > 2 && now - Window[1].first >= 3000)
+        Window.pop_front();
+    double rate = -1;
+    if (Window.size() >= 2 && now != Window.front().first)
+        rate = static_cast<double>(P.BytesSent - Window.front().second) * 1000.0 / (now - Window.front().first);
+    // Bytes that left into a buffer beyond the line (a pseudo-terminal, a device's FIFO)
+    // briefly outrun it; the line itself never carries more than its capacity.
+    P.LineUse = rate < 0 ? 0 : std::min(rate / LineBytes, 1.0);
+    const std::uint64_t remaining = P.BytesTotal > P.BytesSent ? P.BytesTotal - P.BytesSent : 0;
+    const double pace = rate > 0 ? std::min(rate, LineBytes) : LineBytes;
+    P.SecondsLeft = static_cast<double>(remaining) / pace;
+    P.HeldSeconds = 0;
+    if (Stopping && now - StopTick > kHeldNoticeMilliseconds && now - LastMove > kHeldNoticeMilliseconds)
+        P.HeldSeconds = (now - LastMove) / 1000.0;
+    if (OnProgress)
+        OnProgress(P);
 }
 
-void TPlotRunner::Finish()
+bool TPlotRunner::WaitUntil(std::uint32_t deadline, const std::function<bool()>& done)
 {
+    while (!done()) {
+        if (static_cast<std::int32_t>(GetTickCount32() - deadline) >= 0)
+            return false;
+        Step(true);
+    }
+    return true;
+}
+
+void TPlotRunner::Abort()
+{
+    InAbort = true;
+    const std::uint32_t t0 = GetTickCount32();
+    // What is queued ends on a command boundary. If the device takes it soon enough it goes
+    // whole and nothing is cut.
+    const std::int64_t left0 = Left();
+    bool moved = left0 == 0;
+    WaitUntil(t0 + 1000, [&] { return moved = moved || Left() < left0; });
+    const bool drained = moved && WaitUntil(t0 + 1400, [&] { return Left() == 0; });
+    if (!drained) {
+        // Freeze the line, so what is counted as gone is what went, then drop the rest,
+        // the system's queue too, so the close cannot wait on the driver.
+        bool frozen = true;
+        try {
+            Comm.SetXon(false);
+        } catch (const EVaCommError&) {
+            frozen = false;
+        }
+        WaitUntil(GetTickCount32() + 30, [] { return false; });
+        const std::int64_t left = Left();
+        const std::uint64_t delivered =
+            Written > static_cast<std::uint64_t>(left) ? Written - static_cast<std::uint64_t>(left) : 0;
+        Comm.PurgeWrite();
+        if (frozen)
+            Comm.SetXon(true);
+        if (moved) {
+            // The device takes bytes: it must not keep a cut command.
+            const std::string rest = CutRest(delivered);
+            if (!rest.empty())
+                Write(rest, false);
+        }
+    }
+    if (moved) {
+        TOstrelStream().Epilogue([&](std::string_view t, TThrottle) { Write(t, true); });
+        if (!WaitUntil(t0 + 1800, [&] { return Left() == 0; }))
+            Comm.PurgeWrite();
+    }
+    Report(true);
     Comm.Close();
-    if (SetProgress)
-        SetProgress(0);
 }
 
-TPlotRunner::TEnd TPlotRunner::Run(const std::function<bool()>& body)
+TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
 {
+    R = TPlotResult{};
+    P = TPlotProgress{};
+    P.MaxObjects = R.MaxObjects;
+    Written = 0;
+    Tail.clear();
+    TailStart = 0;
+    UnitStarts.clear();
+    Window.clear();
+    Stopping = InAbort = false;
+    LastLeft = -1;
+    Fault = nullptr;
+    LineErrorSeen = false;
+    LineBytes = std::max(LineBytesPerSecond(Comm), 1.0);
+
+    // Errors the component's threads report during the run come here, raised once.
+    TUiDispatcher* const before = Comm.Dispatcher();
+    TRunDispatcher dispatcher(before, *this);
+    const TVaCommErrorEvent userOnError = Comm.OnError;
+    Comm.SetDispatcher(&dispatcher);
+    Comm.OnError = [this, userOnError](TVaCustomComm* c, std::int32_t errors) {
+        LineErrorSeen = true;
+        if (userOnError)
+            userOnError(c, errors);
+    };
+    TScopeExit restore([&] {
+        Comm.SetDispatcher(before == UiDispatcher() ? nullptr : before);
+        Comm.OnError = userOnError;
+    });
+
     Comm.Open();
+    // The port is closed on every way out, a throw included.
+    TScopeExit release([&] {
+        try {
+            Comm.Close();
+        } catch (...) {
+            // Already failing: the first error is the one reported.
+        }
+        if (SetProgress)
+            SetProgress(0);
+    });
     if (OnOpened)
         OnOpened();
-    P = TPlotProgress{};
-    Written = 0;
-    Started = LastReport = GetTickCount32();
+    LastReport = LastMove = GetTickCount32();
+
+    auto fail = [&](std::exception_ptr e) {
+        {
+            std::lock_guard lock(FaultLock);
+            if (Fault)
+                e = Fault;  // what the component reported first is the cause
+        }
+        R.End = TPlotEnd::Failed;
+        R.Error = MessageOf(e);
+        std::rethrow_exception(e);
+    };
+    bool abort = false;
     try {
-        const bool finished = body();
+        const bool whole = body();
         Drain();
         Report(true);
-        Finish();
-        return finished ? TEnd::Finished : TEnd::Stopped;
-    } catch (const TStalled&) {
-        Comm.PurgeWrite();
-        Finish();
-        return TEnd::Stalled;
+        Comm.Close();
+        R.End = whole ? TPlotEnd::Finished : TPlotEnd::Stopped;
+    } catch (const TAbortRequest&) {
+        abort = true;
     } catch (...) {
-        Finish();
-        throw;
+        fail(std::current_exception());
     }
+    if (abort) {
+        try {
+            Abort();
+            R.End = TPlotEnd::Aborted;
+        } catch (...) {
+            fail(std::current_exception());
+        }
+    }
+    return R.End;
 }
 
-TPlotRunner::TEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate)
+TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate)
 {
     return Run([&] {
-        P.MaxObjects = sheet.Count();
+        R.MaxObjects = P.MaxObjects = sheet.Count();
         if (SetMaxValue)
             SetMaxValue(P.MaxObjects);
-        OstrelSheetStream(sheet, speed, accelerate, [&](std::string_view t, TThrottle) { P.BytesTotal += t.size(); });
+        // Sized without generating huge arcs: the first byte goes at once whatever the sheet.
+        const TStreamSize size = OstrelStreamSize(sheet, speed, accelerate);
+        P.BytesTotal = size.Bytes;
+        P.TotalExact = size.Exact;
 
         TOstrelStream stream;
-        stream.Prologue(speed, accelerate, [&](std::string_view t, TThrottle) { Write(t); });
+        bool first = true;
+        stream.Prologue(speed, accelerate, [&](std::string_view t, TThrottle) {
+            Write(t, first);
+            first = false;
+        });
         const THpglObject* o = sheet.First;
         std::int32_t n = 0;
         while (o && Running()) {
             if (SetProgress)
                 SetProgress(n);
-            P.Objects = n;
             ++n;
-            Pump(false);
+            Step(false);
             WaitForRoom();
             const bool arc = o->Kind == hkAA;
-            stream.ObjectTexts(*o, [&](std::string_view t, TThrottle) {
-                // An arc is sent whole, with room made before each of its points.
+            stream.ObjectTexts(*o, [&](std::string_view t, TThrottle throttle) {
+                // An arc is sent whole on a stop, with room made before each of its points;
+                // only an abort cuts it, between two points.
                 if (arc)
                     WaitForRoom();
-                Write(t);
+                Write(t, throttle == TThrottle::UnitStart);
             });
+            R.LastObject = P.Objects = n;
             o = o->Next;
         }
-        P.Objects = n;
+        if (o && !Stopping) {
+            Stopping = true;
+            StopTick = GetTickCount32();
+        }
         // The epilogue goes also when the run was stopped.
-        stream.Epilogue([&](std::string_view t, TThrottle) { Write(t); });
+        stream.Epilogue([&](std::string_view t, TThrottle) { Write(t, true); });
         return o == nullptr;
     });
 }
 
-TPlotRunner::TEnd TPlotRunner::Service()
+TPlotEnd TPlotRunner::Service()
 {
     return Run([&] {
-        P.MaxObjects = 10;
-        P.BytesTotal = 289;
+        R.MaxObjects = P.MaxObjects = 10;
+        P.Service = true;
+        P.BytesTotal = kServiceBytes;
         if (SetMaxValue)
             SetMaxValue(10);
         for (const auto& t : ServiceTexts(0))
-            Write(t);
-        bool finished = true;
+            Write(t, true);
+        bool whole = true;
         for (int k = 10; k >= 1; --k) {
             if (SetProgress)
                 SetProgress(10 - k);
             for (const auto& t : ServiceTexts(11 - k))
-                Write(t);
+                Write(t, true);
+            R.LastObject = P.Objects = 11 - k;
             if (!Running()) {
-                finished = k == 1;
+                whole = k == 1;
                 break;
             }
         }
         for (const auto& t : ServiceTexts(11))
-            Write(t);
-        return finished;
+            Write(t, true);
+        return whole;
     });
 }

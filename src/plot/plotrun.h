@@ -1,10 +1,20 @@
 #pragma once
 // A plot run and the motor service run on the device, step by step as the plot dialog does
 // them, for the dialog and for the command line alike. No Qt: the caller supplies how to
-// process pending events and how to show progress.
+// process pending events, the user's requests and how to show progress.
+//
+// A run ends in one of four ways. Finished: everything was handed on and drained. Stopped:
+// the user asked to stop; the object in hand was finished, " BP " sent and drained, however
+// long the device held the line. Aborted: the user asked again; what was still queued was
+// dropped, a command cut by the drop completed if the device still took bytes, and the port
+// closed within two seconds of the request. Failed: the component reported an error (the
+// device vanished); the port was closed and the error is raised once.
 
 #include <cstdint>
+#include <deque>
+#include <exception>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,64 +22,105 @@
 #include "serial/vacomm.h"
 
 struct TPlotProgress {
-    std::int32_t Objects = 0;      // objects handed over
+    std::int32_t Objects = 0;      // objects (motor service: passes) wholly handed on
     std::int32_t MaxObjects = 0;
-    std::uint64_t BytesSent = 0;   // bytes that have left the program
+    bool Service = false;
+    std::uint64_t BytesSent = 0;   // bytes that have left the program's and the system's queues
     std::uint64_t BytesTotal = 0;  // the whole run's bytes
-    double LineUse = 0;            // bytes a second over the line's bytes a second
-    double SecondsLeft = -1;       // estimate; negative while unknown
+    bool TotalExact = true;        // false: huge arcs were sized from samples
+    double LineUse = 0;            // over the last seconds, against the line's capacity; 0 to 1
+    double SecondsLeft = -1;       // negative while unknown
+    double HeldSeconds = 0;        // a stop waiting on a held line: how long nothing has left
+};
+
+enum class TPlotEnd { Finished, Stopped, Aborted, Failed };
+
+struct TPlotResult {
+    TPlotEnd End = TPlotEnd::Finished;
+    std::int32_t LastObject = 0;   // objects (passes) wholly handed on; the last of them
+    std::int32_t MaxObjects = 0;
+    std::string Error;             // Failed: the component's message
 };
 
 class TPlotRunner {
 public:
-    enum class TEnd { Finished, Stopped, Stalled };
-
     // Room in the write buffer before each object and each arc point: no unit is larger
     // than 25 bytes.
     static constexpr std::int32_t kThrottle = 100;
-    // A device that takes nothing for this long after Close was pressed is abandoned.
-    static constexpr int kStallMilliseconds = 2000;
+    // An abort closes the port within this time of the request.
+    static constexpr std::uint32_t kAbortMilliseconds = 2000;
+    // A stop says that it waits on a held line once it has waited this long.
+    static constexpr std::uint32_t kHeldNoticeMilliseconds = 2000;
+    // The motor service's bytes: " SD20 " (6) and " BP IN PR-10,0" (14), ten passes of
+    // " SDnn" (5), " PR1550,0 " (10) and " PR-1550,0 " (11), then " SD20 IN " (9):
+    // 20 + 10 * 26 + 9.
+    static constexpr std::uint64_t kServiceBytes = 289;
 
-    TPlotRunner(TVaCustomComm& comm, std::int32_t lineRate) : Comm(comm), LineRate(lineRate) {}
+    explicit TPlotRunner(TVaCustomComm& comm) : Comm(comm) {}
 
     // Processes pending events; with wait set, sleeps until something happens (the writer
     // wakes it after every completed write; callers add a short backstop).
     std::function<void(bool wait)> Pump;
-    // The dialog's Running flag: cleared by Close.
+    // The dialog's Running flag: cleared by the first Close (stop).
     std::function<bool()> Running;
+    // True once the user asked again: drop the rest.
+    std::function<bool()> Aborting;
     // Called once the port is open, before anything is sent.
     std::function<void()> OnOpened;
     std::function<void(std::int32_t max)> SetMaxValue;
     std::function<void(std::int32_t position)> SetProgress;
-    // Called a few times a second while data flows.
+    // Called a few times a second while the run goes on.
     std::function<void(const TPlotProgress&)> OnProgress;
 
-    // Opens the port (its error propagates before anything is sent), sends the prologue,
-    // the objects while Running holds, the epilogue, waits for the line to drain and
-    // closes. An error during the run closes the port before it propagates.
-    TEnd Plot(const THpglSheet& sheet, int speed, bool accelerate);
-    TEnd Service();
+    // Opens the port (its error propagates before anything is sent), runs, and closes the
+    // port on every path. A failure raises the component's error once, after the port is
+    // closed; Result() says how far the run got in every case.
+    TPlotEnd Plot(const THpglSheet& sheet, int speed, bool accelerate);
+    TPlotEnd Service();
+    const TPlotResult& Result() const { return R; }
 
-    // The motor service's fixed texts.
+    // The motor service's fixed texts: pass 0 the opening, 1 to 10 the passes, 11 the closing.
     static std::vector<std::string> ServiceTexts(int pass);
+    // The line's bytes a second: the rate over the bits of a frame (start, data, parity, stop).
+    static double LineBytesPerSecond(const TVaCustomComm& comm);
 
 private:
-    // Opens, runs body (true: it ran to its end), drains and closes; a stall or an error
-    // closes the port too.
-    TEnd Run(const std::function<bool()>& body);
-    void Write(const std::string& text);
-    void Write(std::string_view text);
+    class TRunDispatcher;
+    struct TAbortRequest {};
+
+    TPlotEnd Run(const std::function<bool()>& body);
+    void Write(std::string_view text, bool unitStart);
     void WaitForRoom();
     void Drain();
-    void Watch(std::int64_t& lastLeft, std::uint32_t& lastChange);
+    void Abort();
+    bool WaitUntil(std::uint32_t deadline, const std::function<bool()>& done);
+    void Step(bool wait);
+    void CheckFault();
     void Report(bool force);
-    void Finish();
     std::int64_t Left();
+    std::int64_t QueueCap() const;
+    std::string CutRest(std::uint64_t delivered) const;
 
     TVaCustomComm& Comm;
-    std::int32_t LineRate;
+    TPlotResult R;
     TPlotProgress P;
+    double LineBytes = 960;
     std::uint64_t Written = 0;
-    std::uint32_t Started = 0;
     std::uint32_t LastReport = 0;
+    bool Stopping = false;
+    bool InAbort = false;
+    std::uint32_t StopTick = 0;
+    std::int64_t LastLeft = -1;
+    std::uint32_t LastMove = 0;
+    // Bytes sent over the last seconds, for the line use: (tick, bytes sent).
+    std::deque<std::pair<std::uint32_t, std::uint64_t>> Window;
+    // The bytes still possibly queued, with the stream offsets where their units start: what
+    // completes a command that a drop cut.
+    std::string Tail;
+    std::uint64_t TailStart = 0;
+    std::deque<std::uint64_t> UnitStarts;
+    // Errors the component reported from its threads during the run, raised here once.
+    std::mutex FaultLock;
+    std::exception_ptr Fault;
+    bool LineErrorSeen = false;
 };

@@ -201,56 +201,63 @@ void TfrmOstrel::SetBusy(bool busy)
         w->setEnabled(!busy);
 }
 
-TPlotRunner TfrmOstrel::MakeRunner()
-{
-    TPlotRunner r(VaComm1, static_cast<std::int32_t>(BaudrateValue(VaComm1.Baudrate())));
-    r.Pump = [](bool wait) {
-        // Sleeps in the event loop; the writer wakes it after every completed write and the
-        // backstop timer every 20 ms.
-        QCoreApplication::processEvents(wait ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
-    };
-    r.Running = [this] { return Running; };
-    r.SetMaxValue = [this](std::int32_t max) { pbPlot->setMaximum(std::max(max, 1)); };
-    r.SetProgress = [this](std::int32_t position) { pbPlot->setValue(position); };
-    r.OnProgress = [this](const TPlotProgress& p) { ShowProgress(p); };
-    return r;
-}
-
 void TfrmOstrel::ShowProgress(const TPlotProgress& p)
 {
-    lblStats->setText(tr("%1 of %2 bytes sent, line %3%, %4 left")
-                          .arg(p.BytesSent)
-                          .arg(p.BytesTotal)
+    if (p.HeldSeconds > 0) {
+        lblStats->setText(tr("waiting for the plotter, line held %1 s; press Close again to drop the rest")
+                              .arg(static_cast<int>(p.HeldSeconds)));
+        return;
+    }
+    const QString done = p.Service ? tr("pass %1 of %2").arg(p.Objects).arg(p.MaxObjects)
+                                   : tr("%1 of %2 bytes").arg(p.BytesSent).arg(p.TotalExact ? QString::number(p.BytesTotal)
+                                                                                           : QStringLiteral("~%1").arg(p.BytesTotal));
+    lblStats->setText(tr("%1 sent, line %2%, %3 left")
+                          .arg(done)
                           .arg(static_cast<int>(p.LineUse * 100 + 0.5))
                           .arg(Seconds(p.SecondsLeft)));
 }
 
-void TfrmOstrel::Ended(TPlotRunner::TEnd end)
+void TfrmOstrel::Ended(const TPlotResult& result, bool service)
 {
-    if (end == TPlotRunner::TEnd::Stalled)
-        lblStats->setText(tr("The device stopped taking data; the rest was dropped."));
+    if (result.End == TPlotEnd::Aborted) {
+        // The dialog stays, saying how far the drawing got, until Close.
+        lblStats->setText(service ? tr("Motor service dropped after pass %1 of %2.").arg(result.LastObject).arg(result.MaxObjects)
+                                  : tr("Plot dropped after object %1 of %2.").arg(result.LastObject).arg(result.MaxObjects));
+        return;
+    }
     if (CloseWhenDone) {
         CloseWhenDone = false;
         reject();
     }
 }
 
-void TfrmOstrel::Run(const std::function<TPlotRunner::TEnd(TPlotRunner&)>& run)
+void TfrmOstrel::Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool service)
 {
     if (InRun)
         return;
-    TPlotRunner runner = MakeRunner();
+    TPlotRunner runner(VaComm1);
+    runner.Pump = [](bool wait) {
+        // Sleeps in the event loop; the writer wakes it after every completed write and the
+        // backstop timer every 20 ms.
+        QCoreApplication::processEvents(wait ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
+    };
+    runner.Running = [this] { return Running; };
+    runner.Aborting = [this] { return Dropping; };
+    runner.SetMaxValue = [this](std::int32_t max) { pbPlot->setMaximum(std::max(max, 1)); };
+    runner.SetProgress = [this](std::int32_t position) { pbPlot->setValue(position); };
+    runner.OnProgress = [this](const TPlotProgress& p) { ShowProgress(p); };
     bool opened = false;
     // A failed Open raises before this: the controls, the gauge and Running stay as they are.
     runner.OnOpened = [&] {
         opened = InRun = true;
+        Dropping = CloseWhenDone = false;
         SetBusy(true);
         Running = true;
         lblStats->clear();
         Backstop->start();
     };
     // Whatever way the run ends (an error included, after the runner closed the port), the
-    // dialog is usable again.
+    // dialog is usable again and nothing of this run carries over into the next.
     struct TRestore {
         TfrmOstrel& D;
         bool& Opened;
@@ -261,29 +268,42 @@ void TfrmOstrel::Run(const std::function<TPlotRunner::TEnd(TPlotRunner&)>& run)
             D.Backstop->stop();
             D.pbPlot->setValue(0);
             D.SetBusy(false);
-            D.InRun = false;
+            D.InRun = D.Dropping = false;
+            if (std::uncaught_exceptions() > 0)
+                D.CloseWhenDone = false;  // the error box shows; the dialog stays
         }
     } restore{*this, opened};
-    Ended(run(runner));
+    run(runner);
+    Ended(runner.Result(), service);
 }
 
 void TfrmOstrel::btnPlotClick()
 {
-    Run([&](TPlotRunner& r) { return r.Plot(Sheet, tbSpeed->value(), cbZrychlovat->isChecked()); });
+    Run([&](TPlotRunner& r) { return r.Plot(Sheet, tbSpeed->value(), cbZrychlovat->isChecked()); }, false);
 }
 
 void TfrmOstrel::btnServiceXClick()
 {
-    Run([](TPlotRunner& r) { return r.Service(); });
+    Run([](TPlotRunner& r) { return r.Service(); }, true);
 }
 
 void TfrmOstrel::btnCloseClick()
 {
-    Running = false;
-    if (InRun)
-        CloseWhenDone = true;  // the dialog goes once the run has ended
-    else
+    if (!InRun) {
+        Running = false;
+        lblStats->clear();
         reject();
+        return;
+    }
+    if (Running) {
+        // The first Close stops after the object in hand; the dialog goes once the run ends.
+        Running = false;
+        CloseWhenDone = true;
+    } else {
+        // Pressed again while the stop waits: drop the rest; the dialog stays to say so.
+        Dropping = true;
+        CloseWhenDone = false;
+    }
 }
 
 void TfrmOstrel::keyPressEvent(QKeyEvent* event)

@@ -62,13 +62,13 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    TPlotRunner MakeRunner();
-    void Run(const std::function<TPlotRunner::TEnd(TPlotRunner&)>& run);
-    void Ended(TPlotRunner::TEnd end);
+    void Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool service);
+    void Ended(const TPlotResult& result, bool service);
     void ShowProgress(const TPlotProgress& p);
 
     QTimer* Backstop = nullptr;  // wakes the run's waits now and then, whatever else happens
     bool InRun = false;
+    bool Dropping = false;       // Close pressed again during a stop: drop the rest
     const THpglSheet& Sheet;
     bool CloseWhenDone = false;
 };

@@ -195,3 +195,59 @@ TEST(OstrelStream, UnitsStayWithinTwentyFiveBytes)
     for (const auto& t : s.ObjectTexts(THpglObject(hkAA, INT_MAX, INT_MAX, 30)))
         EXPECT_LE(t.Text.size(), 25u);
 }
+
+TEST(OstrelStreamSize, CountsEveryByteWhileArcsStayWithinTheBudget)
+{
+    THpglSheet s;
+    LoadText(s, "PU;PA100,0;PD;AA0,0,9;SP1;CI50;ER10,20;PR5,5;AA7,7,-400;PD-3,4;AA0,0,720;");
+    for (bool accelerate : {true, false}) {
+        const TStreamSize size = OstrelStreamSize(s, 37, accelerate);
+        EXPECT_TRUE(size.Exact);
+        EXPECT_EQ(size.Bytes, Bytes(s, 37, accelerate).size());
+    }
+    // Past the budget each arc is sized from samples; the pen still ends where the arc's last
+    // point puts it, so what follows is counted exactly.
+    const TStreamSize rough = OstrelStreamSize(s, 37, true, 10);
+    EXPECT_FALSE(rough.Exact);
+    const double exact = static_cast<double>(Bytes(s, 37, true).size());
+    EXPECT_NEAR(static_cast<double>(rough.Bytes), exact, exact * 0.05);
+}
+
+TEST(OstrelStreamSize, AHugeSweepIsSizedAtOnceAndTheNextArcStartsRight)
+{
+    THpglSheet s;
+    LoadText(s, "PA100,0;AA0,0,-2147483648;");
+    const TStreamSize huge = OstrelStreamSize(s, 20, true);
+    EXPECT_FALSE(huge.Exact);
+    // 2^31 points of "PAx y", each 7 to 13 bytes for a radius of 100.
+    EXPECT_GT(huge.Bytes, 2147483648ull * 7);
+    EXPECT_LT(huge.Bytes, 2147483648ull * 13);
+
+    // A sweep just over the budget: the object after it is sized from the right pen.
+    THpglSheet t;
+    LoadText(t, "PA1000,0;AA0,0,-3000;AA50,50,30;");
+    TOstrelStream sampled, sent;
+    bool exact = true;
+    for (const THpglObject* o = t.First; o; o = o->Next) {
+        sampled.ObjectSize(*o, 100, 64, exact);
+        sent.ObjectTexts(*o);
+        EXPECT_EQ(sampled.PenX, sent.PenX);
+        EXPECT_EQ(sampled.PenY, sent.PenY);
+    }
+    EXPECT_FALSE(exact);
+    EXPECT_EQ(ArcPointCount(9), 3u);
+    EXPECT_EQ(ArcPointCount(10), 4u);
+    EXPECT_EQ(ArcPointCount(-5), 5u);
+    EXPECT_EQ(ArcPointCount(INT_MIN), 2147483648u);
+}
+
+TEST(OstrelStreamSize, ArcsPastTheBudgetOfOnePointAreCountedExactly)
+{
+    // Once the budget is spent, an arc of a single point is no sample: it is counted.
+    THpglSheet s;
+    LoadText(s, "PA100,0;AA0,0,-2000;AA0,0,2;AA0,0,-1;PD5,5;");
+    const TStreamSize size = OstrelStreamSize(s, 20, true, 256);
+    EXPECT_FALSE(size.Exact);
+    const double exact = static_cast<double>(Bytes(s).size());
+    EXPECT_NEAR(static_cast<double>(size.Bytes), exact, exact * 0.05);
+}

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 #include "../serial/serialfixture.h"
 #include "plot/ostrel.h"
 #include "plot/plotrun.h"
@@ -14,7 +18,7 @@ protected:
     bool Running = true;
     std::vector<int> Positions;
     int Max = -1;
-    TPlotRunner Runner{Comm, 9600};
+    TPlotRunner Runner{Comm};
 
     void SetUp() override
     {
@@ -30,7 +34,7 @@ TEST_F(PlotRun, SendsTheWholeStreamAndClosesWithTheGaugeAtZero)
 {
     THpglSheet s;
     LoadText(s, "PU;PA100,0;PD;AA0,0,9;SP1;CI50;ER10,20;");
-    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotRunner::TEnd::Finished);
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Finished);
     EXPECT_EQ(Dev.Taken(), " SD20 BP IN PUPA100 0PDPA99 0PA99 5PA99 10CI50ER10 20 BP ");
     EXPECT_EQ(Max, 7);
     EXPECT_EQ(Positions, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 0}));
@@ -46,7 +50,7 @@ TEST_F(PlotRun, StoppingAfterTheThirdObjectSendsItAndTheEpilogue)
         if (p == 2)
             Running = false;  // Close pressed while the third object waits its turn
     };
-    EXPECT_EQ(Runner.Plot(s, 33, false), TPlotRunner::TEnd::Stopped);
+    EXPECT_EQ(Runner.Plot(s, 33, false), TPlotEnd::Stopped);
     EXPECT_EQ(Dev.Taken(), StreamText(s, 3, 33, false));
     EXPECT_EQ(Positions.back(), 0);
 }
@@ -54,7 +58,7 @@ TEST_F(PlotRun, StoppingAfterTheThirdObjectSendsItAndTheEpilogue)
 TEST_F(PlotRun, EmptySheetSendsPrologueAndEpilogue)
 {
     THpglSheet s;
-    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotRunner::TEnd::Finished);
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Finished);
     EXPECT_EQ(Dev.Taken(), " SD20 BP IN  BP ");
     EXPECT_EQ(Max, 0);
 }
@@ -77,7 +81,7 @@ TEST_F(PlotRun, ThrottlesOnTheWriteBufferWithoutLosingBytes)
             std::this_thread::sleep_for(200us);
         }
     });
-    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotRunner::TEnd::Finished);
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Finished);
     done = true;
     slow.join();
     EXPECT_TRUE(Dev.Taken() == StreamText(s));
@@ -85,7 +89,15 @@ TEST_F(PlotRun, ThrottlesOnTheWriteBufferWithoutLosingBytes)
 
 TEST_F(PlotRun, MotorServiceSendsItsFixedBytes)
 {
-    EXPECT_EQ(Runner.Service(), TPlotRunner::TEnd::Finished);
+    TPlotProgress last;
+    Runner.OnProgress = [&](const TPlotProgress& p) { last = p; };
+    EXPECT_EQ(Runner.Service(), TPlotEnd::Finished);
+    // Its progress counts passes and every byte of the service.
+    EXPECT_TRUE(last.Service);
+    EXPECT_EQ(last.Objects, 10);
+    EXPECT_EQ(last.BytesSent, TPlotRunner::kServiceBytes);
+    EXPECT_EQ(last.BytesTotal, TPlotRunner::kServiceBytes);
+    EXPECT_EQ(Runner.Result().LastObject, 10);
     std::string expected = " SD20  BP IN PR-10,0";
     for (int k = 10; k >= 1; --k)
         expected += " SD" + std::to_string(k + 16) + " PR1550,0  PR-1550,0 ";
@@ -94,28 +106,6 @@ TEST_F(PlotRun, MotorServiceSendsItsFixedBytes)
     EXPECT_EQ(Dev.Taken(), expected);
     EXPECT_EQ(Max, 10);
     EXPECT_EQ(Positions, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0}));
-}
-
-TEST_F(PlotRun, AStalledDeviceIsAbandonedTwoSecondsAfterClose)
-{
-    THpglSheet s;
-    std::string text;
-    for (int i = 0; i < 200; ++i)
-        text += "PD1000,1000;";
-    LoadText(s, text);
-    Dev.SetHold(true);  // a device that takes nothing at all
-    // Close is pressed while the run waits for room that never comes.
-    Runner.Pump = [this](bool wait) {
-        Ui.Pump(wait ? 5ms : 0ms);
-        if (Comm.WriteBufFree() < TPlotRunner::kThrottle)
-            Running = false;
-    };
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotRunner::TEnd::Stalled);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 2s);
-    EXPECT_FALSE(Comm.Active());
-    EXPECT_EQ(Positions.back(), 0);
-    EXPECT_EQ(Dev.PurgeFlags, commport::PURGE_TXABORT | commport::PURGE_TXCLEAR);
 }
 
 TEST_F(PlotRun, FailedOpenSendsNothingAndAnErrorDuringTheRunClosesThePort)
@@ -135,4 +125,242 @@ TEST_F(PlotRun, FailedOpenSendsNothingAndAnErrorDuringTheRunClosesThePort)
     EXPECT_TRUE(opened);
     EXPECT_FALSE(Comm.Active());
     EXPECT_EQ(Positions.back(), 0);
+}
+
+namespace {
+
+THpglSheet& Strokes(THpglSheet& s, int n)
+{
+    std::string text;
+    for (int i = 0; i < n; ++i)
+        text += "PD" + std::to_string(i * 7 % 1500) + "," + std::to_string(i * 13 % 2100) + ";";
+    LoadText(s, text);
+    return s;
+}
+
+// A device that takes bytes slowly, by holding the line most of the time.
+struct TSlowDevice {
+    commport::TFakeDevice& Dev;
+    std::atomic<bool> Done{false};
+    std::thread T;
+    explicit TSlowDevice(commport::TFakeDevice& d, std::chrono::microseconds hold = 2ms) : Dev(d)
+    {
+        T = std::thread([this, hold] {
+            while (!Done) {
+                Dev.SetHold(true);
+                std::this_thread::sleep_for(hold);
+                Dev.SetHold(false);
+                std::this_thread::sleep_for(100us);
+            }
+        });
+    }
+    ~TSlowDevice()
+    {
+        Done = true;
+        T.join();
+        Dev.SetHold(false);
+    }
+};
+
+}  // namespace
+
+TEST_F(PlotRun, AStopWaitsOutAHeldLineHoweverLongAndSaysSo)
+{
+    THpglSheet s;
+    Strokes(s, 200);
+    Dev.SetHold(true);  // the plotter draws a long vector: nothing leaves
+    std::vector<double> held;
+    Runner.SetProgress = [this](int p) {
+        if (p == 3)
+            Running = false;  // Close while the fourth object is in hand: it still goes
+    };
+    Runner.OnProgress = [&](const TPlotProgress& p) {
+        if (p.HeldSeconds > 0) {
+            held.push_back(p.HeldSeconds);
+            Dev.SetHold(false);  // the vector is drawn; the line moves again
+        }
+    };
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Stopped);
+    // Never abandoned: the device got the objects handed on, whole, then the closing text.
+    EXPECT_EQ(Dev.Taken(), StreamText(s, 4));
+    ASSERT_FALSE(held.empty());
+    EXPECT_GT(held.front(), 2.0);
+    EXPECT_EQ(Runner.Result().End, TPlotEnd::Stopped);
+    EXPECT_EQ(Runner.Result().LastObject, 4);
+    EXPECT_EQ(Runner.Result().MaxObjects, 200);
+    EXPECT_EQ(Dev.PurgeFlags, 0u);
+    EXPECT_FALSE(Comm.Active());
+}
+
+TEST_F(PlotRun, AnAbortOnAJammedLineDropsTheRestAndClosesWithinTwoSeconds)
+{
+    THpglSheet s;
+    Strokes(s, 200);
+    Dev.SetHold(true);  // jammed for good
+    bool dropping = false;
+    std::chrono::steady_clock::time_point asked{};
+    Runner.Aborting = [&] { return dropping; };
+    Runner.Pump = [&](bool wait) {
+        Ui.Pump(wait ? 5ms : 0ms);
+        // Close, then Close again, while the run waits for room that never comes.
+        if (Comm.WriteBufFree() < TPlotRunner::kThrottle && !dropping) {
+            Running = false;
+            dropping = true;
+            asked = std::chrono::steady_clock::now();
+        }
+    };
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Aborted);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s);
+    EXPECT_FALSE(Comm.Active());
+    EXPECT_EQ(Dev.Taken(), "");  // nothing went, and nothing was forced through
+    EXPECT_EQ(Dev.PurgeFlags, commport::PURGE_TXABORT | commport::PURGE_TXCLEAR);
+    EXPECT_EQ(Runner.Result().End, TPlotEnd::Aborted);
+    EXPECT_GT(Runner.Result().LastObject, 10);
+    EXPECT_LT(Runner.Result().LastObject, 200);
+    EXPECT_EQ(Positions.back(), 0);
+
+    // The next run starts cleanly and goes whole.
+    Dev.SetHold(false);
+    dropping = false;
+    Running = true;
+    Runner.Pump = [this](bool wait) { Ui.Pump(wait ? 5ms : 0ms); };
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Finished);
+    EXPECT_TRUE(Dev.Taken() == StreamText(s));
+}
+
+TEST_F(PlotRun, AnAbortWhileTheDeviceTakesBytesEndsOnACommandAndSendsTheClosingText)
+{
+    THpglSheet s;
+    Strokes(s, 3000);
+    TSlowDevice slow(Dev);
+    bool dropping = false;
+    Runner.Aborting = [&] { return dropping; };
+    Runner.SetProgress = [&](int p) {
+        if (p == 400)
+            Running = false, dropping = true;
+    };
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Aborted);
+    const std::string got = Dev.Taken();
+    // What went is the stream up to an object boundary, then " BP ": no cut command.
+    const int n = Runner.Result().LastObject;
+    EXPECT_GE(n, 400);
+    EXPECT_TRUE(got == StreamText(s, n)) << got.substr(got.size() > 60 ? got.size() - 60 : 0);
+}
+
+TEST_F(PlotRun, ADropThatCutsACommandCompletesItBeforeTheClosingText)
+{
+    THpglSheet s;
+    Strokes(s, 3000);
+    TSlowDevice slow(Dev);
+    // The system's queue never empties: the drop must cut, and the last 7 bytes counted as
+    // still queued are what the device lacks of the command in hand.
+    {
+        std::lock_guard lock(Dev.M);
+        Dev.OutQueue = 7;
+    }
+    bool dropping = false;
+    Runner.Aborting = [&] { return dropping; };
+    Runner.SetProgress = [&](int p) {
+        if (p == 300)
+            Running = false, dropping = true;
+    };
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Aborted);
+    const std::string got = Dev.Taken();
+    const int n = Runner.Result().LastObject;
+    const std::string prefix = StreamText(s, n);
+    const std::string sent = prefix.substr(0, prefix.size() - 4);  // without " BP "
+    // The fake device took everything handed on; the rest of the cut text follows it.
+    EXPECT_TRUE(got == sent + sent.substr(sent.size() - 7) + " BP ") << got.substr(got.size() - 40);
+}
+
+TEST_F(PlotRun, AVanishedDeviceEndsTheRunWithOneErrorAndTheNextRunIsClean)
+{
+    THpglSheet s;
+    Strokes(s, 500);
+    int shown = 0;
+    Ui.OnException = [&](std::exception_ptr) { ++shown; };
+    Runner.SetProgress = [&](int p) {
+        Positions.push_back(p);
+        if (p == 20) {
+            // Unplugged: writes and status calls fail from now on.
+            std::lock_guard lock(Dev.M);
+            Dev.Fail = {{"Write", EIO}, {"ClearError", EIO}};
+        }
+    };
+    const std::string message = Message([&] { Runner.Plot(s, 20, true); });
+    EXPECT_NE(message.find("Input/output error"), std::string::npos) << message;
+    EXPECT_EQ(shown, 0);  // the run's own error is the only report
+    EXPECT_EQ(Runner.Result().End, TPlotEnd::Failed);
+    EXPECT_EQ(Runner.Result().Error, message);
+    EXPECT_FALSE(Comm.Active());
+    EXPECT_EQ(Positions.back(), 0);
+
+    {
+        std::lock_guard lock(Dev.M);
+        Dev.Fail.clear();
+        Dev.Received.clear();
+    }
+    Runner.SetProgress = [this](int p) { Positions.push_back(p); };
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Finished);
+    EXPECT_TRUE(Dev.Taken() == StreamText(s));
+    EXPECT_EQ(shown, 0);
+}
+
+TEST_F(PlotRun, AHugeArcStartsAtOnceAndAnAbortCutsItBetweenPoints)
+{
+    THpglSheet s;
+    LoadText(s, "PA100,0;AA0,0,-2147483648;");
+    TSlowDevice slow(Dev);
+    const auto start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration firstByte{};
+    bool dropping = false;
+    TPlotProgress last;
+    Runner.Aborting = [&] { return dropping; };
+    Runner.OnProgress = [&](const TPlotProgress& p) { last = p; };
+    Runner.Pump = [&](bool wait) {
+        Ui.Pump(wait ? 5ms : 0ms);
+        const std::size_t taken = Dev.Taken().size();
+        if (taken > 0 && firstByte == std::chrono::steady_clock::duration{})
+            firstByte = std::chrono::steady_clock::now() - start;
+        if (taken > 4000)
+            Running = false, dropping = true;  // a stop alone would send the whole arc
+    };
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Aborted);
+    EXPECT_LT(firstByte, 500ms);
+    EXPECT_FALSE(last.TotalExact);
+    EXPECT_GT(last.BytesTotal, 1ull << 33);
+    EXPECT_EQ(Runner.Result().LastObject, 1);  // the arc was not handed on whole
+    const std::string got = Dev.Taken();
+    ASSERT_GT(got.size(), 4u);
+    EXPECT_EQ(got.substr(got.size() - 4), " BP ");
+    // Every point before the closing text is whole: "PAx y" followed by the next "PA".
+    const std::string points = got.substr(0, got.size() - 4);
+    const std::size_t lastPa = points.rfind("PA");
+    ASSERT_NE(lastPa, std::string::npos);
+    const std::string tail = points.substr(lastPa);
+    EXPECT_EQ(std::count(tail.begin(), tail.end(), ' '), 1) << tail;
+    EXPECT_EQ(points.rfind(" SD20 BP IN PA100 0PA", 0), 0u);
+}
+
+TEST_F(PlotRun, ProgressNeverShowsTheLineOverFullOrNoTimeLeftTooSoon)
+{
+    THpglSheet s;
+    Strokes(s, 3000);
+    TSlowDevice slow(Dev, 20ms);  // about 25 kB a second: far over the line's 960
+    std::vector<TPlotProgress> reports;
+    Runner.OnProgress = [&](const TPlotProgress& p) { reports.push_back(p); };
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Finished);
+    ASSERT_GT(reports.size(), 2u);
+    const double lineBytes = TPlotRunner::LineBytesPerSecond(Comm);
+    EXPECT_DOUBLE_EQ(lineBytes, 960.0);  // 9600 baud, 8 data bits, no parity, 1 stop bit
+    for (const auto& p : reports) {
+        EXPECT_LE(p.LineUse, 1.0);
+        EXPECT_GE(p.LineUse, 0.0);
+        EXPECT_LE(p.BytesSent, p.BytesTotal);
+        // More than a second of bytes at the line's rate never shows as under a second.
+        if (static_cast<double>(p.BytesTotal - p.BytesSent) > lineBytes) {
+            EXPECT_GE(p.SecondsLeft, 1.0);
+        }
+    }
+    EXPECT_EQ(reports.back().BytesSent, StreamText(s).size());
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,6 +27,29 @@ struct TSimProcess {
             while (!Path.empty() && (Path.back() == '\n' || Path.back() == '\r'))
                 Path.pop_back();
         }
+    }
+    // Reads the simulator's lines until one holds text (a fault announced); false at its end.
+    bool WaitFor(const std::string& text)
+    {
+        char line[512];
+        while (Pipe && Output.find(text) == std::string::npos) {
+            if (!std::fgets(line, sizeof line, Pipe))
+                return false;
+            Output += line;
+        }
+        return Pipe != nullptr;
+    }
+    // Whether a line holding text has come, without waiting for one.
+    bool Saw(const std::string& text)
+    {
+        pollfd p{Pipe ? ::fileno(Pipe) : -1, POLLIN, 0};
+        char line[512];
+        while (Output.find(text) == std::string::npos && Pipe && ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
+            if (!std::fgets(line, sizeof line, Pipe))
+                break;
+            Output += line;
+        }
+        return Output.find(text) != std::string::npos;
     }
     // Waits for the end of the simulation; returns its exit status.
     int Wait()

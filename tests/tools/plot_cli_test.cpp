@@ -1,11 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "childprocess.h"
 #include "sheet/hpglsheet.h"
 #include "plot/ostrel.h"
 #include "runcommand.h"
 #include "simprocess.h"
 #include "streamtext.h"
 #include "testfiles.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -76,4 +84,215 @@ TEST(PlotCli, MissingPortAndBadOptionsSayWhy)
         EXPECT_NE(r.Status, 0) << args;
         EXPECT_NE(r.Out.find("grafonel-cli:"), std::string::npos) << args;
     }
+}
+
+namespace {
+
+void BigSheet(THpglSheet& s, const testfiles::TempDir& dir, std::string& file, int objects = 6000)
+{
+    std::string text;
+    for (int i = 0; i < objects; ++i)
+        text += "PD" + std::to_string(i * 7 % 1500) + "," + std::to_string(i * 13 % 2100) + ";";
+    file = dir.Write("big.plt", text);
+    EXPECT_TRUE(s.LoadFromFile(file).Ok());
+}
+
+// The object count in "... after object N of M": how far the run got by its own account.
+int AfterObject(const std::string& out)
+{
+    const auto at = out.find("after object ");
+    return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 13);
+}
+
+TChildProcess Plot(const std::string& file, const TSimProcess& sim, const testfiles::TempDir& dir,
+                   const std::string& baud = "115200")
+{
+    return TChildProcess({kCli, "plot", file, "--port", sim.Path, "--baud", baud}, dir.File("cli.out"));
+}
+
+using Clock = std::chrono::steady_clock;
+
+}  // namespace
+
+// SIGTERM stops as the first Ctrl-C does: the object in hand goes, the hold is waited out
+// and said so, and the device ends on an object boundary with the closing text.
+TEST(PlotCliFaults, AStopDuringAHoldWaitsItOutAndEndsOnAnObject)
+{
+    testfiles::TempDir dir;
+    std::string file;
+    THpglSheet s;
+    BigSheet(s, dir, file);
+    TSimProcess sim("--rate 115200 --xoff --hold-at 2000 --hold-ms 3000 --raw " + Quote(dir.File("raw")));
+    ASSERT_FALSE(sim.Path.empty());
+    TChildProcess cli = Plot(file, sim, dir);
+    ASSERT_TRUE(sim.WaitFor("playing hold"));
+    const auto asked = Clock::now();
+    cli.Signal(SIGTERM);
+    EXPECT_EQ(cli.Wait(), 130) << cli.Output();
+    EXPECT_GT(cli.Ended - asked, 2s);  // never abandoned while the device held the line
+    EXPECT_EQ(sim.Wait(), 0);
+    const std::string out = cli.Output();
+    EXPECT_NE(out.find("waiting for the plotter, line held 2 s; Ctrl-C again to drop the rest"), std::string::npos)
+        << out;
+    const int n = AfterObject(out);
+    ASSERT_GT(n, 0) << out;
+    EXPECT_LT(n, 6000);
+    EXPECT_TRUE(testfiles::ReadAll(dir.File("raw")) == StreamText(s, n)) << out;
+    EXPECT_NE(sim.Output.find("fault: hold at byte 2000 for 3000 ms"), std::string::npos) << sim.Output;
+}
+
+// The second Ctrl-C on a jammed line ends the run within two seconds; the device keeps what
+// it had taken.
+TEST(PlotCliFaults, AnAbortDuringAJamEndsWithinTwoSeconds)
+{
+    testfiles::TempDir dir;
+    std::string file;
+    THpglSheet s;
+    BigSheet(s, dir, file);
+    TSimProcess sim("--rate 115200 --xoff --jam-at 2000 --raw " + Quote(dir.File("raw")));
+    TChildProcess cli = Plot(file, sim, dir);
+    ASSERT_TRUE(sim.WaitFor("playing jam"));
+    cli.Signal(SIGINT);
+    std::this_thread::sleep_for(300ms);
+    const auto asked = Clock::now();
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(), 130) << cli.Output();
+    EXPECT_LT(cli.Ended - asked, 2s);
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_NE(cli.Output().find("plot dropped after object "), std::string::npos) << cli.Output();
+    EXPECT_TRUE(testfiles::ReadAll(dir.File("raw")) == StreamText(s).substr(0, 2000));
+    EXPECT_NE(sim.Output.find("fault: jam at byte 2000"), std::string::npos) << sim.Output;
+}
+
+// Dropping the rest while the device takes bytes leaves it no cut command: it gets whole
+// objects, then the closing text. No progress report ever shows the line over full.
+TEST(PlotCliFaults, AnAbortWhileTheDeviceTakesBytesLeavesNoCutCommand)
+{
+    testfiles::TempDir dir;
+    std::string file;
+    THpglSheet s;
+    BigSheet(s, dir, file, 20000);
+    TSimProcess sim("--rate 115200 --xoff --raw " + Quote(dir.File("raw")));
+    TChildProcess cli = Plot(file, sim, dir);
+    std::this_thread::sleep_for(1500ms);
+    cli.Signal(SIGINT);
+    std::this_thread::sleep_for(50ms);
+    const auto asked = Clock::now();
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(), 130) << cli.Output();
+    EXPECT_LT(cli.Ended - asked, 2s);
+    sim.Wait();
+    const std::string out = cli.Output();
+    const int n = AfterObject(out);
+    ASSERT_GT(n, 0) << out;
+    EXPECT_TRUE(testfiles::ReadAll(dir.File("raw")) == StreamText(s, n)) << out;
+    int reports = 0;
+    for (std::size_t at = out.find("line "); at != std::string::npos; at = out.find("line ", at + 1)) {
+        if (!std::isdigit(static_cast<unsigned char>(out[at + 5])))
+            continue;
+        ++reports;
+        EXPECT_LE(std::atoi(out.c_str() + at + 5), 100) << out.substr(at, 20);
+    }
+    EXPECT_GT(reports, 2);
+}
+
+TEST(PlotCliFaults, AHangUpEndsTheRunWithinASecondWithOneError)
+{
+    testfiles::TempDir dir;
+    std::string file;
+    THpglSheet s;
+    BigSheet(s, dir, file);
+    TSimProcess sim("--rate 115200 --xoff --hangup-at 3000");
+    TChildProcess cli = Plot(file, sim, dir);
+    ASSERT_TRUE(sim.WaitFor("playing hang-up"));
+    const auto hungUp = Clock::now();
+    EXPECT_EQ(cli.Wait(), 1) << cli.Output();
+    EXPECT_LT(cli.Ended - hungUp, 1s);
+    const std::string out = cli.Output();
+    std::size_t errors = 0;
+    for (std::size_t at = out.find("grafonel-cli:"); at != std::string::npos; at = out.find("grafonel-cli:", at + 1))
+        ++errors;
+    EXPECT_EQ(errors, 1u) << out;
+    EXPECT_NE(out.find("Input/output error"), std::string::npos) << out;
+    sim.Wait();
+    EXPECT_NE(sim.Output.find("fault: hang-up at byte 3000"), std::string::npos) << sim.Output;
+}
+
+namespace {
+
+double ProcessCpuSeconds(pid_t pid)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14)
+            utime = std::atoll(field.c_str());
+        if (i == 15)
+            stime = std::atoll(field.c_str());
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace
+
+TEST(PlotCliFaults, AJamWithoutAStopWaitsWithoutSpinning)
+{
+    testfiles::TempDir dir;
+    std::string file;
+    THpglSheet s;
+    BigSheet(s, dir, file);
+    TSimProcess sim("--rate 115200 --xoff --jam-at 2000");
+    TChildProcess cli = Plot(file, sim, dir);
+    ASSERT_TRUE(sim.WaitFor("playing jam"));
+    std::this_thread::sleep_for(300ms);  // the pseudo-terminal fills, the run waits
+    const double before = ProcessCpuSeconds(cli.Pid);
+    std::this_thread::sleep_for(3s);
+    const double used = ProcessCpuSeconds(cli.Pid) - before;
+    EXPECT_FALSE(cli.Done());  // still waiting: a jam alone never abandons the run
+    EXPECT_LT(used, 0.03);     // under 1% of a core over 3 s
+    cli.Signal(SIGINT);
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(), 130);
+}
+
+// A 26-byte file whose arc has 2^31 points: the first byte goes at once, and the second
+// Ctrl-C ends it between two points.
+TEST(PlotCliFaults, AHugeArcSendsAtOnceAndAnAbortEndsIt)
+{
+    testfiles::TempDir dir;
+    const std::string file = dir.Write("arc.plt", "PA100,0;AA0,0,-2147483648;");
+    // The device announces its first byte by a one-byte hold.
+    TSimProcess sim("--rate 115200 --xoff --hold-at 1 --hold-ms 1 --raw " + Quote(dir.File("raw")));
+    const auto start = Clock::now();
+    TChildProcess cli = Plot(file, sim, dir);
+    ASSERT_TRUE(sim.WaitFor("playing hold"));
+    EXPECT_LT(Clock::now() - start, 500ms);
+    std::this_thread::sleep_for(500ms);
+    cli.Signal(SIGINT);
+    std::this_thread::sleep_for(50ms);
+    const auto asked = Clock::now();
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(), 130) << cli.Output();
+    EXPECT_LT(cli.Ended - asked, 2s);
+    sim.Wait();
+    EXPECT_NE(cli.Output().find("plot dropped after object 1 of 2"), std::string::npos) << cli.Output();
+    const std::string raw = testfiles::ReadAll(dir.File("raw"));
+    ASSERT_GT(raw.size(), 1000u);
+    EXPECT_EQ(raw.substr(raw.size() - 4), " BP ");
+    EXPECT_EQ(raw.rfind(" SD20 BP IN PA100 0PA", 0), 0u);
+}
+
+TEST(PlotCli, HelpStatesTheExitStatuses)
+{
+    for (const std::string cmd : {"plot", "service"}) {
+        const auto r = RunCommand(kCli + " " + cmd + " --help");
+        EXPECT_EQ(r.Status, 0);
+        EXPECT_NE(r.Out.find("Exit status: 0 when everything was sent, 1 on an error"), std::string::npos) << r.Out;
+        EXPECT_NE(r.Out.find("130 when stopped or dropped"), std::string::npos) << r.Out;
+    }
+    EXPECT_EQ(RunCommand(kCli + " plot --port X 2>&1").Status, 2);
+    EXPECT_EQ(RunCommand(kCli + " service --port X extra 2>&1").Status, 2);
 }

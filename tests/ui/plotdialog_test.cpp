@@ -168,3 +168,163 @@ TEST_F(FormTest, MotorServiceSendsItsBytesAndCountsPasses)
     EXPECT_EQ(frmOstrel->pbPlot->maximum(), 10);
     EXPECT_EQ(positions, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 0}));  // 0 was already shown
 }
+
+namespace {
+
+void Strokes(const testfiles::TempDir& dir, int n, std::string& file)
+{
+    std::string text;
+    for (int i = 0; i < n; ++i)
+        text += "PD" + std::to_string(i * 7 % 1500) + "," + std::to_string(i * 13 % 2100) + ";";
+    file = dir.Write("strokes.plt", text);
+}
+
+// How many whole objects the device's bytes hold, when they are the stream stopped after
+// them (whole objects, then " BP "); -1 otherwise.
+int WholeObjects(const THpglSheet& s, const std::string& raw)
+{
+    for (int n = 0; n <= s.Count(); ++n) {
+        const std::string expected = StreamText(s, n);
+        if (expected.size() > raw.size())
+            return -1;
+        if (expected == raw)
+            return n;
+    }
+    return -1;
+}
+
+// Runs f from the event loop every 10 ms while a run is in progress.
+QTimer* Every10ms(const std::function<void()>& f)
+{
+    auto* t = new QTimer(frmOstrel);
+    t->setInterval(10);
+    QObject::connect(t, &QTimer::timeout, f);
+    t->start();
+    return t;
+}
+
+}  // namespace
+
+TEST_F(FormTest, ClosePressedDuringAHoldWaitsItOutAndSaysSo)
+{
+    testfiles::TempDir dir;
+    std::string file;
+    Strokes(dir, 6000, file);
+    Open(file);
+    TSimProcess sim("--rate 115200 --xoff --hold-at 2000 --hold-ms 3000 --raw " + Quote(dir.File("raw")));
+    UseLine(sim.Path);
+    frmOstrel->cbBaud->setCurrentIndex(12);  // 115200
+    QStringList texts;
+    bool pressed = false;
+    int closed = 0;
+    auto c = QObject::connect(frmOstrel, &QDialog::rejected, [&] { ++closed; });
+    QTimer* t = Every10ms([&] {
+        texts << frmOstrel->lblStats->text();
+        if (!pressed && sim.Saw("playing hold")) {
+            pressed = true;
+            frmOstrel->btnClose->click();
+        }
+    });
+    frmOstrel->btnPlot->click();
+    delete t;
+    QObject::disconnect(c);
+    EXPECT_TRUE(pressed);
+    sim.Wait();
+    const int n = WholeObjects(*frmMain->Sheet, testfiles::ReadAll(dir.File("raw")));
+    EXPECT_GT(n, 0);
+    EXPECT_LT(n, 6000);
+    EXPECT_TRUE(texts.contains("waiting for the plotter, line held 2 s; press Close again to drop the rest")) << texts.join("\n").toStdString();
+    EXPECT_EQ(closed, 1);  // a stopped plot closes the dialog, as Close asked
+    EXPECT_TRUE(frmOstrel->btnPlot->isEnabled());
+    EXPECT_FALSE(frmOstrel->VaComm1.Active());
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(FormTest, CloseAgainDuringAJamDropsTheRestAndTheDialogSaysHowFarItGot)
+{
+    testfiles::TempDir dir;
+    std::string file;
+    Strokes(dir, 6000, file);
+    Open(file);
+    TSimProcess sim("--rate 115200 --xoff --jam-at 2000 --raw " + Quote(dir.File("raw")));
+    UseLine(sim.Path);
+    frmOstrel->cbBaud->setCurrentIndex(12);
+    int presses = 0, closed = 0;
+    std::chrono::steady_clock::time_point second{};
+    auto c = QObject::connect(frmOstrel, &QDialog::rejected, [&] { ++closed; });
+    QTimer* t = Every10ms([&] {
+        if (presses == 0 && sim.Saw("playing jam")) {
+            ++presses;
+            frmOstrel->btnClose->click();
+        } else if (presses == 1 && frmOstrel->lblStats->text().startsWith("waiting for the plotter")) {
+            ++presses;
+            second = std::chrono::steady_clock::now();
+            QTest::keyClick(frmOstrel, Qt::Key_Escape);  // Esc is Close
+        }
+    });
+    frmOstrel->btnPlot->click();
+    delete t;
+    EXPECT_EQ(presses, 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - second, std::chrono::seconds(2));
+    sim.Wait();
+    const QString message = frmOstrel->lblStats->text();
+    EXPECT_TRUE(message.startsWith("Plot dropped after object ")) << message.toStdString();
+    EXPECT_TRUE(message.endsWith(" of 6000.")) << message.toStdString();
+    EXPECT_EQ(closed, 0);  // the dialog stays to say so
+    EXPECT_TRUE(frmOstrel->btnPlot->isEnabled());
+    EXPECT_FALSE(frmOstrel->VaComm1.Active());
+    EXPECT_EQ(testfiles::ReadAll(dir.File("raw")).size(), 2000u);
+    frmOstrel->btnClose->click();
+    EXPECT_EQ(closed, 1);
+    EXPECT_TRUE(frmOstrel->lblStats->text().isEmpty());
+    QObject::disconnect(c);
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(FormTest, AVanishedDeviceGivesOneErrorAndNothingCarriesOverToTheNextPlot)
+{
+    testfiles::TempDir dir;
+    std::string file;
+    Strokes(dir, 6000, file);
+    Open(file);
+    int closed = 0;
+    auto c = QObject::connect(frmOstrel, &QDialog::rejected, [&] { ++closed; });
+    {
+        TSimProcess sim("--rate 9600 --xoff --hangup-at 300");
+        UseLine(sim.Path);
+        // Close pressed (a stop), then the device goes away.
+        auto stop = QObject::connect(frmOstrel->pbPlot, &QProgressBar::valueChanged, [&](int v) {
+            if (v == 2)
+                QTimer::singleShot(0, [] { frmOstrel->btnClose->click(); });
+        });
+        const auto start = std::chrono::steady_clock::now();
+        std::string message;
+        try {
+            frmOstrel->btnPlotClick();
+        } catch (const EVaCommError& e) {
+            message = e.what();
+        }
+        QObject::disconnect(stop);
+        EXPECT_NE(message.find("Input/output error"), std::string::npos) << message;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(Boxes.empty());  // the one error is the one the handler raises
+        EXPECT_TRUE(frmOstrel->btnPlot->isEnabled());
+        EXPECT_TRUE(frmOstrel->cbPort->isEnabled());
+        EXPECT_EQ(frmOstrel->pbPlot->value(), 0);
+        EXPECT_FALSE(frmOstrel->VaComm1.Active());
+        sim.Wait();
+    }
+    EXPECT_EQ(closed, 0);
+    // The next plot runs to its end and leaves the dialog open: the earlier Close is gone.
+    THpglSheet small;
+    TSimProcess sim("--rate 0 --xoff --raw " + Quote(dir.File("raw")));
+    UseLine(sim.Path);
+    frmOstrel->cbBaud->setCurrentIndex(12);
+    Open(dir.Write("small.plt", "PD1,1;PD2,2;PD3,3;"));
+    frmOstrel->btnPlot->click();
+    sim.Wait();
+    EXPECT_EQ(testfiles::ReadAll(dir.File("raw")), StreamText(*frmMain->Sheet));
+    EXPECT_EQ(closed, 0);
+    QObject::disconnect(c);
+}

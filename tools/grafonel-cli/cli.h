@@ -21,6 +21,8 @@ struct Command {
 std::vector<Command> ExtraCommands();
 
 int Fail(const std::string& message);
+// A usage error: the message and exit status 2.
+int Usage(const std::string& message);
 bool ParseInt(const std::string& text, long long lo, long long hi, std::int64_t& out);
 bool ParsePair(const std::string& text, std::int32_t& a, std::int32_t& b);
 // Reads "--speed S" at args[i] (12 to 100), moving i past the value.

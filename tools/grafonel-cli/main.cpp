@@ -21,6 +21,12 @@ int Fail(const std::string& message)
     return 1;
 }
 
+int Usage(const std::string& message)
+{
+    Fail(message);
+    return 2;
+}
+
 bool ParseInt(const std::string& text, long long lo, long long hi, std::int64_t& out)
 {
     if (text.empty())

@@ -20,8 +20,6 @@ namespace {
 
 std::atomic<int> Interrupts{0};
 
-struct TAbandoned {};
-
 struct TLineOptions {
     std::string Port;
     std::int64_t Baud = 9600;
@@ -114,70 +112,85 @@ std::string Clock(double s)
     return buf;
 }
 
-int RunOnLine(const TLineOptions& o, const std::function<TPlotRunner::TEnd(TPlotRunner&)>& run, const char* what)
+// Exit codes of a run on the line (2 is a usage error, before any run).
+constexpr int kExitWhole = 0;
+constexpr int kExitError = 1;
+constexpr int kExitStopped = 130;  // as a shell reports a command ended by Ctrl-C
+
+int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>& run, const char* what,
+              const char* unit)
 {
     TQueueDispatcher console;
     SetUiDispatcher(&console);
     struct TReset {
         ~TReset() { SetUiDispatcher(nullptr); }
     } reset;
-    console.OnException = [](std::exception_ptr e) {
-        try {
-            std::rethrow_exception(e);
-        } catch (const std::exception& x) {
-            std::fprintf(stderr, "\ngrafonel-cli: %s\n", x.what());
-        } catch (...) {
-        }
-    };
     Interrupts = 0;
+    // Ctrl-C and SIGTERM alike: the first stops after the object in hand, the second drops
+    // the rest.
     struct sigaction sa {};
     sa.sa_handler = [](int) { ++Interrupts; };
     sigemptyset(&sa.sa_mask);
-    struct sigaction old {};
-    ::sigaction(SIGINT, &sa, &old);
-    struct TRestoreSignal {
-        struct sigaction Old;
-        ~TRestoreSignal() { ::sigaction(SIGINT, &Old, nullptr); }
-    } restoreSignal{old};
+    struct sigaction oldInt {}, oldTerm {};
+    ::sigaction(SIGINT, &sa, &oldInt);
+    ::sigaction(SIGTERM, &sa, &oldTerm);
+    struct TRestoreSignals {
+        struct sigaction Int, Term;
+        ~TRestoreSignals()
+        {
+            ::sigaction(SIGINT, &Int, nullptr);
+            ::sigaction(SIGTERM, &Term, nullptr);
+        }
+    } restoreSignals{oldInt, oldTerm};
 
     TVaComm comm;
     Configure(comm, o);
-    TPlotRunner runner(comm, static_cast<std::int32_t>(o.Baud));
+    TPlotRunner runner(comm);
     const bool tty = ::isatty(STDERR_FILENO);
-    runner.Pump = [&](bool wait) {
-        console.Pump(std::chrono::milliseconds(wait ? 20 : 0));
-        if (Interrupts >= 2) {
-            // A second Ctrl-C: drop what has not left yet, and stop at once.
-            comm.PurgeWrite();
-            throw TAbandoned{};
-        }
-    };
+    runner.Pump = [&](bool wait) { console.Pump(std::chrono::milliseconds(wait ? 20 : 0)); };
     runner.Running = [] { return Interrupts == 0; };
+    runner.Aborting = [] { return Interrupts >= 2; };
+    bool shown = false;
     runner.OnProgress = [&](const TPlotProgress& p) {
-        std::fprintf(stderr, "%sobjects %d/%d, %llu/%llu bytes, line %d%%, %s left%s", tty ? "\r" : "", p.Objects,
-                     p.MaxObjects, static_cast<unsigned long long>(p.BytesSent),
+        shown = true;
+        if (p.HeldSeconds > 0) {
+            std::fprintf(stderr, "%swaiting for the plotter, line held %d s; Ctrl-C again to drop the rest%s",
+                         tty ? "\r" : "", static_cast<int>(p.HeldSeconds), tty ? "   " : "\n");
+            return;
+        }
+        std::fprintf(stderr, "%s%s %d/%d, %llu/%s%llu bytes, line %d%%, %s left%s", tty ? "\r" : "",
+                     p.Service ? "pass" : "objects", p.Objects, p.MaxObjects,
+                     static_cast<unsigned long long>(p.BytesSent), p.TotalExact ? "" : "~",
                      static_cast<unsigned long long>(p.BytesTotal), static_cast<int>(p.LineUse * 100 + 0.5),
                      Clock(p.SecondsLeft).c_str(), tty ? "   " : "\n");
     };
-    try {
-        const TPlotRunner::TEnd end = run(runner);
-        if (tty)
+    auto endLine = [&] {
+        if (tty && shown)
             std::fputc('\n', stderr);
+    };
+    try {
+        const TPlotEnd end = run(runner);
+        endLine();
+        const TPlotResult& r = runner.Result();
         switch (end) {
-        case TPlotRunner::TEnd::Finished:
-            return 0;
-        case TPlotRunner::TEnd::Stopped:
-            std::fprintf(stderr, "grafonel-cli: %s stopped; the device got the closing commands\n", what);
-            return 0;
-        case TPlotRunner::TEnd::Stalled:
-            return Fail("the device stopped taking data; the rest of the " + std::string(what) + " was dropped");
+        case TPlotEnd::Finished:
+        case TPlotEnd::Failed:  // raised, never returned
+            return kExitWhole;
+        case TPlotEnd::Stopped:
+            std::fprintf(stderr, "grafonel-cli: %s stopped after %s %d of %d; the device got the closing commands\n",
+                         what, unit, r.LastObject, r.MaxObjects);
+            return kExitStopped;
+        case TPlotEnd::Aborted:
+            std::fprintf(stderr, "grafonel-cli: %s dropped after %s %d of %d\n", what, unit, r.LastObject,
+                         r.MaxObjects);
+            return kExitStopped;
         }
-    } catch (const TAbandoned&) {
-        return Fail(std::string(what) + " abandoned");
-    } catch (const EVaCommError& e) {
-        return Fail(e.what());
+    } catch (const std::exception& e) {
+        endLine();
+        Fail(e.what());  // the run's one report of what went wrong
+        return kExitError;
     }
-    return 0;
+    return kExitWhole;
 }
 
 int CmdPlot(const std::vector<std::string>& args)
@@ -185,13 +198,13 @@ int CmdPlot(const std::vector<std::string>& args)
     TLineOptions o;
     std::string error;
     if (!ParseLine(args, o, true, error))
-        return Fail(error + "; see 'grafonel-cli plot --help'");
+        return Usage(error + "; see 'grafonel-cli plot --help'");
     if (o.Files.size() != 1)
-        return Fail("plot takes one file; see 'grafonel-cli plot --help'");
+        return Usage("plot takes one file; see 'grafonel-cli plot --help'");
     THpglSheet sheet;
     if (!LoadSheet(sheet, o.Files[0], error))
         return Fail(error);
-    return RunOnLine(o, [&](TPlotRunner& r) { return r.Plot(sheet, o.Speed, o.Accelerate); }, "plot");
+    return RunOnLine(o, [&](TPlotRunner& r) { return r.Plot(sheet, o.Speed, o.Accelerate); }, "plot", "object");
 }
 
 int CmdService(const std::vector<std::string>& args)
@@ -199,10 +212,10 @@ int CmdService(const std::vector<std::string>& args)
     TLineOptions o;
     std::string error;
     if (!ParseLine(args, o, false, error))
-        return Fail(error + "; see 'grafonel-cli service --help'");
+        return Usage(error + "; see 'grafonel-cli service --help'");
     if (!o.Files.empty())
-        return Fail("service takes no file");
-    return RunOnLine(o, [](TPlotRunner& r) { return r.Service(); }, "motor service");
+        return Usage("service takes no file; see 'grafonel-cli service --help'");
+    return RunOnLine(o, [](TPlotRunner& r) { return r.Service(); }, "motor service", "pass");
 }
 
 }  // namespace
@@ -213,17 +226,22 @@ std::vector<Command> PlotCommands()
         "  --port DEV          COM1 to COM4, or a device path such as /dev/ttyUSB0 (required)\n"
         "  --baud N            line rate (default 9600)\n"
         "  --handshake xon|rts XON/XOFF (default) or the device's CTS line\n";
+    const std::string exits =
+        "Exit status: 0 when everything was sent, 1 on an error (the port or the device failed),\n"
+        "2 on a usage error, 130 when stopped or dropped by Ctrl-C or SIGTERM.\n";
     return {
         {"plot", "plot IN --port DEV [--baud N] [--handshake xon|rts] [--speed S] [--constant-speed]",
          "Plots IN on the device as the plot dialog does, with a progress line.\n" + line +
              "  --speed S           speed setting from 12 to 100 (default 20)\n"
              "  --constant-speed    no acceleration to double speed\n"
-             "Ctrl-C stops after the object in hand and still sends the closing commands; a second\n"
-             "Ctrl-C drops what has not been sent and stops at once.\n",
+             "Ctrl-C (or SIGTERM) stops after the object in hand, sends the closing commands and\n"
+             "waits for the device however long it holds the line; a second Ctrl-C drops the rest,\n"
+             "completes a command the drop cut if the device still takes bytes, and ends within 2 s.\n" + exits,
          CmdPlot},
         {"service", "service --port DEV [--baud N] [--handshake xon|rts]",
          "Runs the X motor back and forth at rising speed (289 bytes), as the dialog's Motor\n"
-         "service button does.\n" + line + "Ctrl-C ends it after the pass in hand.\n",
+         "service button does.\n" + line + "Ctrl-C (or SIGTERM) ends it after the pass in hand; a second drops the rest.\n" +
+             exits,
          CmdService},
     };
 }

@@ -1,10 +1,12 @@
 // ostrel-sim: an emulated plotting device on a pseudo-terminal. It prints the line's path,
 // takes bytes at the chosen line rate into a small input buffer (never more than the buffer
-// holds, so a sender that outruns it is held back by the line), optionally sends XOFF/XON
-// around that buffer, interprets what it takes and reports what it drew.
+// holds), optionally sends XOFF/XON around that buffer counting what still waits in the
+// pseudo-terminal as the device's input (a real line holds nothing back for it), can play a
+// fault (a long hold, a jam, a hang-up), interprets what it takes and reports what it drew.
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,7 +15,9 @@
 #include <QPainter>
 #include <QSaveFile>
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,17 +31,28 @@ namespace {
 
 const char* const kUsage =
     "usage: ostrel-sim [--rate BAUD] [--buffer N] [--xoff] [--raw FILE] [--png FILE] [--svg FILE] [--seconds N]\n"
+    "                  [--hold-at N --hold-ms MS | --jam-at N | --hangup-at N]\n"
     "Opens a pseudo-terminal, prints its path on the first line and plays the plotting device on it.\n"
-    "  --rate BAUD   take BAUD/10 bytes a second (default 9600; 0: as fast as they come)\n"
+    "  --rate BAUD   the line delivers BAUD/10 bytes a second (default 9600; 0: as fast as they come)\n"
     "  --buffer N    the device's input buffer in bytes (default 256)\n"
-    "  --xoff        send XOFF when the buffer is within 64 bytes of full, XON when half empty\n"
+    "  --xoff        send XOFF when the buffer and what waits on the line come within 64 bytes\n"
+    "                of the buffer's size, XON when they are down to half of it\n"
+    "  --hold-at N --hold-ms MS\n"
+    "                after N bytes, hold the line with XOFF for MS milliseconds, as a plotter\n"
+    "                drawing a long vector does\n"
+    "  --jam-at N    after N bytes, hold the line with XOFF for good\n"
+    "  --hangup-at N after N bytes, hang the line up, as an unplugged adapter does\n"
     "  --raw FILE    write every byte received\n"
     "  --png FILE    write the drawing on the 1520 x 2160 frame (760 x 1080 pixels)\n"
     "  --svg FILE    write the drawing as SVG in plotter units\n"
     "  --seconds N   stop after N seconds (default: at the end of input)\n"
-    "The end of input is the sender closing the line after it has written.\n";
+    "The end of input is the sender closing the line after it has written (or hanging up).\n"
+    "A fault is announced as 'ostrel-sim: playing FAULT at byte N' when it begins; the summary\n"
+    "line ends with the fault played.\n";
 
 volatile std::sig_atomic_t Interrupted = 0;
+
+enum class TFault { None, Hold, Jam, Hangup };
 
 bool WriteWhole(const std::string& path, const QByteArray& data, std::string& error)
 {
@@ -63,6 +78,8 @@ int main(int argc, char** argv)
     double seconds = 0;
     bool xoff = false;
     std::string raw, png, svg;
+    TFault fault = TFault::None;
+    long faultAtArg = 0, holdMs = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -85,6 +102,15 @@ int main(int argc, char** argv)
                 return Fail("--buffer takes a size from 65 to 1048576 bytes");
         } else if (a == "--xoff") {
             xoff = true;
+        } else if (a == "--hold-at" || a == "--jam-at" || a == "--hangup-at") {
+            if (fault != TFault::None)
+                return Fail("play one fault at a time: --hold-at, --jam-at or --hangup-at");
+            if (!number(faultAtArg, 0, 2000000000))
+                return Fail(a + " takes a count of bytes");
+            fault = a == "--hold-at" ? TFault::Hold : a == "--jam-at" ? TFault::Jam : TFault::Hangup;
+        } else if (a == "--hold-ms") {
+            if (!number(holdMs, 1, 3600000))
+                return Fail("--hold-ms takes milliseconds from 1 to 3600000");
         } else if (a == "--raw" || a == "--png" || a == "--svg") {
             const char* v = value();
             if (!v)
@@ -100,7 +126,13 @@ int main(int argc, char** argv)
         }
     }
 
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fault == TFault::Hold && holdMs == 0)
+        return Fail("--hold-at needs --hold-ms, how long the line is held");
+    if (fault != TFault::Hold && holdMs != 0)
+        return Fail("--hold-ms goes with --hold-at");
+    const std::uint64_t faultAt = static_cast<std::uint64_t>(faultAtArg);
+
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
         return Fail(std::string("cannot create a pseudo-terminal: ") + std::strerror(errno));
     const char* name = ::ptsname(master);
@@ -125,50 +157,100 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     TOstrelInterpreter device;
-    std::string held;      // the device's input buffer
+    std::string held;      // the device's input buffer: bytes off the line not yet interpreted
     std::string received;  // for --raw
     using Clock = std::chrono::steady_clock;
     const auto started = Clock::now();
-    Clock::time_point first{}, last{};
-    bool any = false, ended = false, xoffSent = false;
+    Clock::time_point first{}, last{}, lastTick = started, holdStart{}, holdEnd{};
+    bool any = false, ended = false, xoffSent = false, holding = false, jammed = false, hungUp = false;
+    bool faultPlayed = false;
     std::uint64_t taken = 0, xoffs = 0;
-    double longestHold = 0;
-    Clock::time_point holdStart{};
+    double longestHold = 0, credit = 0;
+    // What the line carries in 50 ms: the most it delivers at once after a late wake-up (a
+    // busy machine), so the line's rate holds over time without bursts of its own.
+    const double creditCap = std::max(1.0, static_cast<double>(rate) / 10.0 * 0.05);
     std::string readBuf(static_cast<std::size_t>(buffer), '\0');
 
-    for (;;) {
+    auto sendFlow = [&](bool stop) {
+        const char c = stop ? 0x13 : 0x11;
+        if (::write(master, &c, 1) != 1)
+            return;
+        const auto now = Clock::now();
+        if (stop) {
+            xoffSent = true;
+            ++xoffs;
+            holdStart = now;
+        } else {
+            xoffSent = false;
+            longestHold = std::max(longestHold, std::chrono::duration<double>(now - holdStart).count());
+        }
+    };
+    auto announce = [&](const char* what) {
+        faultPlayed = true;
+        std::printf("ostrel-sim: playing %s at byte %llu\n", what, static_cast<unsigned long long>(taken));
+        std::fflush(stdout);
+    };
+
+    bool lineHup = false;
+    while (!hungUp) {
         const auto now = Clock::now();
         if (Interrupted || (seconds > 0 && std::chrono::duration<double>(now - started).count() >= seconds))
             break;
-        // Interpret what the line rate allows since the first byte.
-        std::size_t allowed = held.size();
-        if (rate > 0 && any) {
-            const double elapsed = std::chrono::duration<double>(now - first).count();
-            const auto budget = static_cast<std::uint64_t>(elapsed * static_cast<double>(rate) / 10.0);
-            allowed = budget > taken ? static_cast<std::size_t>(std::min<std::uint64_t>(budget - taken, held.size())) : 0;
-        }
-        if (allowed > 0) {
-            device.Feed(std::string_view(held).substr(0, allowed));
-            held.erase(0, allowed);
-            taken += allowed;
-            last = now;
-        }
-        if (xoff && xoffSent && held.size() <= static_cast<std::size_t>(buffer / 2)) {
-            const char c = 0x11;
-            if (::write(master, &c, 1) == 1) {
-                xoffSent = false;
-                longestHold = std::max(longestHold, std::chrono::duration<double>(now - holdStart).count());
+        // A fault begins once its byte has come in.
+        if (!faultPlayed && fault != TFault::None && taken >= faultAt) {
+            if (fault == TFault::Hangup) {
+                announce("hang-up");
+                // Closing the master hangs the line up, as unplugging an adapter does.
+                ::close(master);
+                master = -1;
+                hungUp = true;
+                break;
+            }
+            if (fault == TFault::Jam) {
+                announce("jam");
+                jammed = true;
+            } else {
+                announce("hold");
+                holding = true;
+                holdEnd = now + std::chrono::milliseconds(holdMs);
             }
         }
+        if (holding && now >= holdEnd)
+            holding = false;
+        // The device interprets what its buffer holds unless it is busy (a hold) or stuck.
+        if (!holding && !jammed && !held.empty()) {
+            device.Feed(held);
+            held.clear();
+            last = now;
+        }
+        // What waits for the device: its buffer and what is still on the line (in the
+        // pseudo-terminal), so the sender is held within a few hundred bytes.
+        int pending = 0;
+        if (::ioctl(master, FIONREAD, &pending) != 0 || pending < 0)
+            pending = 0;
+        const std::size_t input = held.size() + static_cast<std::size_t>(pending);
+        const bool full = xoff && input + 64 >= static_cast<std::size_t>(buffer);
+        if (!xoffSent && (holding || jammed || full))
+            sendFlow(true);
+        else if (xoffSent && !holding && !jammed && input <= static_cast<std::size_t>(buffer / 2))
+            sendFlow(false);
         if (ended && held.empty())
             break;
-        // Take from the line no more than the buffer has room for.
-        const std::size_t room = static_cast<std::size_t>(buffer) - held.size();
-        pollfd p{master, static_cast<short>(room > 0 && !ended ? POLLIN : 0), 0};
-        const int timeout = rate > 0 || room == 0 ? 1 : 50;
-        if (::poll(&p, 1, timeout) < 0 && errno != EINTR)
-            return Fail(std::string("poll: ") + std::strerror(errno));
-        if (room > 0 && !ended && (p.revents & (POLLIN | POLLHUP | POLLERR))) {
+        if (jammed && any && lineHup && pending == 0) {
+            ended = true;  // the sender has gone; the jammed device keeps what it had
+            held.clear();
+            break;
+        }
+
+        // The line delivers at its rate, into the room the device's buffer has.
+        const double dt = std::chrono::duration<double>(now - lastTick).count();
+        lastTick = now;
+        credit = rate > 0 ? std::min(creditCap, credit + dt * static_cast<double>(rate) / 10.0) : 1e18;
+        std::size_t room = jammed ? 0 : static_cast<std::size_t>(buffer) - held.size();
+        room = static_cast<std::size_t>(std::min<double>(static_cast<double>(room), std::floor(credit)));
+        if (fault != TFault::None && !faultPlayed)
+            room = static_cast<std::size_t>(std::min<std::uint64_t>(room, faultAt - taken));
+        if (room > 0 && !ended && (pending > 0 || lineHup)) {
             const ssize_t n = ::read(master, readBuf.data(), room);
             if (n > 0) {
                 if (!any) {
@@ -177,35 +259,46 @@ int main(int argc, char** argv)
                     ::close(slave);
                     slave = -1;
                 }
+                credit -= static_cast<double>(n);
+                taken += static_cast<std::uint64_t>(n);
                 held.append(readBuf.data(), static_cast<std::size_t>(n));
                 if (!raw.empty())
                     received.append(readBuf.data(), static_cast<std::size_t>(n));
-                if (xoff && !xoffSent && held.size() + 64 >= static_cast<std::size_t>(buffer)) {
-                    const char c = 0x13;
-                    if (::write(master, &c, 1) == 1) {
-                        xoffSent = true;
-                        ++xoffs;
-                        holdStart = Clock::now();
-                    }
-                }
-            } else if (n == 0 || (n < 0 && errno == EIO)) {
+                continue;  // look at the flow again at once
+            }
+            if (n == 0 || (n < 0 && errno == EIO)) {
                 if (any)
                     ended = true;  // every sender has closed the line
-                else
-                    ::usleep(1000);
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 return Fail(std::string("read: ") + std::strerror(errno));
             }
         }
+        // Sleep: on an empty line until bytes come (so a burst is answered with XOFF at
+        // once); otherwise until the line has delivered a little more.
+        const bool idle = pending == 0 && !xoffSent && !jammed && !ended;
+        pollfd p{master, static_cast<short>(idle ? POLLIN : 0), 0};
+        timespec wait{0, 1000000};
+        if (jammed || (idle && !holding))
+            wait = {0, 50000000};
+        else if (!xoffSent && rate > 0)
+            wait = {0, 250000};
+        else if (rate == 0 && !holding)
+            wait = {0, 0};
+        if (::ppoll(&p, 1, &wait, nullptr) < 0 && errno != EINTR)
+            return Fail(std::string("poll: ") + std::strerror(errno));
+        lineHup = (p.revents & (POLLHUP | POLLERR)) != 0 && slave < 0;
     }
-    if (!held.empty() && rate == 0) {
+    if (xoffSent)
+        longestHold = std::max(longestHold, std::chrono::duration<double>(Clock::now() - holdStart).count());
+    if (!held.empty() && !jammed) {
         device.Feed(held);
-        taken += held.size();
+        last = Clock::now();
     }
     device.Finish();
     if (slave >= 0)
         ::close(slave);
-    ::close(master);
+    if (master >= 0)
+        ::close(master);
 
     std::string error;
     if (!raw.empty() && !WriteWhole(raw, QByteArray(received.data(), static_cast<qsizetype>(received.size())), error))
@@ -239,10 +332,19 @@ int main(int argc, char** argv)
         unknown += (unknown.empty() ? " (" : ", ") + what + " x" + std::to_string(count);
     if (!unknown.empty())
         unknown += ")";
+    std::string played = "none";
+    if (fault != TFault::None) {
+        const char* names[] = {"", "hold", "jam", "hang-up"};
+        played = std::string(names[static_cast<int>(fault)]) + " at byte " + std::to_string(faultAt);
+        if (fault == TFault::Hold)
+            played += " for " + std::to_string(holdMs) + " ms";
+        if (!faultPlayed)
+            played += " (never reached)";
+    }
     std::printf("ostrel-sim: %llu bytes received, %llu commands, pen-down %.0f units, %llu XOFF (longest hold %.3f s), "
-                "%llu unknown%s, %.3f s; estimated plot time %.1f s\n",
-                static_cast<unsigned long long>(device.Bytes), static_cast<unsigned long long>(device.Commands),
+                "%llu unknown%s, %.3f s; estimated plot time %.1f s; fault: %s\n",
+                static_cast<unsigned long long>(taken), static_cast<unsigned long long>(device.Commands),
                 device.PenDownLength, static_cast<unsigned long long>(xoffs), longestHold,
-                static_cast<unsigned long long>(device.Unknown), unknown.c_str(), span, device.Seconds);
+                static_cast<unsigned long long>(device.Unknown), unknown.c_str(), span, device.Seconds, played.c_str());
     return 0;
 }
