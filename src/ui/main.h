@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPrinter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -89,6 +90,11 @@ public:
     void actOpenAccept();
     // The load that Open runs on acceptance: busy, clear, load with progress, redraw.
     void LoadFile(const QString& name);
+    // Opens a file named from outside the open dialog (the command line, a drop) exactly as
+    // accepting it there would: the dialog offers it next time.
+    void OpenFile(const QString& name);
+    // The file a drop would open: the first local file among the dragged URLs, or empty.
+    static QString DroppedFile(const QMimeData* data);
     void actSaveAsExecute();
     void actSaveAsAccept();
     void actPrintExecute();
@@ -98,6 +104,8 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void FormCreate();
@@ -105,6 +113,9 @@ private:
     QAction* MakeAction(const QString& caption, const QString& hint, int image, void (TfrmMain::*handler)());
     // Runs a sheet transform; a refusal leaves the drawing and says so in the size panel.
     void Transform(const QString& name, bool applied);
+    // A drop is taken only when Open could run now: not while a file loads (the load
+    // processes events) nor while a dialog (a plot, a print) holds the window.
+    bool CanTakeDrop() const;
 
     QWidget* Client = nullptr;
     bool Centred = false;
