@@ -1,5 +1,6 @@
 #include "ui/icons.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -141,12 +142,8 @@ QIcon Glyph(int index)
     return QIcon(GlyphPixmap(index));
 }
 
-QPixmap AppIconPixmap()
+void PaintAppIcon(QPainter& p)
 {
-    QPixmap pm(32, 32);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing, true);
     // The sheet.
     p.setPen(Pen(kInk, 1.2));
     p.setBrush(kPaper);
@@ -165,12 +162,28 @@ QPixmap AppIconPixmap()
     p.drawPolygon(QPolygonF() << QPointF(19, 15) << QPointF(21, 9) << QPointF(29.5, 1.5) << QPointF(31, 3) << QPointF(23.5, 11.5));
     p.setBrush(kInk);
     p.drawPolygon(QPolygonF() << QPointF(19, 15) << QPointF(20, 12) << QPointF(22, 13.5));
-    return pm;
+}
+
+QImage AppIconImage(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.scale(size / 32.0, size / 32.0);
+    PaintAppIcon(p);
+    return image;
+}
+
+QPixmap AppIconPixmap()
+{
+    return QPixmap::fromImage(AppIconImage(32));
 }
 
 QIcon AppIcon()
 {
     QIcon icon;
-    icon.addPixmap(AppIconPixmap());
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addPixmap(QPixmap::fromImage(AppIconImage(size)));
     return icon;
 }
