@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   poppler-utils
+  qt6-svg-dev
+  dpkg-dev fakeroot help2man desktop-file-utils appstream lintian shared-mime-info xdg-utils
 )
 
 missing=()
