@@ -161,7 +161,7 @@ public:
             }
             const int n = ::poll(fds.data(), fds.size(), timeout);
             if (n < 0 && errno == EINTR)
-                continue;
+                continue;  // not retried in place: the time left is worked out again
             if (n < 0) {
                 r.Error = errno;
                 return r;
