@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   poppler-utils
+  fonts-liberation
   qt6-svg-dev
   dpkg-dev fakeroot help2man desktop-file-utils appstream lintian shared-mime-info xdg-utils
 )

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTimer>
 #include <cstdio>
 #include <exception>
@@ -136,9 +137,7 @@ int RunGrafonel(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral(GRAFONEL_APP_ID));
     TQtUiDispatcher dispatcher;
     SetUiDispatcher(&dispatcher);
-    struct TResetDispatcher {
-        ~TResetDispatcher() { SetUiDispatcher(nullptr); }
-    } resetDispatcher;
+    const auto resetDispatcher = qScopeGuard([] { SetUiDispatcher(nullptr); });
     try {
         frmMain = new TfrmMain;
         frmOstrel = new TfrmOstrel(frmMain, *frmMain->Sheet);
