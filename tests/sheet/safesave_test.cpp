@@ -2,14 +2,12 @@
 // the link that leads to it, and its old text when the save fails before writing.
 #include <gtest/gtest.h>
 #include <grp.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <filesystem>
 #include <functional>
 
@@ -95,15 +93,12 @@ TEST(SafeSave, FailureBeforeTheRewriteLeavesEveryNameWhole)
         big.Add(hkPA, i, i);
     // A file size limit fails every write past 4 KiB, as a full disk would; the text is
     // made whole before the old file is touched, so the failure comes first.
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const TFileResult r = big.SaveToFile(a);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    TFileResult r;
+    {
+        testfiles::FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.Active);
+        r = big.SaveToFile(a);
+    }
     EXPECT_EQ(r.ErrorCode, EFBIG);
     EXPECT_EQ(testfiles::ReadAll(a), old);
     EXPECT_EQ(testfiles::ReadAll(b), old);
