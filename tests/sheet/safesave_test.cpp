@@ -81,28 +81,34 @@ TEST(SafeSave, HardLinkedFileIsRewrittenSoEveryNameSeesTheNewText)
     EXPECT_EQ(Entries(dir.Path), 2u);
 }
 
-TEST(SafeSave, FailureBeforeTheRewriteLeavesEveryNameWhole)
+TEST(SafeSave, FullDiskLeavesTheOldFileWholeUnderEveryName)
 {
-    testfiles::TempDir dir;
-    const std::string old(100000, 'x');
-    const std::string a = dir.Write("a.plt", old);
-    const std::string b = dir.File("b.plt");
-    ASSERT_EQ(::link(a.c_str(), b.c_str()), 0);
     THpglSheet big;
     for (int i = 0; i < 20000; ++i)
         big.Add(hkPA, i, i);
-    // A file size limit fails every write past 4 KiB, as a full disk would; the text is
-    // made whole before the old file is touched, so the failure comes first.
-    TFileResult r;
-    {
-        testfiles::FileSizeLimit limit(4096);
-        ASSERT_TRUE(limit.Active);
-        r = big.SaveToFile(a);
+    // Replaced through a temporary file (one name) and rewritten in place (two names): in both
+    // the text is whole elsewhere before the old file is touched, so the failure comes first.
+    for (bool linked : {false, true}) {
+        testfiles::TempDir dir;
+        const std::string old(100000, 'x');
+        const std::string a = dir.Write("a.plt", old);
+        const std::string b = dir.File("b.plt");
+        if (linked) {
+            ASSERT_EQ(::link(a.c_str(), b.c_str()), 0);
+        }
+        TFileResult r;
+        {
+            testfiles::FileSizeLimit limit(4096);  // every write past 4 KiB fails
+            ASSERT_TRUE(limit.Active);
+            r = big.SaveToFile(a);
+        }
+        EXPECT_EQ(r.ErrorCode, EFBIG) << linked;
+        EXPECT_EQ(testfiles::ReadAll(a), old) << linked;
+        if (linked) {
+            EXPECT_EQ(testfiles::ReadAll(b), old);
+        }
+        EXPECT_EQ(Entries(dir.Path), linked ? 2u : 1u);
     }
-    EXPECT_EQ(r.ErrorCode, EFBIG);
-    EXPECT_EQ(testfiles::ReadAll(a), old);
-    EXPECT_EQ(testfiles::ReadAll(b), old);
-    EXPECT_EQ(Entries(dir.Path), 2u);
 }
 
 TEST(SafeSave, SymbolicLinksAreFollowedToTheFileTheyName)

@@ -59,26 +59,6 @@ TEST(Writer, FailuresKeepThePreviousFileAndSayWhy)
     EXPECT_LE(entries, 1);
 }
 
-TEST(Writer, FullDiskLeavesTheOldFileWhole)
-{
-    testfiles::TempDir dir;
-    const std::string old(100000, 'x');
-    std::string f = dir.Write("big.plt", old);
-    THpglSheet s;
-    for (int i = 0; i < 20000; ++i)
-        s.Add(hkPA, i, i);
-    // A file size limit makes every write past 4 KiB fail, as a full disk would.
-    TFileResult r;
-    {
-        testfiles::FileSizeLimit limit(4096);
-        ASSERT_TRUE(limit.Active);
-        r = s.SaveToFile(f);
-    }
-    EXPECT_EQ(r.ErrorCode, EFBIG);
-    EXPECT_EQ(testfiles::ReadAll(f), old);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path), {}), 1);
-}
-
 TEST(Writer, DeviceTargetIsWrittenInPlaceAndItsErrorsReported)
 {
     if (!std::filesystem::exists("/dev/full"))
