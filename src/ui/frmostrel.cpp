@@ -2,13 +2,13 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QScopeGuard>
 #include <algorithm>
 
 #include "plot/ostrel.h"
+#include "serial/ports.h"
 #include "ui/fonts.h"
 
 TfrmOstrel* frmOstrel = nullptr;
@@ -35,9 +35,8 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
 
     cbPort = new QComboBox(this);
     cbPort->setGeometry(16, 16, 81, 21);
-    cbPort->addItems({"COM1", "COM2", "COM3", "COM4"});
-    for (const QString& d : SerialDevices())
-        cbPort->addItem(d);
+    for (const std::string& port : commport::ListPorts())
+        cbPort->addItem(QString::fromStdString(port));
     cbPort->setCurrentIndex(0);
     cbPort->setMinimumContentsLength(4);
     cbPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -137,19 +136,6 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
 TfrmOstrel::~TfrmOstrel()
 {
     Running = false;
-}
-
-QStringList TfrmOstrel::SerialDevices()
-{
-    QStringList out;
-    const QDir dev(QStringLiteral("/dev"));
-    for (const QString& pattern : {QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")})
-        for (const QString& name : dev.entryList({pattern}, QDir::System, QDir::Name))
-            out << dev.filePath(name);
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    for (const QString& name : byId.entryList(QDir::System | QDir::Files, QDir::Name))
-        out << byId.filePath(name);
-    return out;
 }
 
 void TfrmOstrel::FormCreate()
