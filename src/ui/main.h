@@ -37,6 +37,7 @@ public:
 
     QAction* actOpen = nullptr;
     QAction* actSaveAs = nullptr;
+    QAction* actExportSvg = nullptr;
     QAction* act7475 = nullptr;
     QAction* actZoomIn = nullptr;
     QAction* actZoomOut = nullptr;
@@ -51,6 +52,7 @@ public:
     // Alive for the whole run: each remembers its last accepted name.
     QFileDialog* OpenDialog = nullptr;
     QFileDialog* SaveDialog = nullptr;
+    QFileDialog* ExportDialog = nullptr;
     QPrinter* PrintDialog1Printer = nullptr;
     // The open dialog's file name: the last name accepted there (a full path), or empty.
     QString OpenFileName;
@@ -88,9 +90,12 @@ public:
     void actOpenExecute();
     void actOpenAccept();
     // The load that Open runs on acceptance: busy, clear, load with progress, redraw.
+    // A plot file or an SVG drawing.
     void LoadFile(const QString& name);
     void actSaveAsExecute();
     void actSaveAsAccept();
+    void actExportSvgExecute();
+    void actExportSvgAccept();
     void actPrintExecute();
     // The part of printing after the print dialog: one page, the frame over its printable area.
     void PrintSheet(QPrinter& printer);
