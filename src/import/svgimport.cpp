@@ -209,9 +209,7 @@ public:
                     Points.push_back(t.map(QPointF(e)));
                 break;
             case QPainterPath::CurveToElement:
-                if (i + 2 < n) {
-                    if (!InPiece)
-                        Open(color, t.map(QPointF(e)));
+                if (InPiece && i + 2 < n) {  // a path always starts with a move
                     Cubic(Points.back(), t.map(QPointF(e)), t.map(QPointF(path.elementAt(i + 1))),
                           t.map(QPointF(path.elementAt(i + 2))));
                 }
@@ -222,9 +220,10 @@ public:
             }
         }
         Close();
-        if (stroked && Filled.Valid && Filled.End == firstPiece && SameOutline(Filled.Start, firstPiece))
+        if (stroked && Filled.Valid && Filled.Start < Filled.End && Filled.End == firstPiece &&
+            SameOutline(Filled.Start, firstPiece))
             DropFill();
-        Filled = {stroked ? false : true, firstPiece, Pieces.size()};
+        Filled = {!stroked, firstPiece, Pieces.size()};
     }
 
     void drawPolygon(const QPointF* points, int count, PolygonDrawMode mode) override

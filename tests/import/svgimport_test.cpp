@@ -305,10 +305,13 @@ TEST(SvgImport, ColoursBeyondEightSharePenEight)
     EXPECT_EQ(pens, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 8, 8, 1}));
 }
 
-TEST(SvgImport, ASpeckBecomesADot)
+TEST(SvgImport, ASpeckBecomesADotAndALoneMoveNothing)
 {
     THpglSheet sheet;
-    ASSERT_TRUE(ImportText(sheet, Page("<circle cx=\"100\" cy=\"100\" r=\"0.25\" fill=\"black\"/>"
+    // A lone move draws nothing, filled and stroked or not.
+    ASSERT_TRUE(ImportText(sheet, Page("<path d=\"M50 50\" stroke=\"red\" fill=\"red\"/>"
+                                       "<path d=\"M50 50 M60 60\" stroke=\"red\" fill=\"red\"/>"
+                                       "<circle cx=\"100\" cy=\"100\" r=\"0.25\" fill=\"black\"/>"
                                        "<circle cx=\"200.4\" cy=\"100\" r=\"0.45\" stroke=\"black\" fill=\"none\"/>"))
                     .Ok());
     EXPECT_EQ(SheetText(sheet), "PA|SP 1|PU 100 2060|PD 100 2060|PU 200 2060|PD 200 2060");
