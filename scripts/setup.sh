@@ -10,7 +10,6 @@ packages=(
   clang libclang-rt-dev
   poppler-utils
   fonts-liberation
-  qt6-svg-dev
   dpkg-dev fakeroot help2man desktop-file-utils appstream lintian shared-mime-info xdg-utils
 )
 

@@ -175,6 +175,19 @@ TEST_F(FormTest, DroppedFileOpens)
     EXPECT_TRUE(Boxes.empty());
 }
 
+TEST_F(FormTest, DroppedAndStartSvgDrawingsOpenAsOpenDoes)
+{
+    testfiles::TempDir dir;
+    const std::string svg = dir.Write("d.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10mm\" height=\"10mm\">"
+                                               "<path stroke=\"blue\" fill=\"none\" d=\"M0 0 L37.795 37.795\"/></svg>");
+    EXPECT_TRUE(DropOnView({FileUrl(svg)}).Dropped);
+    EXPECT_EQ(SheetText(*frmMain->Sheet), "PA|SP 1|PU 0 80|PD 80 0");
+    frmMain->OpenFile(QString::fromStdString(dir.Write("a.plt", "PA1,1;")));
+    frmMain->OpenFile(QString::fromStdString(svg));
+    EXPECT_EQ(SheetText(*frmMain->Sheet), "PA|SP 1|PU 0 80|PD 80 0");
+    EXPECT_TRUE(Boxes.empty());
+}
+
 TEST_F(FormTest, OfSeveralDroppedUrlsTheFirstLocalFileOpens)
 {
     testfiles::TempDir dir;
