@@ -159,9 +159,9 @@ TEST_F(Events, ReadsOnEmptyAndClosedPorts)
     EXPECT_EQ(Comm.ReadBufUsed(), 2);
     EXPECT_TRUE(Comm.ReadChar(c));
     EXPECT_EQ(c, 'x');
-    Dev.Fail = {{"Read", EIO}};
+    Dev.SetFail({{"Read", EIO}});
     EXPECT_EQ(Message([&] { Comm.ReadText(); }), "Read error (5), Input/output error");
-    Dev.Fail.clear();
+    Dev.SetFail({});
     Comm.PurgeRead();
     EXPECT_EQ(Comm.ReadText(), "");
 }
