@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "sheet/hpglobject.h"
 
@@ -58,6 +59,10 @@ public:
     TFileResult LoadFromFile(const std::string& fileName);
     // Writes one command per line; the previous file survives any failure intact.
     TFileResult SaveToFile(const std::string& fileName) const;
+    // The same two in memory: text read as LoadFromFile reads a file's bytes (appending),
+    // and the exact text SaveToFile writes.
+    void LoadFromText(std::string_view text);
+    std::string SaveToText() const;
 
     // Transforms return false, leaving the sheet exactly as it was, when a coordinate
     // would leave the 32-bit range (or Scale's divisor is 0).
