@@ -329,7 +329,7 @@ TEST(PtyLostLine, AHangUpMidWriteIsReportedAndCostsNoProcessorUntilClose)
             ui.Pump(1ms);
         ASSERT_EQ(errors.size(), 1u);
         const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        RecordProperty("reported_after_ms", std::to_string(ms));
+        RecordProperty(hangUp ? "vhangup_reported_after_ms" : "close_reported_after_ms", std::to_string(ms));
         EXPECT_TRUE(errors[0] & CE_IOE);
         EXPECT_EQ(c.LineLost(), EIO);
         // Both threads saw the hang-up; neither polls the port any more.
