@@ -358,12 +358,8 @@ TEST(PtyWritePath, XoffHoldsTheLineAndNothingIsLost)
 
 TEST(PtyWritePath, OpenWriteCloseAThousandTimes)
 {
-    TPty pty;
-    TQueueDispatcher ui;
-    TVaComm c;
-    c.SetDispatcher(&ui);
-    PlotSettings(c);
-    c.SetDeviceName(pty.Path);
+    TPtyLine line;
+    auto& [pty, ui, c] = line;
     TFarEnd far(pty, false);
     for (int i = 0; i < 1000; ++i) {
         c.Open();
