@@ -1,7 +1,9 @@
 #include "ui/icons.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <array>
 
 namespace {
 
@@ -90,17 +92,20 @@ void Draw(QPainter& p, int index)
         p.drawLine(QPointF(12, 5.5), QPointF(14.5, 8));
         p.drawLine(QPointF(12, 10.5), QPointF(14.5, 8));
         break;
-    case 9:  // zoom to fit: a sheet with arrows to its corners
-        p.setPen(Pen(kInk));
+    case 9: {  // zoom to fit: a drawing filling its page, framed by four corner marks
+        p.setPen(Pen(kInk, 1));
         p.setBrush(kPaper);
-        p.drawRect(QRectF(2.5, 1.5, 11, 13));
-        p.setPen(Pen(kBlue, 1.3));
-        for (auto [x, y, dx, dy] : {std::array<qreal, 4>{5, 4.5, -1, -1}, {11, 4.5, 1, -1}, {5, 11.5, -1, 1}, {11, 11.5, 1, 1}}) {
-            p.drawLine(QPointF(8, 8), QPointF(x, y));
-            p.drawLine(QPointF(x, y), QPointF(x - 2 * dx, y));
-            p.drawLine(QPointF(x, y), QPointF(x, y - 2 * dy));
-        }
+        p.drawRect(QRectF(4.5, 3.5, 7, 9));
+        p.setPen(Pen(kRed, 1.2));
+        p.setBrush(Qt::NoBrush);
+        QPainterPath drawing(QPointF(5.5, 11.5));
+        drawing.cubicTo(QPointF(7, 4), QPointF(9, 12), QPointF(10.5, 4.5));
+        p.drawPath(drawing);
+        p.setPen(QPen(kBlue, 1.6, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        for (auto [x, y, dx, dy] : {std::array<qreal, 4>{1, 1, 1, 1}, {15, 1, -1, 1}, {1, 15, 1, -1}, {15, 15, -1, -1}})
+            p.drawPolyline(QPolygonF() << QPointF(x, y + 3.5 * dy) << QPointF(x, y) << QPointF(x + 3.5 * dx, y));
         break;
+    }
     case 10: {  // rotate left: a counterclockwise arrow
         p.setPen(Pen(kBlue, 1.8));
         p.setBrush(Qt::NoBrush);
@@ -126,9 +131,12 @@ void Draw(QPainter& p, int index)
 
 }  // namespace
 
-QPixmap GlyphPixmap(int index)
+QPixmap GlyphPixmap(int index, qreal dpr)
 {
-    QPixmap pm(16, 16);
+    // Drawn at the screen's pixels, not scaled up from 16 x 16, so a glyph stays sharp at
+    // any scale.
+    QPixmap pm(QSize(16, 16) * dpr);
+    pm.setDevicePixelRatio(dpr);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -138,15 +146,14 @@ QPixmap GlyphPixmap(int index)
 
 QIcon Glyph(int index)
 {
-    return QIcon(GlyphPixmap(index));
+    QIcon icon;
+    for (qreal dpr : kIconScales)
+        icon.addPixmap(GlyphPixmap(index, dpr));
+    return icon;
 }
 
-QPixmap AppIconPixmap()
+void PaintAppIcon(QPainter& p)
 {
-    QPixmap pm(32, 32);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing, true);
     // The sheet.
     p.setPen(Pen(kInk, 1.2));
     p.setBrush(kPaper);
@@ -165,12 +172,34 @@ QPixmap AppIconPixmap()
     p.drawPolygon(QPolygonF() << QPointF(19, 15) << QPointF(21, 9) << QPointF(29.5, 1.5) << QPointF(31, 3) << QPointF(23.5, 11.5));
     p.setBrush(kInk);
     p.drawPolygon(QPolygonF() << QPointF(19, 15) << QPointF(20, 12) << QPointF(22, 13.5));
+}
+
+QImage AppIconImage(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.scale(size / 32.0, size / 32.0);
+    PaintAppIcon(p);
+    return image;
+}
+
+QPixmap AppIconPixmap(qreal dpr)
+{
+    QPixmap pm(QSize(32, 32) * dpr);
+    pm.setDevicePixelRatio(dpr);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    PaintAppIcon(p);
     return pm;
 }
 
 QIcon AppIcon()
 {
     QIcon icon;
-    icon.addPixmap(AppIconPixmap());
+    for (qreal dpr : kIconScales)
+        icon.addPixmap(AppIconPixmap(dpr));
     return icon;
 }

@@ -1,7 +1,12 @@
 #include "ui/main.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QScopeGuard>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QResizeEvent>
@@ -10,10 +15,13 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "import/drawing.h"
+#include "import/svgexport.h"
 #include "ui/about.h"
 #include "ui/app.h"
 #include "sheet/canvas.h"
 #include "sheet/frame.h"
+#include "ui/fonts.h"
 #include "ui/frmostrel.h"
 #include "ui/icons.h"
 #include "ui/qtcanvas.h"
@@ -36,18 +44,6 @@ TColor ToTColor(const QColor& c)
     return RGBColor(c.red(), c.green(), c.blue());
 }
 
-// Keeps the sheet's actions disabled for exactly as long as a load runs, however it ends.
-class TBusyGuard {
-public:
-    explicit TBusyGuard(TfrmMain& form) : Form(form) { Form.SetBusy(true); }
-    ~TBusyGuard() { Form.SetBusy(false); }
-    TBusyGuard(const TBusyGuard&) = delete;
-    TBusyGuard& operator=(const TBusyGuard&) = delete;
-
-private:
-    TfrmMain& Form;
-};
-
 }  // namespace
 
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
@@ -58,16 +54,35 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
 
     Client = new QWidget(this);
     Client->setAutoFillBackground(true);
+    Client->setFont(DesignFont());
     setCentralWidget(Client);
-    // The design's controls are placed for an 11-pixel font; the family stays the system's.
-    QFont small = font();
-    small.setPixelSize(11);
-    Client->setFont(small);
 
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateViews();
+    CreateStatusBar();
+    CreateDialogs();
+    setAcceptDrops(true);  // a file dropped on the window opens (dropEvent)
+
+    // Client area of 331 x 386 (the status bar included, the menu bar not).
+    resize(331, 386 + MainMenu1->sizeHint().height());
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain()
+{
+    FormDestroy();
+}
+
+void TfrmMain::CreateActions()
+{
     actOpen = MakeAction(tr("&Open..."), tr("Open|Opens an existing file"), 6, &TfrmMain::actOpenExecute);
     actOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     actSaveAs = MakeAction(tr("Save &As..."), tr("Save As|Saves the active file with a new name"), 7,
                            &TfrmMain::actSaveAsExecute);
+    actExportSvg = MakeAction(tr("&Export as SVG..."), tr("Export as SVG|Saves the sheet as an SVG drawing"), -1,
+                              &TfrmMain::actExportSvgExecute);
     act7475 = MakeAction(tr("1/40 to 1/8"), tr("size modify: from plotter HP7475 to Minigraf format"), -1,
                          &TfrmMain::act7475Execute);
     actZoomIn = MakeAction(tr("Zoom &In"), tr("Zoom In"), 3, &TfrmMain::actZoomInExecute);
@@ -80,22 +95,29 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
     actAbout = MakeAction(tr("&About"), QString(), -1, &TfrmMain::actAboutExecute);
     actExit = MakeAction(tr("E&xit"), tr("Exit|Quits the application"), 8, nullptr);
     connect(actExit, &QAction::triggered, this, &QWidget::close);
-    for (QAction* a : {actSaveAs, act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror, actOstrel, actPrint})
-        a->setEnabled(false);
+    // Fresh: of the sheet's actions only Open.
+    for (QAction* a : SheetActions())
+        a->setEnabled(a == actOpen);
+}
 
+void TfrmMain::CreateMenus()
+{
     MainMenu1 = menuBar();
     File1 = MainMenu1->addMenu(tr("&File"));
-    File1->addActions({actOpen, actSaveAs, actExit});
+    File1->addActions({actOpen, actSaveAs, actExportSvg, actExit});
     Edit1 = MainMenu1->addMenu(tr("&Edit"));
-    Edit1->addActions({act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror});
+    Edit1->addActions(EditActions());
     Output1 = MainMenu1->addMenu(tr("&Output"));
     Output1->addActions({actOstrel, actPrint});
     Help1 = MainMenu1->addMenu(tr("&Help"));
     Help1->addAction(actAbout);
 
     PopupMenuImg = new QMenu(this);
-    PopupMenuImg->addActions({act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror});
+    PopupMenuImg->addActions(EditActions());
+}
 
+void TfrmMain::CreateToolBar()
+{
     ActionToolBar1 = new QToolBar(Client);
     ActionToolBar1->setIconSize(QSize(16, 16));
     ActionToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
@@ -106,38 +128,60 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
     ActionToolBar1->addSeparator();
     ActionToolBar1->addActions({actOstrel, actPrint});
     ActionToolBar1->setGeometry(0, 0, width(), 28);
+}
 
+void TfrmMain::CreateViews()
+{
     Label1 = new QLabel(tr("Sheet preview:"), Client);
     Label1->move(8, 32);
     Label1->adjustSize();
     Label1->move(8, 32 + (16 - Label1->height()) / 2);
 
+    // The context menu takes the button releases that would end a drag: opening it ends one.
+    const auto endDrag = [this] { Dragging = false; };
+
     imgPreview = new TImageControl(Client);
     imgPreview->setGeometry(8, 48, kPreviewWidth, kPreviewHeight);
     imgPreview->Picture = QImage(kPreviewWidth, kPreviewHeight, QImage::Format_RGB32);
     imgPreview->PopupMenu = PopupMenuImg;
+    imgPreview->OnPopup = endDrag;
 
     imgView = new TImageControl(Client);
     imgView->setGeometry(kViewLeft, kViewTop, kFrameWidth, kFrameHeight);
     imgView->setCursor(Qt::SizeAllCursor);
     imgView->PopupMenu = PopupMenuImg;
+    imgView->OnPopup = endDrag;
     imgView->OnMouseDown = [this](Qt::MouseButton b, int x, int y) { imgViewMouseDown(b, x, y); };
     imgView->OnMouseMove = [this](int x, int y) { imgViewMouseMove(x, y); };
     imgView->OnMouseUp = [this](Qt::MouseButton b, int x, int y) { imgViewMouseUp(b, x, y); };
+}
 
+void TfrmMain::CreateStatusBar()
+{
+    // Panel 0 is 90 pixels; panel 1 runs from its end to the bar's right end.
     StatusBar1 = statusBar();
-    StatusBar1->setFont(small);
+    StatusBar1->setFont(StatusFont());
     StatusBar1->setSizeGripEnabled(true);
-    StatusPanel0 = new QLabel(QStringLiteral(" "));
+    auto* panels = new QWidget;
+    auto* row = new QHBoxLayout(panels);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    StatusPanel0 = new TStatusPanel(QStringLiteral(" "));
     StatusPanel0->setFixedWidth(90);
-    StatusPanel1 = new QLabel(QStringLiteral(" "));
-    StatusBar1->addWidget(StatusPanel0);
-    StatusBar1->addWidget(StatusPanel1, 1);
+    StatusPanel1 = new TStatusPanel(QStringLiteral(" "));
+    StatusPanel1->setMinimumWidth(1);
+    row->addWidget(StatusPanel0);
+    row->addWidget(StatusPanel1, 1);
+    StatusBar1->addWidget(panels, 1);
+}
 
+void TfrmMain::CreateDialogs()
+{
     OpenDialog = new QFileDialog(this, tr("Open"));
     OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog->setFileMode(QFileDialog::AnyFile);
-    OpenDialog->setNameFilters({tr("plot files (*.plt *.hpgl *.gfn)"), tr("text files (*.txt)"), tr("all files (*)")});
+    OpenDialog->setNameFilters({tr("plot files (*.plt *.hpgl *.gfn)"), tr("drawings (*.svg *.svgz)"),
+                                tr("text files (*.txt)"), tr("all files (*)")});
     connect(OpenDialog, &QFileDialog::accepted, this, &TfrmMain::actOpenAccept);
 
     SaveDialog = new QFileDialog(this, tr("Save As"));
@@ -148,26 +192,23 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
     SaveDialog->setOption(QFileDialog::DontConfirmOverwrite, true);
     connect(SaveDialog, &QFileDialog::accepted, this, &TfrmMain::actSaveAsAccept);
 
-    PrintDialog1Printer = new QPrinter(QPrinter::HighResolution);
+    ExportDialog = new QFileDialog(this, tr("Export as SVG"));
+    ExportDialog->setAcceptMode(QFileDialog::AcceptSave);
+    ExportDialog->setFileMode(QFileDialog::AnyFile);
+    ExportDialog->setDefaultSuffix(QStringLiteral("svg"));
+    ExportDialog->setNameFilter(tr("SVG drawing (*.svg)"));
+    connect(ExportDialog, &QFileDialog::accepted, this, &TfrmMain::actExportSvgAccept);
 
-    // Client area of 331 x 386 (the status bar included, the menu bar not).
-    resize(331, 386 + MainMenu1->sizeHint().height());
-    FormCreate();
-}
-
-TfrmMain::~TfrmMain()
-{
-    FormDestroy();
-    delete PrintDialog1Printer;
+    PrintDialog1Printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
 }
 
 QAction* TfrmMain::MakeAction(const QString& caption, const QString& hint, int image, void (TfrmMain::*handler)())
 {
     auto* a = new QAction(caption, this);
-    // A hint of two texts joined by '|' shows its first text as the tooltip.
+    // A hint of two texts joined by '|' shows its first text as the tooltip; the second
+    // is shown nowhere.
     const QString tip = hint.section(QLatin1Char('|'), 0, 0);
     a->setToolTip(tip.isEmpty() ? caption : tip);
-    a->setStatusTip(hint.section(QLatin1Char('|'), 1, 1));
     if (image >= 0)
         a->setIcon(Glyph(image));
     a->setIconVisibleInMenu(false);
@@ -176,10 +217,20 @@ QAction* TfrmMain::MakeAction(const QString& caption, const QString& hint, int i
     return a;
 }
 
+QList<QAction*> TfrmMain::SheetActions() const
+{
+    return {actOpen,     actSaveAs, actExportSvg, act7475,   actZoomIn, actZoomOut,
+            actZoomAuto, actRotate, actMirror,    actOstrel, actPrint};
+}
+
+QList<QAction*> TfrmMain::EditActions() const
+{
+    return {act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror};
+}
+
 QList<QAction*> TfrmMain::Actions() const
 {
-    return {actOpen, actSaveAs, act7475, actZoomIn, actZoomOut, actZoomAuto,
-            actRotate, actMirror, actOstrel, actPrint, actAbout, actExit};
+    return SheetActions() << actAbout << actExit;
 }
 
 void TfrmMain::FormCreate()
@@ -290,12 +341,12 @@ void TfrmMain::DrawPreview()
 
 void TfrmMain::ShowCount()
 {
-    StatusPanel0->setText(QStringLiteral("Objects: ") + QString::number(Sheet->Count()));
+    StatusPanel0->SetText(QStringLiteral("Objects: ") + QString::number(Sheet->Count()));
 }
 
 void TfrmMain::ShowSize()
 {
-    StatusPanel1->setText(QStringLiteral("HPGL size: min=%1,%2 max=%3,%4")
+    StatusPanel1->SetText(QStringLiteral("HPGL size: min=%1,%2 max=%3,%4")
                               .arg(Sheet->XMin)
                               .arg(Sheet->YMin)
                               .arg(Sheet->XMax)
@@ -313,13 +364,23 @@ void TfrmMain::Redraw()
 void TfrmMain::SetBusy(bool busy)
 {
     Busy = busy;
-    for (QAction* a : {actOpen, actSaveAs, act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror,
-                       actOstrel, actPrint})
+    for (QAction* a : SheetActions())
         a->setEnabled(!busy);
+}
+
+bool TfrmMain::event(QEvent* event)
+{
+    // Hints have no second text to show: nothing takes over the status panels.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
 }
 
 void TfrmMain::imgViewMouseDown(Qt::MouseButton button, int x, int y)
 {
+    // Another button pressed during a drag ends it, as its release would.
+    if (button != Qt::LeftButton)
+        Dragging = false;
     if (button == Qt::LeftButton && Sheet->XMin != Sheet->XMax && !Busy) {
         Dragging = true;
         LastX = x;
@@ -339,7 +400,7 @@ void TfrmMain::imgViewMouseMove(int x, int y)
         ShowSize();
         DrawPreview();
     } else {
-        StatusPanel1->setText(tr("Move refused: the drawing would leave the coordinate range"));
+        StatusPanel1->SetText(tr("Move refused: the drawing would leave the coordinate range"));
     }
     LastX = x;
     LastY = y;
@@ -355,7 +416,7 @@ void TfrmMain::Transform(const QString& name, bool applied)
     if (applied)
         Redraw();
     else
-        StatusPanel1->setText(tr("%1 refused: the drawing would leave the coordinate range").arg(name));
+        StatusPanel1->SetText(tr("%1 refused: the drawing would leave the coordinate range").arg(name));
 }
 
 void TfrmMain::act7475Execute()
@@ -418,7 +479,9 @@ void TfrmMain::LoadFile(const QString& name)
 {
     TFileResult result;
     {
-        TBusyGuard busy(*this);
+        // The sheet's actions stay disabled for exactly as long as the load runs, however it ends.
+        SetBusy(true);
+        const auto notBusy = qScopeGuard([this] { SetBusy(false); });
         Sheet->Clear();
         // Keep the window alive while reading and while drawing what was read, but only
         // every 50 ms: the hooks run far more often than a person can see.
@@ -429,26 +492,68 @@ void TfrmMain::LoadFile(const QString& name)
                 return;
             last = now;
             if (!text.isEmpty())
-                StatusPanel1->setText(text);
+                StatusPanel1->SetText(text);
             QCoreApplication::processEvents();
         };
         Sheet->OnProgress = [&](std::uint64_t done, std::uint64_t total) {
             alive(total > 0 ? tr("Loading %1: %2%").arg(name).arg(done * 100 / total) : QString());
         };
         Sheet->OnDrawProgress = [&] { alive(tr("Drawing %1").arg(name)); };
-        struct TResetHooks {
-            THpglSheet& S;
-            ~TResetHooks()
-            {
-                S.OnProgress = nullptr;
-                S.OnDrawProgress = nullptr;
-            }
-        } resetHooks{*Sheet};
-        result = Sheet->LoadFromFile(name.toStdString());
+        const auto resetHooks = qScopeGuard([this] {
+            Sheet->OnProgress = nullptr;
+            Sheet->OnDrawProgress = nullptr;
+        });
+        result = LoadDrawing(*Sheet, name.toStdString());
         Redraw();
     }
     if (!result.Ok())
         ShowErrorBox(tr("Cannot open \"%1\": %2").arg(name, QString::fromStdString(result.Reason)));
+}
+
+void TfrmMain::OpenFile(const QString& name)
+{
+    OpenFileName = QFileInfo(name).absoluteFilePath();
+    LoadFile(OpenFileName);
+}
+
+QString TfrmMain::DroppedFile(const QMimeData* data)
+{
+    if (!data || !data->hasUrls())
+        return QString();
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+            return url.toLocalFile();
+    return QString();
+}
+
+bool TfrmMain::CanTakeDrop() const
+{
+    return !Busy && !QApplication::activeModalWidget() && !OpenDialog->isVisible() && !SaveDialog->isVisible();
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (CanTakeDrop() && !DroppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event)
+{
+    const QString file = DroppedFile(event->mimeData());
+    if (!CanTakeDrop() || file.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // The drag source waits for the drop to finish: load once the drop has returned.
+    QMetaObject::invokeMethod(
+        this, [this, file] {
+            if (CanTakeDrop())
+                OpenFile(file);
+        },
+        Qt::QueuedConnection);
 }
 
 void TfrmMain::actSaveAsExecute()
@@ -466,9 +571,24 @@ void TfrmMain::actSaveAsAccept()
         ShowErrorBox(tr("Cannot save \"%1\": %2").arg(files.first(), QString::fromStdString(r.Reason)));
 }
 
+void TfrmMain::actExportSvgExecute()
+{
+    ExportDialog->open();
+}
+
+void TfrmMain::actExportSvgAccept()
+{
+    const QStringList files = ExportDialog->selectedFiles();
+    if (files.isEmpty())
+        return;
+    const TFileResult r = ExportSvg(*Sheet, files.first().toStdString());
+    if (!r.Ok())
+        ShowErrorBox(tr("Cannot export \"%1\": %2").arg(files.first(), QString::fromStdString(r.Reason)));
+}
+
 void TfrmMain::actPrintExecute()
 {
-    QPrintDialog dialog(PrintDialog1Printer, this);
+    QPrintDialog dialog(PrintDialog1Printer.get(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     PrintSheet(*PrintDialog1Printer);
@@ -482,13 +602,9 @@ void TfrmMain::PrintSheet(QPrinter& printer)
     if (!painter.begin(&printer))
         throw std::runtime_error(tr("The printer could not start the document").toStdString());
     // The job is ended whether or not drawing succeeds, so no half-open job is left behind.
-    struct TEndJob {
-        QPainter& P;
-        ~TEndJob()
-        {
-            if (P.isActive())
-                P.end();
-        }
-    } endJob{painter};
+    const auto endJob = qScopeGuard([&painter] {
+        if (painter.isActive())
+            painter.end();
+    });
     PaintPage(painter, *Sheet, printer);
 }

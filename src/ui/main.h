@@ -1,5 +1,14 @@
 #pragma once
 // The main window: the sheet, its view and preview, the actions and the file commands.
+//
+// Names of classes, controls and members (here, in frmostrel.h and about.h) follow the
+// program's original design document word for word, its misspellings included
+// (gbHandshack, cbZrychlovat), so that the code can be read beside it. A T prefix names a
+// class; an F prefix names the private field that holds a property's value behind its
+// accessors (FSize behind Size() in the serial component); frm names a form, a top-level
+// window whose one instance is the global of that name (frmMain, frmOstrel, frmAbout).
+// Controls carry the design's kind prefixes: act action, img image, lbl label, btn button,
+// cb combo or check box, rb radio button, gb group box, tb track bar, pb progress gauge.
 
 #include <QAction>
 #include <QFileDialog>
@@ -7,6 +16,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPrinter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -14,6 +24,7 @@
 
 #include "sheet/hpglsheet.h"
 #include "ui/imagecontrol.h"
+#include "ui/statuspanel.h"
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -32,11 +43,12 @@ public:
     TImageControl* imgPreview = nullptr;
     QToolBar* ActionToolBar1 = nullptr;
     QMenu* PopupMenuImg = nullptr;
-    QLabel* StatusPanel0 = nullptr;
-    QLabel* StatusPanel1 = nullptr;
+    TStatusPanel* StatusPanel0 = nullptr;
+    TStatusPanel* StatusPanel1 = nullptr;
 
     QAction* actOpen = nullptr;
     QAction* actSaveAs = nullptr;
+    QAction* actExportSvg = nullptr;
     QAction* act7475 = nullptr;
     QAction* actZoomIn = nullptr;
     QAction* actZoomOut = nullptr;
@@ -51,7 +63,8 @@ public:
     // Alive for the whole run: each remembers its last accepted name.
     QFileDialog* OpenDialog = nullptr;
     QFileDialog* SaveDialog = nullptr;
-    QPrinter* PrintDialog1Printer = nullptr;
+    QFileDialog* ExportDialog = nullptr;
+    std::unique_ptr<QPrinter> PrintDialog1Printer;
     // The open dialog's file name: the last name accepted there (a full path), or empty.
     QString OpenFileName;
 
@@ -60,8 +73,12 @@ public:
     std::int32_t LastY = 0;
     std::unique_ptr<THpglSheet> Sheet;
 
-    // The twelve actions in the order of the action list.
+    // The thirteen actions: the sheet's, then About and Exit.
     QList<QAction*> Actions() const;
+    // The eleven that work on the sheet (Export as SVG after Save As), which a load disables.
+    QList<QAction*> SheetActions() const;
+    // The six of the Edit menu and the context menu.
+    QList<QAction*> EditActions() const;
 
     void Redraw();
     void ShowCount();
@@ -88,23 +105,43 @@ public:
     void actOpenExecute();
     void actOpenAccept();
     // The load that Open runs on acceptance: busy, clear, load with progress, redraw.
+    // A plot file or an SVG drawing.
     void LoadFile(const QString& name);
+    // Opens a file named from outside the open dialog (the command line, a drop) exactly as
+    // accepting it there would: the dialog offers it next time.
+    void OpenFile(const QString& name);
+    // The file a drop would open: the first local file among the dragged URLs, or empty.
+    static QString DroppedFile(const QMimeData* data);
     void actSaveAsExecute();
     void actSaveAsAccept();
+    void actExportSvgExecute();
+    void actExportSvgAccept();
     void actPrintExecute();
     // The part of printing after the print dialog: one page, the frame over its printable area.
     void PrintSheet(QPrinter& printer);
 
 protected:
+    bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateViews();
+    void CreateStatusBar();
+    void CreateDialogs();
     void FormCreate();
     void FormDestroy();
     QAction* MakeAction(const QString& caption, const QString& hint, int image, void (TfrmMain::*handler)());
     // Runs a sheet transform; a refusal leaves the drawing and says so in the size panel.
     void Transform(const QString& name, bool applied);
+    // A drop is taken only when Open could run now: not while a file loads (the load
+    // processes events) nor while a dialog (a plot, a print) holds the window.
+    bool CanTakeDrop() const;
 
     QWidget* Client = nullptr;
     bool Centred = false;
