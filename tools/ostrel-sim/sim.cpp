@@ -236,7 +236,7 @@ int main(int argc, char** argv)
             sendFlow(false);
         if (ended && held.empty())
             break;
-        if (jammed && any && lineHup && pending == 0) {
+        if (jammed && any && lineHup) {
             ended = true;  // the sender has gone; the jammed device keeps what it had
             held.clear();
             break;
