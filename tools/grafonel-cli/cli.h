@@ -2,11 +2,13 @@
 // Shared pieces of grafonel-cli's commands.
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
 class THpglSheet;
+struct TPlotSettings;
 
 namespace cli {
 
@@ -26,5 +28,7 @@ bool ParsePair(const std::string& text, std::int32_t& a, std::int32_t& b);
 // Reads "--speed S" at args[i] (12 to 100), moving i past the value.
 bool ParseSpeed(const std::vector<std::string>& args, std::size_t& i, int& speed, std::string& error);
 bool LoadSheet(THpglSheet& sheet, const std::string& file, std::string& error);
+// The estimate of a run from object `first` (0-based) and the sheet's warnings, a line each.
+void PrintPlotForecast(std::FILE* out, const THpglSheet& sheet, const TPlotSettings& settings, std::int32_t first);
 
 }  // namespace cli
