@@ -68,11 +68,16 @@ TOstrelClock::TOstrelClock(double lineBytesPerSecond, std::uint64_t buffer)
 {
 }
 
+double TOstrelClock::LineTime(std::uint64_t bytes) const
+{
+    return LineRate > 0 ? static_cast<double>(bytes) / LineRate : 0.0;
+}
+
 void TOstrelClock::Move(double length, bool down)
 {
     const double t = OstrelMoveSeconds(length, Speed);
     DrawSeconds += t;
-    StretchDraw += t;
+    CommandDraw += t;
     (down ? PenDownLength : PenUpLength) += length;
 }
 
@@ -91,41 +96,63 @@ void TOstrelClock::Rectangle(double width, double height)
 void TOstrelClock::Bytes(std::uint64_t count)
 {
     ByteCount += count;
-    StretchBytes += count;
+    CommandBytes += count;
+}
+
+void TOstrelClock::Schedule(double& delivered, double& start) const
+{
+    // The command's last byte fits in the buffer once the byte `Buffer` before it has been
+    // taken, that is, once the pen has started the command holding it.
+    double room = 0;
+    if (ByteCount > Buffer) {
+        const std::uint64_t needed = ByteCount - Buffer;
+        for (const TStarted& c : Started)
+            if (c.EndByte > needed) {
+                room = c.Start;
+                break;
+            }
+    }
+    delivered = std::max(LineFree, room) + LineTime(CommandBytes);
+    start = std::max(PenFree, delivered);
 }
 
 void TOstrelClock::Boundary()
 {
-    if (StretchBytes >= Buffer)
-        Close();
-}
-
-double TOstrelClock::LineTime(std::uint64_t bytes) const
-{
-    return LineRate > 0 ? static_cast<double>(bytes) / LineRate : 0.0;
-}
-
-void TOstrelClock::Close()
-{
-    Done += std::max(StretchDraw, LineTime(StretchBytes));
-    StretchDraw = 0;
-    StretchBytes = 0;
+    if (CommandBytes == 0 && CommandDraw == 0)
+        return;
+    double delivered, start;
+    Schedule(delivered, start);
+    LineFree = delivered;
+    PenFree = start + CommandDraw;
+    Started.push_back({ByteCount, start});
+    // Commands wholly more than a buffer behind the newest can no longer hold the line.
+    while (Started.size() > 1 && Started.front().EndByte + Buffer <= ByteCount)
+        Started.pop_front();
+    CommandBytes = 0;
+    CommandDraw = 0;
 }
 
 void TOstrelClock::Repeat(double count, double length, double bytes, bool down)
 {
-    Close();
+    Boundary();
     const double draw = count * OstrelMoveSeconds(length, Speed);
     const auto total = static_cast<std::uint64_t>(count * bytes + 0.5);
+    // A long uniform run: the line and the pen work side by side throughout.
+    const double start = std::max(LineFree, PenFree);
+    LineFree = start + LineTime(total);
+    PenFree = start + std::max(draw, LineTime(total));
     DrawSeconds += draw;
-    Done += std::max(draw, LineTime(total));
     (down ? PenDownLength : PenUpLength) += count * length;
     ByteCount += total;
+    Started.clear();
+    Started.push_back({ByteCount, PenFree});
 }
 
 double TOstrelClock::Seconds() const
 {
-    return Done + std::max(StretchDraw, LineTime(StretchBytes));
+    double delivered, start;
+    Schedule(delivered, start);
+    return std::max(start + CommandDraw, LineFree);
 }
 
 double TOstrelClock::LineSeconds() const

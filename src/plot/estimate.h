@@ -1,9 +1,11 @@
 #pragma once
 // How long a plot takes: the pen's travel at the device's speed setting, the line's bytes at
-// its rate, and the slower of the two stretch by stretch. The simulator times what it draws
-// with the same clock, so the program and the simulated device share one model.
+// its rate, and the two together, the slower of them limiting each stretch of the plot. The
+// simulator times what it draws with the same clock, so the program and the simulated device
+// share one model.
 
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include "plot/ostrel.h"
@@ -20,22 +22,25 @@ double OstrelMoveSeconds(double length, std::int32_t speed);
 // Bits a character takes on the line: start bit, data bits, parity bit, stop bits.
 double LineFrameBits(int dataBits, bool parity, double stopBits);
 
-// Times a plot command by command as the device carries it out.
+// Times a plot command by command as the device carries it out: the line delivers each
+// command's bytes while the buffer has room for them, the pen starts a command once its bytes
+// are in and the commands before it are drawn. Each stretch of the plot thus takes as long
+// as the slower of the two.
 class TOstrelClock {
 public:
-    // lineBytesPerSecond 0: the line sets no limit. Stretches are cut once they hold a
-    // buffer's worth of bytes: within one the line fills the buffer while the pen draws.
+    // lineBytesPerSecond 0: the line sets no limit. `buffer`: how far the line can run
+    // ahead of the pen.
     explicit TOstrelClock(double lineBytesPerSecond = 0, std::uint64_t buffer = kOstrelInputBuffer);
 
     std::int32_t Speed = kOstrelDefaultSpeed;  // as SD sent it: negative is constant speed
 
+    // The start of a command: what came since the last one is complete.
+    void Boundary();
     void Move(double length, bool down);
     // CI and ER: the device draws them with the pen down from where it stands.
     void Circle(double radius);
     void Rectangle(double width, double height);
     void Bytes(std::uint64_t count);
-    // The end of a command: where a full stretch ends.
-    void Boundary();
     // `count` moves alike of `length` each carried by `bytes` each, added without walking
     // them (the points of an arc of millions of degrees).
     void Repeat(double count, double length, double bytes, bool down);
@@ -48,14 +53,21 @@ public:
     std::uint64_t ByteCount = 0;
 
 private:
-    void Close();
+    struct TStarted {
+        std::uint64_t EndByte;  // one past the command's last byte
+        double Start;           // when the pen took it
+    };
     double LineTime(std::uint64_t bytes) const;
+    // When the line has delivered the command in hand and when the pen starts it.
+    void Schedule(double& delivered, double& start) const;
 
     double LineRate;
     std::uint64_t Buffer;
-    double Done = 0;
-    double StretchDraw = 0;
-    std::uint64_t StretchBytes = 0;
+    double LineFree = 0;
+    double PenFree = 0;
+    std::uint64_t CommandBytes = 0;
+    double CommandDraw = 0;
+    std::deque<TStarted> Started;  // commands whose bytes may still hold the buffer
 };
 
 struct TPlotSettings {

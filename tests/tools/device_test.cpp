@@ -8,6 +8,7 @@
 
 #include "interp.h"
 #include "plot/estimate.h"
+#include "sheet/frame.h"
 #include "sheettext.h"
 #include "streamtext.h"
 
@@ -120,7 +121,7 @@ TEST(DeviceClock, SimulatorReckonsWhatTheEstimateSays)
             EXPECT_NEAR(d.Clock.PenUpLength, e.PenUpLength, 1e-6 * (1 + e.PenUpLength)) << f;
             EXPECT_NEAR(d.Clock.DrawSeconds, e.DrawSeconds, 1e-6 * (1 + e.DrawSeconds)) << f;
             EXPECT_DOUBLE_EQ(d.Clock.LineSeconds(), e.LineSeconds) << f;
-            // Stretches end at the same commands but for the prologue's three.
+            // Commands start at the same bytes but for the prologue's three.
             EXPECT_NEAR(d.Clock.Seconds(), e.Seconds, 0.01 * e.Seconds + 0.1) << f;
         }
     }
@@ -138,4 +139,64 @@ TEST(DeviceClock, SpeedCommandsChangeThePenMidway)
     c.Feed(" SD-20 PD CI100 ER30,40");
     c.Finish();
     EXPECT_NEAR(c.Clock.PenDownLength, 2 * 3.14159265358979 * 100 + 140, 1e-9);
+}
+
+namespace {
+
+// The plot's duration as a device with a `buffer`-byte input buffer on a line of `rate`
+// bytes a second takes it, byte by byte in virtual time: the line sends while the buffer has
+// room, the device takes a byte once it has arrived and the pen has finished the commands
+// before it.
+double PacedSeconds(const std::string& stream, double rate, std::size_t buffer)
+{
+    TOstrelInterpreter d;
+    std::vector<double> taken(stream.size());
+    double lineFree = 0, penFree = 0, last = 0;
+    for (std::size_t i = 0; i < stream.size(); ++i) {
+        double start = lineFree;
+        if (i >= buffer)
+            start = std::max(start, taken[i - buffer]);
+        const double arrived = start + 1 / rate;
+        lineFree = arrived;
+        last = std::max({arrived, penFree, last});
+        taken[i] = last;
+        const double before = d.Clock.DrawSeconds;
+        d.Feed(std::string_view(stream).substr(i, 1));
+        if (d.Clock.DrawSeconds > before)
+            penFree = last + (d.Clock.DrawSeconds - before);
+    }
+    const double before = d.Clock.DrawSeconds;
+    d.Finish();
+    penFree = std::max(penFree, last) + (d.Clock.DrawSeconds - before);
+    return std::max(last, penFree);
+}
+
+}  // namespace
+
+TEST(DeviceClock, EstimateAgreesWithADeviceThatDrawsWhileTheLineWaits)
+{
+    auto files = testfiles::Samples();
+    REQUIRE_SAMPLES(files);
+    int compared = 0;
+    for (const auto& f : files) {
+        if (std::filesystem::file_size(f) > 150000)
+            continue;
+        THpglSheet s;
+        ASSERT_TRUE(s.LoadFromFile(f).Ok());
+        if (!FitToFrame(s))
+            continue;
+        for (const std::int64_t baud : {300, 1200, 9600}) {
+            for (const int speed : {12, 40}) {
+                const std::string stream = StreamText(s, INT_MAX, speed, true);
+                TPlotSettings settings;
+                settings.Speed = speed;
+                settings.Baud = baud;
+                const TPlotEstimate e = EstimatePlot(s, settings);
+                const double paced = PacedSeconds(stream, static_cast<double>(baud) / 10, kOstrelInputBuffer);
+                EXPECT_NEAR(e.Seconds, paced, 0.1 * paced + 0.05) << f << " at " << baud << " speed " << speed;
+            }
+        }
+        ++compared;
+    }
+    EXPECT_GT(compared, 20);
 }
