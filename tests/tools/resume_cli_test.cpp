@@ -168,7 +168,7 @@ TEST(ResumeCli, EstimateMatchesTheSimulatorsLineTime)
     // line's share of the estimate.
     auto files = testfiles::Samples();
     REQUIRE_SAMPLES(files);
-    for (const std::string name : {"/hp2xx-arcs.hp", "/vk2bea-HP8595E-FM.hpgl"}) {
+    for (const std::string name : {"/vk2bea-HP8595E-FM.hpgl"}) {
         THpglSheet s;
         ASSERT_TRUE(s.LoadFromFile(GRAFONEL_SAMPLES_DIR + name).Ok());
         TPlotSettings settings;
