@@ -125,6 +125,10 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
     setTabOrder(sbFrom, btnResume);
     connect(btnResume, &QPushButton::clicked, this, [this] { btnResumeClick(); });
     connect(sbFrom, &QSpinBox::valueChanged, this, [this] { UpdateEstimate(); });
+    EstimateTimer = new QTimer(this);
+    EstimateTimer->setSingleShot(true);
+    EstimateTimer->setInterval(250);
+    connect(EstimateTimer, &QTimer::timeout, this, [this] { ShowEstimate(); });
 
     connect(cbPort, &QComboBox::currentIndexChanged, this, [this] { cbPortChange(); });
     connect(cbBaud, &QComboBox::currentIndexChanged, this, [this] { cbBaudChange(); });
@@ -211,6 +215,14 @@ void TfrmOstrel::UpdateEstimate()
 {
     if (!lblEstimate)
         return;  // FormCreate runs before the labels below the design exist
+    if (HugeSheet)
+        EstimateTimer->start();
+    else
+        ShowEstimate();
+}
+
+void TfrmOstrel::ShowEstimate()
+{
     TPlotSettings settings;
     settings.Speed = tbSpeed->value();
     settings.Accelerate = cbZrychlovat->isChecked();
@@ -367,10 +379,12 @@ void TfrmOstrel::btnResumeClick()
 void TfrmOstrel::showEvent(QShowEvent* event)
 {
     // The sheet may have changed since the last showing: an offer for another sheet goes.
-    if (ResumeCount >= 0 && ResumeCount != Sheet.Count())
+    const std::int32_t count = Sheet.Count();
+    if (ResumeCount >= 0 && ResumeCount != count)
         Offer(0, 0);
+    HugeSheet = count > 200000;
     UpdateWarnings();
-    UpdateEstimate();
+    ShowEstimate();
     QDialog::showEvent(event);
 }
 

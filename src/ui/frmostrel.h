@@ -88,6 +88,10 @@ private:
     const THpglSheet& Sheet;
     bool CloseWhenDone = false;
     std::int32_t ResumeCount = -1;  // the sheet's objects when the offer was made; -1: none
+    // A huge sheet's estimate takes a good part of a second: it waits until the slider rests.
+    QTimer* EstimateTimer = nullptr;
+    bool HugeSheet = false;
+    void ShowEstimate();
 };
 
 extern TfrmOstrel* frmOstrel;
