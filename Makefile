@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 GEN        := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 SAMPLES    ?= $(abspath ../shared/hpgl-samples)
 
-.PHONY: all setup configure build run test test-sanitize test-asan test-tsan bench fuzz clean
+.PHONY: all setup configure build run test test-sanitize test-asan test-tsan bench fuzz deb lint-package clean
 
 all: build
 
@@ -60,5 +60,16 @@ fuzz: setup
 	$(BUILD)-fuzz/fuzz_reader -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
 	  -print_final_stats=1 $(BUILD)-fuzz/corpus $(SAMPLES)
 
+# The Debian package from a release build of the programs alone (no tests, no benchmarks):
+# $(BUILD)-deb/grafonel_VERSION_ARCH.deb. Install it with apt-get install ./grafonel_*.deb.
+deb: setup
+	cmake -S . -B $(BUILD)-deb $(GEN) -DCMAKE_BUILD_TYPE=Release -DGRAFONEL_TESTS=OFF -DGRAFONEL_BENCH=OFF
+	cmake --build $(BUILD)-deb -j $(JOBS)
+	cd $(BUILD)-deb && cpack -G DEB
+
+# The desktop's and Debian's checkers on what `make deb` built.
+lint-package: deb
+	bash packaging/lint.sh $(BUILD)-deb
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz $(BUILD)-deb

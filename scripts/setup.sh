@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-dev
   poppler-utils
   fonts-liberation
+  dpkg-dev fakeroot help2man desktop-file-utils appstream lintian shared-mime-info xdg-utils
 )
 
 missing=()

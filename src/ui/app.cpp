@@ -1,8 +1,11 @@
 #include "ui/app.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QScopeGuard>
+#include <QTimer>
+#include <cstdio>
 #include <exception>
 
 #include "ui/about.h"
@@ -52,9 +55,86 @@ bool TGrafonelApplication::notify(QObject* receiver, QEvent* event)
     return false;
 }
 
+TCommandLine ParseCommandLine(const QStringList& args)
+{
+    TCommandLine line;
+    auto refuse = [&](const QString& why) {
+        line.Action = TCommandLine::TAction::Usage;
+        line.Error = why;
+        line.File.clear();
+        return line;
+    };
+    bool optionsEnd = false;
+    for (const QString& a : args) {
+        if (!optionsEnd && (a == QLatin1String("--help") || a == QLatin1String("-h"))) {
+            if (args.size() != 1)
+                return refuse(QStringLiteral("%1 takes no other argument").arg(a));
+            line.Action = TCommandLine::TAction::Help;
+        } else if (!optionsEnd && a == QLatin1String("--version")) {
+            if (args.size() != 1)
+                return refuse(QStringLiteral("--version takes no other argument"));
+            line.Action = TCommandLine::TAction::Version;
+        } else if (!optionsEnd && a == QLatin1String("--")) {
+            optionsEnd = true;
+        } else if (!optionsEnd && a.startsWith(QLatin1Char('-')) && a != QLatin1String("-")) {
+            return refuse(QStringLiteral("unknown option '%1'").arg(a));
+        } else if (a.isEmpty()) {
+            return refuse(QStringLiteral("the file name is empty"));
+        } else if (!line.File.isEmpty()) {
+            return refuse(QStringLiteral("one file at a time"));
+        } else {
+            line.File = a;
+        }
+    }
+    return line;
+}
+
+QString UsageText()
+{
+    return QStringLiteral(
+        "Usage: grafonel [FILE]\n"
+        "Shows an HPGL plot file on the plotter's paper frame, to transform, save, print or plot.\n"
+        "\n"
+        "  FILE        opened at start as File > Open would (use -- FILE for a name starting with '-')\n"
+        "  --help      print this text and exit\n"
+        "  --version   print the version and exit\n"
+        "\n"
+        "The display and style come from Qt's environment variables (QT_QPA_PLATFORM, QT_STYLE_OVERRIDE).\n"
+        "grafonel-cli does the same work without a window.\n");
+}
+
+QString VersionText()
+{
+    return QStringLiteral("grafonel " GRAFONEL_VERSION "\n");
+}
+
 int RunGrafonel(int argc, char** argv)
 {
-    TGrafonelApplication app(argc, argv);
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QFile::decodeName(argv[i]);
+    const TCommandLine line = ParseCommandLine(args);
+    switch (line.Action) {
+    case TCommandLine::TAction::Help:
+        std::fputs(UsageText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case TCommandLine::TAction::Version:
+        std::fputs(VersionText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case TCommandLine::TAction::Usage:
+        std::fprintf(stderr, "grafonel: %s\n%s", line.Error.toLocal8Bit().constData(),
+                     UsageText().toLocal8Bit().constData());
+        return 2;
+    case TCommandLine::TAction::Run:
+        break;
+    }
+
+    // Qt sees only the program's name: every argument has been read above.
+    int qtArgc = 1;
+    TGrafonelApplication app(qtArgc, argv);
+    QGuiApplication::setApplicationVersion(QStringLiteral(GRAFONEL_VERSION));
+    // Lets the desktop match the window to its entry (and so to its icon).
+    QGuiApplication::setDesktopFileName(QStringLiteral(GRAFONEL_APP_ID));
     TQtUiDispatcher dispatcher;
     SetUiDispatcher(&dispatcher);
     const auto resetDispatcher = qScopeGuard([] { SetUiDispatcher(nullptr); });
@@ -63,6 +143,8 @@ int RunGrafonel(int argc, char** argv)
         frmOstrel = new TfrmOstrel(frmMain, *frmMain->Sheet);
         frmAbout = new TfrmAbout(frmMain);
         frmMain->show();
+        if (!line.File.isEmpty())
+            QTimer::singleShot(0, frmMain, [file = line.File] { frmMain->OpenFile(file); });
         app.exec();
     } catch (const std::exception& e) {
         ShowErrorBox(QString::fromLocal8Bit(e.what()));

@@ -21,5 +21,21 @@ void ShowErrorBox(const QString& message);
 // Replaces the box (tests record instead of blocking on a modal box); empty restores it.
 extern std::function<void(const QString& title, const QString& text)> ErrorBoxHook;
 
-// Creates the three windows, runs the event loop, destroys them in reverse order.
+// What the command line asks for: grafonel [--help | --version | [--] FILE].
+struct TCommandLine {
+    enum class TAction { Run, Help, Version, Usage };
+    TAction Action = TAction::Run;
+    QString File;   // empty: start with an empty sheet
+    QString Error;  // why the line was refused (Usage only)
+};
+// The arguments after the program's name. Qt's own options are not taken: the desktop passes
+// only a file, and Qt reads the same settings from its environment variables.
+TCommandLine ParseCommandLine(const QStringList& args);
+QString UsageText();
+QString VersionText();
+
+// Reads the command line, then creates the three windows, opens the file given (as Open
+// would, once the event loop runs), runs the event loop, destroys the windows in reverse
+// order. --help and --version print and return 0, a refused line prints the usage and
+// returns 2; neither needs a display.
 int RunGrafonel(int argc, char** argv);

@@ -1,5 +1,6 @@
 #include "ui/icons.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <array>
@@ -151,13 +152,8 @@ QIcon Glyph(int index)
     return icon;
 }
 
-QPixmap AppIconPixmap(qreal dpr)
+void PaintAppIcon(QPainter& p)
 {
-    QPixmap pm(QSize(32, 32) * dpr);
-    pm.setDevicePixelRatio(dpr);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing, true);
     // The sheet.
     p.setPen(Pen(kInk, 1.2));
     p.setBrush(kPaper);
@@ -176,6 +172,27 @@ QPixmap AppIconPixmap(qreal dpr)
     p.drawPolygon(QPolygonF() << QPointF(19, 15) << QPointF(21, 9) << QPointF(29.5, 1.5) << QPointF(31, 3) << QPointF(23.5, 11.5));
     p.setBrush(kInk);
     p.drawPolygon(QPolygonF() << QPointF(19, 15) << QPointF(20, 12) << QPointF(22, 13.5));
+}
+
+QImage AppIconImage(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.scale(size / 32.0, size / 32.0);
+    PaintAppIcon(p);
+    return image;
+}
+
+QPixmap AppIconPixmap(qreal dpr)
+{
+    QPixmap pm(QSize(32, 32) * dpr);
+    pm.setDevicePixelRatio(dpr);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    PaintAppIcon(p);
     return pm;
 }
 

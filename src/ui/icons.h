@@ -12,7 +12,15 @@ inline constexpr qreal kIconScales[] = {1, 1.5, 2, 3};
 // 16 x 16 device-independent pixels drawn for the given device pixel ratio.
 QPixmap GlyphPixmap(int index, qreal dpr = 1);
 QIcon Glyph(int index);
-// 32 x 32: a pen plotter's pen drawing a curve on a sheet.
+class QPainter;
+class QImage;
+
+// The application icon, a pen plotter's pen drawing a curve on a sheet, in a 32 x 32 design;
+// scale the painter for other sizes (the desktop's PNGs and SVG are drawn from this too).
+void PaintAppIcon(QPainter& p);
+// size x size pixels, for the desktop's icon theme.
+QImage AppIconImage(int size);
+// 32 x 32 device-independent pixels drawn for the given device pixel ratio.
 QPixmap AppIconPixmap(qreal dpr = 1);
 QIcon AppIcon();
 

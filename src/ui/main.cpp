@@ -1,9 +1,12 @@
 #include "ui/main.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QScopeGuard>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QResizeEvent>
@@ -60,6 +63,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
     CreateViews();
     CreateStatusBar();
     CreateDialogs();
+    setAcceptDrops(true);  // a file dropped on the window opens (dropEvent)
 
     // Client area of 331 x 386 (the status bar included, the menu bar not).
     resize(331, 386 + MainMenu1->sizeHint().height());
@@ -504,6 +508,52 @@ void TfrmMain::LoadFile(const QString& name)
     }
     if (!result.Ok())
         ShowErrorBox(tr("Cannot open \"%1\": %2").arg(name, QString::fromStdString(result.Reason)));
+}
+
+void TfrmMain::OpenFile(const QString& name)
+{
+    OpenFileName = QFileInfo(name).absoluteFilePath();
+    LoadFile(OpenFileName);
+}
+
+QString TfrmMain::DroppedFile(const QMimeData* data)
+{
+    if (!data || !data->hasUrls())
+        return QString();
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+            return url.toLocalFile();
+    return QString();
+}
+
+bool TfrmMain::CanTakeDrop() const
+{
+    return !Busy && !QApplication::activeModalWidget() && !OpenDialog->isVisible() && !SaveDialog->isVisible();
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (CanTakeDrop() && !DroppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event)
+{
+    const QString file = DroppedFile(event->mimeData());
+    if (!CanTakeDrop() || file.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // The drag source waits for the drop to finish: load once the drop has returned.
+    QMetaObject::invokeMethod(
+        this, [this, file] {
+            if (CanTakeDrop())
+                OpenFile(file);
+        },
+        Qt::QueuedConnection);
 }
 
 void TfrmMain::actSaveAsExecute()

@@ -16,6 +16,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPrinter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -106,6 +107,11 @@ public:
     // The load that Open runs on acceptance: busy, clear, load with progress, redraw.
     // A plot file or an SVG drawing.
     void LoadFile(const QString& name);
+    // Opens a file named from outside the open dialog (the command line, a drop) exactly as
+    // accepting it there would: the dialog offers it next time.
+    void OpenFile(const QString& name);
+    // The file a drop would open: the first local file among the dragged URLs, or empty.
+    static QString DroppedFile(const QMimeData* data);
     void actSaveAsExecute();
     void actSaveAsAccept();
     void actExportSvgExecute();
@@ -118,6 +124,8 @@ protected:
     bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateActions();
@@ -131,6 +139,9 @@ private:
     QAction* MakeAction(const QString& caption, const QString& hint, int image, void (TfrmMain::*handler)());
     // Runs a sheet transform; a refusal leaves the drawing and says so in the size panel.
     void Transform(const QString& name, bool applied);
+    // A drop is taken only when Open could run now: not while a file loads (the load
+    // processes events) nor while a dialog (a plot, a print) holds the window.
+    bool CanTakeDrop() const;
 
     QWidget* Client = nullptr;
     bool Centred = false;
