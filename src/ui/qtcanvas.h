@@ -36,6 +36,8 @@ private:
     void ApplyPen();
     void ApplyBrush();
     void RasterLine(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, bool lastPixel);
+    static void PlotSteps(std::uint32_t* px, std::int64_t count, qsizetype pixelMajor, qsizetype pixelMinor,
+                          std::int64_t r, std::int64_t step, std::int64_t den, std::uint32_t colour);
     // Start ray (Sx, Sy) and end ray (Ex, Ey) of an arc, y up; Narrow when the sweep from
     // the one to the other is below 180 degrees.
     struct TArcRays {
