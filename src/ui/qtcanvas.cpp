@@ -45,6 +45,15 @@ bool ClipToReach(double& x1, double& y1, double& x2, double& y2)
     return true;
 }
 
+// std::llround without the library call, for the rows of an ellipse (well below 2^53):
+// the fraction v - trunc(v) is exact, so ties go away from zero as llround sends them.
+std::int64_t RoundHalfAway(double v)
+{
+    const auto t = static_cast<std::int64_t>(v);
+    const double f = v - static_cast<double>(t);
+    return t + (f >= 0.5) - (f <= -0.5);
+}
+
 bool Near(std::int32_t v)
 {
     return v > -kReach && v < kReach;
@@ -120,7 +129,7 @@ void QtCanvas::SetBrushStyle(TBrushStyle style)
 
 void QtCanvas::MoveTo(std::int32_t x, std::int32_t y)
 {
-    Current = QPoint(x, y);
+    SetCurrent(x, y);
 }
 
 // Bresenham with midpoint rounding, from (x0, y0) toward (x1, y1), leaving out the end pixel
@@ -196,7 +205,7 @@ void QtCanvas::RasterLine(std::int64_t x0, std::int64_t y0, std::int64_t x1, std
 void QtCanvas::PlotSteps(std::uint32_t* px, std::int64_t count, qsizetype pixelMajor, qsizetype pixelMinor,
                          std::int64_t r, std::int64_t step, std::int64_t den, std::uint32_t colour)
 {
-    if (step * 8 <= den) {
+    if (count >= 16 && step * 8 <= den) {
         // Runs of eight pixels or more: the remainder says how many steps remain before the
         // next minor step, r + k * step >= den first at k = ceil((den - r) / step).
         while (count > 0) {
@@ -232,7 +241,7 @@ void QtCanvas::LineTo(std::int32_t x, std::int32_t y)
 {
     // Most lines of a drawing lie on the image: RasterLine's steps without its clipping.
     if (Bits) {
-        const std::int32_t x0 = Current.x(), y0 = Current.y();
+        const std::int32_t x0 = CurrentX(), y0 = CurrentY();
         auto on = [](std::int32_t v, int limit) { return static_cast<std::uint32_t>(v) < static_cast<std::uint32_t>(limit); };
         if (on(x0, Width) && on(x, Width) && on(y0, Height) && on(y, Height)) {
             const std::int64_t adx = std::abs(x - x0), ady = std::abs(y - y0);
@@ -243,27 +252,27 @@ void QtCanvas::LineTo(std::int32_t x, std::int32_t y)
                 PlotSteps(Bits + qsizetype{y0} * Stride + x0, n, xMajor ? sx : sy, xMajor ? sy : sx, n,
                           2 * (xMajor ? ady : adx), 2 * n, 0xff000000u | Pen);
             }
-            Current = QPoint(x, y);
+            SetCurrent(x, y);
             return;
         }
     }
-    double x1 = Current.x(), y1 = Current.y(), x2 = x, y2 = y;
-    const bool near = Near(Current.x()) && Near(Current.y()) && Near(x) && Near(y);
+    double x1 = CurrentX(), y1 = CurrentY(), x2 = x, y2 = y;
+    const bool near = Near(CurrentX()) && Near(CurrentY()) && Near(x) && Near(y);
     // A far line is cut to a square the rasterisers can handle; a cut end is not the line's
     // real end, so it keeps its pixel.
     if (near || ClipToReach(x1, y1, x2, y2)) {
         const bool endCut = !near && (x2 != x || y2 != y);
         if (Bits && near) {
-            RasterLine(Current.x(), Current.y(), x, y, false);
+            RasterLine(CurrentX(), CurrentY(), x, y, false);
         } else if (Bits) {
             RasterLine(std::llround(x1), std::llround(y1), std::llround(x2), std::llround(y2), endCut);
         } else if (near) {
-            Painter.drawLine(Current, QPoint(x, y));
+            Painter.drawLine(QPoint(CurrentX(), CurrentY()), QPoint(x, y));
         } else {
             Painter.drawLine(QLineF(x1, y1, x2, y2));
         }
     }
-    Current = QPoint(x, y);
+    SetCurrent(x, y);
 }
 
 void QtCanvas::SetPixel(std::int32_t x, std::int32_t y, TColor color)
@@ -303,8 +312,8 @@ void QtCanvas::RasterEllipse(std::int64_t l, std::int64_t t, std::int64_t r, std
             const double u = std::clamp((static_cast<double>(x) - cx) / ra, -1.0, 1.0);
             h = rb * std::sqrt(1.0 - u * u);
         }
-        top = std::llround(cy - h);
-        bottom = std::llround(cy + h);
+        top = RoundHalfAway(cy - h);
+        bottom = RoundHalfAway(cy + h);
     };
     // GDI's rays start at the centre of the box as given, in y-up orientation.
     const double gx = (l + r) / 2.0, gy = (t + b) / 2.0;
