@@ -133,3 +133,7 @@ std::int64_t ArcRadius(std::int32_t x, std::int32_t y, std::int32_t cx, std::int
 float ArcStartAngle(std::int32_t x, std::int32_t y, std::int32_t cx, std::int32_t cy, std::int64_t r);
 
 inline constexpr long double kArcPi = 3.1428L;
+
+// Where Draw leaves the pen after an arc started at (x, y) about (cx, cy) with the sweep in
+// degrees: the arc's end, or (x, y) itself for a sweep above 355, which draws a full circle.
+void ArcPenAfter(std::int32_t& x, std::int32_t& y, std::int32_t cx, std::int32_t cy, std::int32_t sweep);
