@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
-#include <filesystem>
 
 #include "runcommand.h"
 #include "testfiles.h"
@@ -64,21 +63,4 @@ TEST(CliRender, BadArgumentsAndFilesFailClearly)
         EXPECT_NE(r.Status, 0) << args;
         EXPECT_NE(r.Out.find("grafonel-cli:"), std::string::npos) << args;
     }
-}
-
-TEST(CliRender, WithoutItsHelperSaysWhatIsMissingAndWritesNothing)
-{
-    testfiles::TempDir dir;
-    const std::string lone = dir.File("grafonel-cli");
-    std::filesystem::copy_file(kCli, lone);
-    std::filesystem::permissions(lone, std::filesystem::perms::owner_all);
-    auto in = dir.Write("in.plt", "PD1,1;");
-    auto r = RunCommand(Quote(lone) + " render " + Quote(in) + " " + Quote(dir.File("o.png")) + " 2>&1");
-    EXPECT_NE(r.Status, 0);
-    EXPECT_NE(r.Out.find("grafonel-cli-render"), std::string::npos) << r.Out;
-    EXPECT_FALSE(std::filesystem::exists(dir.File("o.png")));
-    // The other commands need no helper.
-    r = RunCommand(Quote(lone) + " info " + Quote(in) + " 2>&1");
-    EXPECT_EQ(r.Status, 0) << r.Out;
-    EXPECT_EQ(r.Out, "Objects: 1\nHPGL size: min=1,1 max=1,1\n");
 }

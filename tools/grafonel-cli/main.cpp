@@ -1,6 +1,10 @@
 // grafonel-cli: the window's sheet work without a window, for scripts and batch use.
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -8,7 +12,60 @@
 #include "cli.h"
 #include "sheet/frame.h"
 #include "sheet/hpglsheet.h"
+#ifdef GRAFONEL_WITH_QT
+#include "import/drawing.h"
+#endif
 
+namespace cli {
+
+int Fail(const std::string& message)
+{
+    std::fprintf(stderr, "grafonel-cli: %s\n", message.c_str());
+    return 1;
+}
+
+bool ParseInt(const std::string& text, long long lo, long long hi, std::int64_t& out)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi)
+        return false;
+    out = v;
+    return true;
+}
+
+bool ParsePair(const std::string& text, std::int32_t& a, std::int32_t& b)
+{
+    auto comma = text.find(',');
+    std::int64_t x, y;
+    if (comma == std::string::npos || !ParseInt(text.substr(0, comma), INT_MIN, INT_MAX, x) ||
+        !ParseInt(text.substr(comma + 1), INT_MIN, INT_MAX, y))
+        return false;
+    a = static_cast<std::int32_t>(x);
+    b = static_cast<std::int32_t>(y);
+    return true;
+}
+
+bool LoadSheet(THpglSheet& sheet, const std::string& file, std::string& error)
+{
+#ifdef GRAFONEL_WITH_QT
+    if (IsSvgDrawing(file))
+        EnsureGuiApp();
+    TFileResult r = LoadDrawing(sheet, file);
+#else
+    TFileResult r = sheet.LoadFromFile(file);
+#endif
+    if (!r.Ok()) {
+        error = "cannot read '" + file + "': " + r.Reason;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace cli
 
 using namespace cli;
 
@@ -91,11 +148,11 @@ int main(int argc, char** argv)
 {
     const std::vector<Command> commands = {
         {"info", "info FILE",
-         "Loads FILE into an empty sheet and prints the window's two status texts,\n"
+         "Loads FILE (a plot file or an SVG drawing) into an empty sheet and prints the window's two status texts,\n"
          "\"Objects: N\" and \"HPGL size: min=X,Y max=X,Y\", each on its own line.\n",
          CmdInfo},
         {"convert", "convert IN OUT [TRANSFORM ...]",
-         "Loads IN into an empty sheet, applies the transforms in the order given and saves\n"
+         "Loads IN (a plot file or an SVG drawing) into an empty sheet, applies the transforms in the order given and saves\n"
          "the sheet to OUT as HPGL (one command per line, CR LF). OUT is replaced only when\n"
          "everything succeeded.\n"
          "  --unit-7475     HP7475 units (1/40 mm) to 1/8 mm: coordinates times 8/40\n"
@@ -128,6 +185,11 @@ int main(int argc, char** argv)
         std::fputs(usage().c_str(), stdout);
         return 0;
     }
+#ifdef GRAFONEL_WITH_QT
+    struct TGuiAppEnd {
+        ~TGuiAppEnd() { ReleaseGuiApp(); }
+    } guiAppEnd;
+#endif
     for (const auto& c : all) {
         if (c.Name != name)
             continue;

@@ -1,18 +1,39 @@
-// grafonel-cli render: the view's picture of a plot file as PNG, or a printed page as PDF.
-// Built as the helper grafonel-cli-render, so that only this command loads Qt.
+// grafonel-cli render: the view's picture of a plot file as PNG, a printed page as PDF, or
+// the sheet as an SVG drawing.
 
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
-#include <optional>
+#include <memory>
 
 #include "cli.h"
+#include "import/svgexport.h"
 #include "sheet/hpglsheet.h"
 #include "ui/qtcanvas.h"
 
 namespace cli {
+
+namespace {
+std::unique_ptr<QGuiApplication> guiApp;
+int guiArgc = 1;
+char guiName[] = "grafonel-cli";
+char* guiArgv[] = {guiName, nullptr};
+}  // namespace
+
+void EnsureGuiApp()
+{
+    if (guiApp || QCoreApplication::instance())
+        return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    guiApp = std::make_unique<QGuiApplication>(guiArgc, guiArgv);
+}
+
+void ReleaseGuiApp()
+{
+    guiApp.reset();
+}
 
 namespace {
 
@@ -55,24 +76,23 @@ int CmdRender(const std::vector<std::string>& args)
         return Fail("render takes an input and an output file; see 'grafonel-cli render --help'");
     const std::string& out = files[1];
     const bool pdf = EndsWith(out, ".pdf");
-    if (!pdf && !EndsWith(out, ".png"))
-        return Fail("render writes .png or .pdf, not '" + out + "'");
+    const bool svg = EndsWith(out, ".svg");
+    if (!pdf && !svg && !EndsWith(out, ".png"))
+        return Fail("render writes .png, .pdf or .svg, not '" + out + "'");
 
     THpglSheet sheet;
     std::string error;
     if (!LoadSheet(sheet, files[0], error))
         return Fail(error);
 
+    if (svg) {
+        const TFileResult r = ExportSvg(sheet, out);
+        return r.Ok() ? 0 : Fail("cannot write '" + out + "': " + r.Reason);
+    }
     // A PDF page needs the application (fonts, the platform's resolution); drawing into an
     // image and encoding it need neither, so a PNG starts no more of Qt than that.
-    std::optional<QGuiApplication> app;
-    int argc = 1;
-    char name[] = "grafonel-cli";
-    char* argv[] = {name, nullptr};
-    if (pdf) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        app.emplace(argc, argv);
-    }
+    if (pdf)
+        EnsureGuiApp();
 
     QSaveFile file(QString::fromStdString(out));
     if (!file.open(QIODevice::WriteOnly))
@@ -103,12 +123,16 @@ int CmdRender(const std::vector<std::string>& args)
 
 }  // namespace
 
-}  // namespace cli
-
-// grafonel-cli runs this as "grafonel-cli-render render ARGS...".
-int main(int argc, char** argv)
+std::vector<Command> RenderCommands()
 {
-    if (argc < 2 || std::string(argv[1]) != "render")
-        return cli::Fail("grafonel-cli-render is run by 'grafonel-cli render'");
-    return cli::CmdRender(std::vector<std::string>(argv + 2, argv + argc));
+    return {{"render", "render IN OUT.png|OUT.pdf|OUT.svg [--size WxH]",
+             "Draws IN as the window's view does: a white image of W x H pixels (default\n"
+             "760x1080) with a black frame, the 1520 x 2160 frame mapped onto it, written as\n"
+             "PNG. With a .pdf name, one A4 page with the frame stretched over its printable\n"
+             "area, as printing does. With a .svg name, a 190 x 270 mm drawing with the view\n"
+             "box 0 0 1520 2160: every pen-down line, circle and arc in the view's colours.\n"
+             "OUT is replaced only when it was written whole.\n",
+             CmdRender}};
 }
+
+}  // namespace cli
