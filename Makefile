@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 GEN        := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 SAMPLES    ?= $(abspath ../shared/hpgl-samples)
 
-.PHONY: all setup configure build run test test-sanitize test-asan test-tsan bench fuzz deb lint-package clean
+.PHONY: all setup configure build run test test-sanitize test-asan test-tsan bench bench-compare fuzz deb lint-package clean
 
 all: build
 
@@ -51,6 +51,10 @@ test-tsan: setup
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done
+
+# Whole-process figures beside their yardsticks (wc -l, hp2xx -m png) on generated files.
+bench-compare: build
+	@bash bench/compare.sh $(BUILD)
 
 # libFuzzer on the reader, seeded from the sample plot files; any report fails the run.
 fuzz: setup
