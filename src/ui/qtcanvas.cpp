@@ -213,6 +213,9 @@ void QtCanvas::SetPixel(std::int32_t x, std::int32_t y, TColor color)
             Bits[std::int64_t{y} * Stride + x] = 0xff000000u | color;
         return;
     }
+    // No surface reaches that far, and QRect's right edge would overflow at the 32-bit limit.
+    if (!Near(x) || !Near(y))
+        return;
     Painter.fillRect(QRect(x, y, 1, 1), ToQColor(color));
 }
 
