@@ -249,6 +249,9 @@ struct TFarEnd {
         char buf[4096];
         auto resumeAt = std::chrono::steady_clock::time_point{};
         bool stopped = false;
+        // XOFF after every few kilobytes received, so how often the line is held depends on
+        // the bytes, not on how often this loop happened to run.
+        std::size_t holdAt = 4096 + rng() % 16384;
         while (!Done) {
             pollfd p{Pty.Master, POLLIN, 0};
             ::poll(&p, 1, 5);
@@ -260,11 +263,12 @@ struct TFarEnd {
                 }
             }
             const auto now = std::chrono::steady_clock::now();
-            if (Flow && !stopped && rng() % 20 == 0) {
+            if (Flow && !stopped && Size >= holdAt) {
                 const char xoff = 0x13;
                 if (::write(Pty.Master, &xoff, 1) == 1) {
                     stopped = true;
                     ++Xoffs;
+                    holdAt = Size + 4096 + rng() % 16384;
                     resumeAt = now + std::chrono::milliseconds(rng() % 30);
                 }
             } else if (stopped && now >= resumeAt) {
