@@ -1,28 +1,16 @@
-// Feeds arbitrary bytes through the reader via a memory file, then walks the result the way
-// the window does (count, extents) so that the sheet's invariants are checked on every input.
-
-#include <sys/mman.h>
-#include <unistd.h>
+// Feeds arbitrary bytes through the reader, then walks the result the way the window does
+// (count, extents) so that the sheet's invariants are checked on every input.
 
 #include <cstdint>
 #include <cstdlib>
-#include <string>
+#include <string_view>
 
 #include "sheet/hpglsheet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static int fd = ::memfd_create("fuzz-plot", 0);
-    if (fd < 0)
-        std::abort();
-    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
-        std::abort();
-    static const std::string path = "/proc/self/fd/" + std::to_string(fd);
-
     THpglSheet sheet;
-    TFileResult r = sheet.LoadFromFile(path);
-    if (!r.Ok())
-        std::abort();
+    sheet.LoadFromText(std::string_view(reinterpret_cast<const char*>(data), size));
     int n = 0;
     const THpglObject* last = nullptr;
     for (const THpglObject* o = sheet.First; o; o = o->Next) {

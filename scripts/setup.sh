@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   poppler-utils
+  fonts-liberation
 )
 
 missing=()

@@ -64,10 +64,13 @@ bool HandOver(TUiDispatcher* dispatcher, const std::shared_ptr<THandOverState>& 
         bool Cancelled = false;
     };
     auto c = std::make_shared<TCall>();
-    std::uint64_t purgeSeen;
+    auto released = [&] {
+        return c->Done || state->Stop || state->PurgeRequested > state->PurgeAcknowledged;
+    };
     {
         std::lock_guard lock(state->M);
-        purgeSeen = state->PurgeRequested;
+        if (released())
+            return false;
     }
     dispatcher->Post([state, c, call = std::move(call), runGuarded] {
         {
@@ -85,7 +88,7 @@ bool HandOver(TUiDispatcher* dispatcher, const std::shared_ptr<THandOverState>& 
     });
     dispatcher->Wake();
     std::unique_lock lock(state->M);
-    state->Cv.wait(lock, [&] { return c->Done || state->Stop || state->PurgeRequested != purgeSeen; });
+    state->Cv.wait(lock, released);
     if (!c->Done && !c->Started)
         c->Cancelled = true;
     return c->Done;

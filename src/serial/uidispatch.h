@@ -38,10 +38,12 @@ struct THandOverState {
     bool Stop = false;
     std::uint64_t PurgeRequested = 0;
     std::uint64_t PurgeAcknowledged = 0;
+    std::uint64_t PurgeWithdrawn = 0;  // the last request that gave up waiting
 };
 
 // Runs call on the user-interface thread and blocks until it has run, or until the thread is
-// told to stop or a purge is requested. A call that had not started by then never runs. Runs
+// told to stop or a purge request waits for an acknowledgement (one raised before the call
+// was handed over included: the requester may be the very thread that would run it). A call that had not started by then never runs. Runs
 // the call at once when already on that thread (or when no dispatcher exists). Returns whether
 // it ran to its end while waited for.
 bool HandOver(TUiDispatcher* dispatcher, const std::shared_ptr<THandOverState>& state, std::function<void()> call);

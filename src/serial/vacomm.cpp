@@ -1,12 +1,11 @@
 #include "serial/vacomm.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+
+#include "serial/vacomm_p.h"
 
 using namespace commport;
 
@@ -87,7 +86,7 @@ TVaCommThread::~TVaCommThread()
 void TVaCommThread::Start()
 {
     Thread = std::thread([this] {
-        Tid = static_cast<int>(::syscall(SYS_gettid));
+        Tid = CurrentThreadId();
         ApplyPriority();
         Execute();
     });
@@ -105,8 +104,12 @@ void TVaCommThread::Terminate()
 
 void TVaCommThread::Join()
 {
-    if (Thread.joinable())
+    // A handler that closes the port while running on this very thread (no dispatcher)
+    // cannot wait for it; the thread ends by itself once the handler returns.
+    if (Thread.joinable() && Thread.get_id() != std::this_thread::get_id())
         Thread.join();
+    else if (Thread.joinable())
+        Thread.detach();
 }
 
 void TVaCommThread::SetPriority(TThreadPriority priority)
@@ -117,12 +120,19 @@ void TVaCommThread::SetPriority(TThreadPriority priority)
 
 void TVaCommThread::ApplyPriority()
 {
-    // Nice values for the seven levels. Raising above normal needs the privilege to do so;
-    // without it the thread keeps the normal level.
-    static constexpr int nice[] = {19, 10, 5, 0, -5, -10, -19};
-    const int tid = Tid.load();
-    if (tid != 0)
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice[Priority.load()]);
+    if (const long tid = Tid.load())
+        SetThreadPriority(tid, Priority.load());
+}
+
+bool TVaCommThread::HandOverCall(std::function<void()> call)
+{
+    return HandOver(Comm.Dispatcher(), State(), [self = shared_from_this(), call = std::move(call)] { call(); });
+}
+
+void TVaCommThread::ReportLineLost(int error, std::uint32_t errors)
+{
+    if (Comm.NoteLineLost(error))
+        HandOverCall([this, errors] { Comm.DoLineLost(errors); });
 }
 
 TVaCommWriteThread::TVaCommWriteThread(TVaCustomComm& comm)
@@ -140,6 +150,7 @@ void TVaCommWriteThread::StopThread()
 {
     Terminate();
     StopSignal.SetEvent();
+    RoomChanged();
 }
 
 void TVaCommWriteThread::Execute()
@@ -171,11 +182,19 @@ void TVaCommWriteThread::Execute()
             continue;
         }
         if (r.Error) {
-            HandOver(Comm.Dispatcher(), State(), [this] { DoWriteError(); });
+            std::uint32_t errors = 0;
+            if (const int lost = Comm.Port->LineLost(errors)) {
+                // Nothing more can be written: report it once, then only answer purges
+                // until the port is closed. The bytes stay staged, unsent.
+                ReportLineLost(lost, errors);
+                while (WaitForEvents(wake, 2, -1) == 1)
+                    AcknowledgePurge();
+                break;
+            }
+            HandOverCall([this] { DoWriteError(); });
             // The bytes stay staged and are tried again; a device that keeps refusing is
             // retried every 50 ms rather than as fast as the processor allows.
-            TVaEvent* const stopOrPurge[] = {&StopSignal, &PurgeSignal};
-            WaitForEvents(stopOrPurge, 2, 50);
+            WaitForEvents(wake, 2, 50);
             continue;
         }
         Complete(r.Written);
@@ -185,18 +204,22 @@ void TVaCommWriteThread::Execute()
 void TVaCommWriteThread::AcknowledgePurge()
 {
     // The writer drops the staged bytes itself, so a purge can never race a write in flight.
-    {
-        std::lock_guard lock(Comm.FWriteLock.Native());
-        Buffer.Clear();
-        DataReady.ResetEvent();
-    }
+    // The drop and the acknowledgement are one step under both locks, and only a request
+    // still waited for drops anything: a purge that gave up waiting must not later take
+    // bytes staged after it returned.
     PurgeSignal.ResetEvent();
     {
+        std::lock_guard w(Comm.FWriteLock.Native());
         std::lock_guard lock(State()->M);
+        if (State()->PurgeRequested > std::max(State()->PurgeAcknowledged, State()->PurgeWithdrawn)) {
+            Buffer.Clear();
+            DataReady.ResetEvent();
+        }
         State()->PurgeAcknowledged = State()->PurgeRequested;
     }
     State()->Cv.notify_all();
     PurgeDone.SetEvent();
+    RoomChanged();
 }
 
 void TVaCommWriteThread::Complete(std::uint32_t written)
@@ -211,10 +234,20 @@ void TVaCommWriteThread::Complete(std::uint32_t written)
         else
             DataReady.SetEvent();
     }
+    RoomChanged();
     if (TUiDispatcher* d = Comm.Dispatcher())
         d->Wake();  // a caller waiting for room or for the drain looks again
     if (empty)
-        HandOver(Comm.Dispatcher(), State(), [this] { DoTxEmpty(); });
+        HandOverCall([this] { DoTxEmpty(); });
+}
+
+void TVaCommWriteThread::RoomChanged()
+{
+    {
+        std::lock_guard lock(RoomM);
+        ++RoomSeq;
+    }
+    RoomCv.notify_all();
 }
 
 void TVaCommWriteThread::DoTxEmpty()
@@ -241,34 +274,39 @@ bool TVaCommWriteThread::PurgeWrite()
     const bool acknowledged = State()->Cv.wait_for(lock, std::chrono::milliseconds(2000), [&] {
         return State()->PurgeAcknowledged >= id || State()->Stop;
     });
-    return acknowledged && State()->PurgeAcknowledged >= id;
+    if (acknowledged && State()->PurgeAcknowledged >= id)
+        return true;
+    State()->PurgeWithdrawn = id;  // a late acknowledgement leaves the buffer alone
+    return false;
 }
 
 bool TVaCommWriteThread::WriteData(const std::uint8_t* data, std::int32_t count)
 {
     // The room test uses the capacity the buffer was made with at Open, whatever
     // Buffers.WriteSize says now.
-    auto fits = [&] {
-        std::lock_guard lock(Comm.FWriteLock.Native());
-        return static_cast<std::int64_t>(Buffer.Size()) + count <= Buffer.Capacity();
-    };
     if (count < 0)
         return false;
-    if (!fits()) {
-        TVaTimeEvent timer;
-        InitTimer(timer, Comm.Buffers().WriteTimeout);
-        while (!fits()) {
-            if (TimerExpired(timer))
-                return false;
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(Comm.Buffers().WriteTimeout, 0));
+    for (;;) {
+        std::uint64_t seen;
+        {
+            std::lock_guard lock(RoomM);
+            seen = RoomSeq;
         }
+        {
+            std::lock_guard lock(Comm.FWriteLock.Native());
+            if (static_cast<std::int64_t>(Buffer.Size()) + count <= Buffer.Capacity()) {
+                Buffer.Write(data, count);
+                DataReady.SetEvent();
+                return true;
+            }
+        }
+        // No lock of the component is held while waiting for the writer to make room.
+        std::unique_lock lock(RoomM);
+        if (!RoomCv.wait_until(lock, deadline, [&] { return RoomSeq != seen || Terminated(); }) || Terminated())
+            return false;
     }
-    {
-        std::lock_guard lock(Comm.FWriteLock.Native());
-        Buffer.Write(data, count);
-        DataReady.SetEvent();
-    }
-    return true;
 }
 
 TVaCommEventThread::~TVaCommEventThread()
@@ -296,26 +334,38 @@ void TVaCommEventThread::Execute()
             continue;
         }
         if (e) {
+            std::uint32_t errors = 0;
+            if (const int lost = Comm.Port->LineLost(errors)) {
+                // The port is not polled again: it would report the hang-up at once, forever.
+                ReportLineLost(lost, errors);
+                while (!Terminated())
+                    CompletionSignal.WaitFor(-1);
+                break;
+            }
             // A refused wait is started again; not faster than every 50 ms.
             CompletionSignal.WaitFor(50);
             continue;
         }
-        ReceivedMask = mask;
-        HandOver(Comm.Dispatcher(), State(), [this] { DoEvent(); });
+        HandOverCall([this, mask] { DoEvent(mask); });
         if (!Terminated())
             CompletionSignal.ResetEvent();
     }
 }
 
-void TVaCommEventThread::DoEvent()
+void TVaCommEventThread::DoEvent(std::uint32_t mask)
 {
+    const std::uint64_t session = Comm.Session();
     Comm.UpdateDisplay();
-    if (ReceivedMask & EV_RXCHAR) {
+    if (Comm.Session() != session)
+        return;
+    if (mask & EV_RXCHAR) {
         Comm.HandleDataEvent();
-        ReceivedMask &= ~EV_RXCHAR;
+        mask &= ~EV_RXCHAR;
+        if (Comm.Session() != session)
+            return;
     }
-    if (ReceivedMask != 0)
-        Comm.HandleLineEvent(ReceivedMask);
+    if (mask != 0)
+        Comm.HandleLineEvent(mask);
 }
 
 // ---------------------------------------------------------------- TVaCustomComm
@@ -336,6 +386,7 @@ TVaCustomComm::~TVaCustomComm()
         VaHandleException(std::current_exception());
     }
     DestroyClients();
+    SetDisplay(nullptr);
 }
 
 void TVaCustomComm::Error(const std::string& message, int code) const
@@ -399,6 +450,8 @@ void TVaCustomComm::Open()
     CreateHandle();
     if (!Active())
         return;
+    ++FSession;
+    FLineLost = 0;
     try {
         SetDCB();
         UpdateBuffers();
@@ -522,21 +575,25 @@ void TVaCustomComm::CreateThreads()
 void TVaCustomComm::DestroyThreads()
 {
     // Stop requests under the global lock; the joins outside it, so that no lock is held
-    // across a wait. A thread blocked on a hand-over is released by its stop request.
+    // across a wait. A thread blocked on a hand-over is released by its stop request. When
+    // this runs inside a handed-over call, that call still holds its thread object, which
+    // goes when the call returns.
+    std::shared_ptr<TVaCommEventThread> events;
+    std::shared_ptr<TVaCommWriteThread> writer;
     {
         std::lock_guard lock(FGlobalLock.Native());
         if (EventThread)
             EventThread->StopThread();
         if (WriteThread)
             WriteThread->StopThread();
-    }
-    EventThread.reset();
-    std::unique_ptr<TVaCommWriteThread> writer;
-    {
-        std::lock_guard lock(FWriteLock.Native());
+        events = std::move(EventThread);
+        std::lock_guard w(FWriteLock.Native());
         writer = std::move(WriteThread);
     }
-    writer.reset();
+    if (events)
+        events->Join();
+    if (writer)
+        writer->Join();
 }
 
 void TVaCustomComm::Close()
@@ -545,6 +602,7 @@ void TVaCustomComm::Close()
         return;
     DestroyThreads();  // staged bytes are dropped with the writer
     DestroyHandle();
+    ++FSession;
     DoClose();
 }
 
@@ -708,6 +766,8 @@ std::int32_t TVaCustomComm::WriteBuf(const std::uint8_t* data, std::int32_t coun
 {
     if (!Active())
         return 0;
+    if (const int lost = FLineLost.load())
+        Error("Write error (%d), %s", lost);
     if (!FDirectWrite) {
         if (!WriteThread || !WriteThread->WriteData(data, count))
             throw EVaCommError("Output buffer is full. Please check comm status.");
@@ -782,13 +842,18 @@ void TVaCustomComm::PurgeBuffers(std::uint32_t flags)
 {
     if (!Active())
         return;
-    std::lock_guard lock(FGlobalLock.Native());
-    if (flags != (PURGE_RXABORT | PURGE_RXCLEAR) && WriteThread) {
-        if (WriteThread->PurgeWrite()) {
-            std::lock_guard w(FWriteLock.Native());
-            WriteThread->Buffer.Clear();
-        }
+    // The writer drops its staged bytes itself; its acknowledgement is waited for without
+    // holding a lock.
+    std::shared_ptr<TVaCommWriteThread> writer;
+    {
+        std::lock_guard lock(FGlobalLock.Native());
+        writer = WriteThread;
     }
+    if (flags != (PURGE_RXABORT | PURGE_RXCLEAR) && writer)
+        writer->PurgeWrite();
+    std::lock_guard lock(FGlobalLock.Native());
+    if (!Active())
+        return;
     if (int e = Port->Purge(flags))
         Error("Error clearing buffers (%d), %s", e);
 }
@@ -811,12 +876,19 @@ void TVaCustomComm::HandleDataEvent()
 
 void TVaCustomComm::WriteBuffer(const std::uint8_t* data, std::int32_t count)
 {
+    const std::uint64_t session = FSession;
     if (ControlsEnabled) {
-        const auto clients = FClients;  // a handler may detach a client
-        for (TVaDispatcher* c : clients)
-            c->DataEvent(data, count);
+        // A handler may detach or destroy a client, or close the port: each client is
+        // looked up again before it is called.
+        const auto clients = FClients;
+        for (TVaDispatcher* c : clients) {
+            if (FSession != session)
+                return;
+            if (std::find(FClients.begin(), FClients.end(), c) != FClients.end())
+                c->DataEvent(data, count);
+        }
     }
-    if (OnRxBuf)
+    if (FSession == session && OnRxBuf)
         OnRxBuf(this, data, count);
 }
 
@@ -824,15 +896,24 @@ void TVaCustomComm::WriteEvents(std::uint32_t evtMask)
 {
     if (!ControlsEnabled)
         return;
+    const std::uint64_t session = FSession;
     const auto clients = FClients;
-    for (TVaDispatcher* c : clients)
-        c->LineEvent(evtMask);
+    for (TVaDispatcher* c : clients) {
+        if (FSession != session)
+            return;
+        if (std::find(FClients.begin(), FClients.end(), c) != FClients.end())
+            c->LineEvent(evtMask);
+    }
 }
 
 void TVaCustomComm::HandleLineEvent(std::uint32_t evtMask)
 {
+    // A handler that closes the port ends the batch: the handlers after it are not called.
+    const std::uint64_t session = FSession;
     if (evtMask & EV_ERR)
         ClearLineErrors();
+    if (FSession != session)
+        return;
     if (!FClients.empty())
         WriteEvents(evtMask);
     const std::pair<std::uint32_t, TVaNotifyEvent*> handlers[] = {
@@ -840,9 +921,32 @@ void TVaCustomComm::HandleLineEvent(std::uint32_t evtMask)
         {EV_RLSD, &OnRlsd},     {EV_TXEMPTY, &OnTxEmpty}, {EV_BREAK, &OnBreak},     {EV_PERR, &OnPErr},
         {EV_RX80FULL, &OnRx80Full}, {EV_EVENT1, &OnEvent1}, {EV_EVENT2, &OnEvent2},
     };
-    for (const auto& [bit, handler] : handlers)
+    for (const auto& [bit, handler] : handlers) {
+        if (FSession != session)
+            return;
         if ((evtMask & bit) && *handler)
             (*handler)(this);
+    }
+}
+
+bool TVaCustomComm::NoteLineLost(int error)
+{
+    int none = 0;
+    return FLineLost.compare_exchange_strong(none, error);
+}
+
+void TVaCustomComm::DoLineLost(std::uint32_t errors)
+{
+    const std::uint64_t session = FSession;
+    if (OnError) {
+        try {
+            OnError(this, static_cast<std::int32_t>(errors));
+        } catch (...) {
+            VaHandleException(std::current_exception());
+        }
+    }
+    if (FSession == session && !FClients.empty())
+        WriteEvents(EV_ERR);
 }
 
 std::int32_t TVaCustomComm::ReadBuf(std::uint8_t* data, std::int32_t count)
@@ -910,8 +1014,34 @@ void TVaCustomComm::RemoveClient(TVaDispatcher* client)
 
 void TVaCustomComm::DestroyClients()
 {
-    while (!FClients.empty())
-        RemoveClient(FClients.back());
+    // Each client's link is cleared, and a client that is a component is told, as it would
+    // be of any component it links to going away.
+    while (!FClients.empty()) {
+        TVaDispatcher* client = FClients.back();
+        RemoveClient(client);
+        if (auto* component = dynamic_cast<TVaComponent*>(client->User))
+            component->Notification(this, true);
+    }
+}
+
+void TVaCustomComm::SetDisplay(TVaCommDisplay* value)
+{
+    if (value == FDisplay)
+        return;
+    if (FDisplay)
+        FDisplay->FComm = nullptr;
+    if (value) {
+        if (value->FComm)
+            value->FComm->SetDisplay(nullptr);
+        value->FComm = this;
+    }
+    FDisplay = value;
+}
+
+TVaCommDisplay::~TVaCommDisplay()
+{
+    if (FComm)
+        FComm->Notification(this, true);
 }
 
 void TVaCustomComm::UpdateDisplay()
@@ -923,7 +1053,7 @@ void TVaCustomComm::UpdateDisplay()
 void TVaCustomComm::Notification(TVaComponent* component, bool removing)
 {
     if (removing && component == FDisplay)
-        FDisplay = nullptr;
+        SetDisplay(nullptr);
     TVaComponent::Notification(component, removing);
 }
 
@@ -1097,16 +1227,15 @@ TVaCommComponent::~TVaCommComponent()
 
 void TVaCommComponent::SetComm(TVaCustomComm* comm)
 {
-    if (FComm)
-        FComm->RemoveClient(FDispatcher.get());
-    FComm = comm;
-    if (FComm)
-        FComm->InsertClient(FDispatcher.get());
+    if (TVaCustomComm* old = FDispatcher->Comm)
+        old->RemoveClient(FDispatcher.get());
+    if (comm)
+        comm->InsertClient(FDispatcher.get());
 }
 
 void TVaCommComponent::Notification(TVaComponent* component, bool removing)
 {
     TVaComponent::Notification(component, removing);
-    if (removing && component == FComm)
+    if (removing && component == Comm())
         SetComm(nullptr);
 }

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "serial/platform/commport.h"
 #include "serial/uidispatch.h"
+#include "serial/vacommrec.h"
 #include "serial/vaclasses.h"
 #include "serial/vaobjects.h"
 #include "serial/vaprst.h"
@@ -20,6 +20,11 @@
 
 class TVaCustomComm;
 class TVaDispatcher;
+class TVaCommEventThread;
+class TVaCommWriteThread;
+namespace commport {
+class TCommPort;
+}
 
 using TVaNotifyEvent = std::function<void(TVaCustomComm* sender)>;
 using TVaCommErrorEvent = std::function<void(TVaCustomComm* sender, std::int32_t errors)>;
@@ -32,99 +37,18 @@ struct TVaCommStatus {
     commport::TComStat Stat;
 };
 
-// A flat staging block, not a ring: bytes held are the first Size bytes, oldest first. No
-// operation checks bounds; callers keep within Size and Capacity.
-class TVaCommBuffer {
-public:
-    explicit TVaCommBuffer(std::int32_t capacity);
-    std::uint8_t* DataPtr() { return Data.get(); }
-    std::int32_t Size() const { return FSize; }
-    std::int32_t Capacity() const { return FCapacity; }
-    void Clear() { FSize = 0; }
-    void Write(const std::uint8_t* source, std::int32_t count);
-    void Peek(std::uint8_t* dest, std::int32_t count) const;
-    void Read(std::uint8_t* dest, std::int32_t count);
-    void Remove(std::int32_t count);
-
-private:
-    std::unique_ptr<std::uint8_t[]> Data;
-    std::int32_t FCapacity;
-    std::int32_t FSize = 0;
-};
-
-// A worker thread of the component: joined on destruction, never detached.
-class TVaCommThread {
-public:
-    virtual ~TVaCommThread();
-    void Start();
-    void SetPriority(TThreadPriority priority);
-    bool Terminated() const { return FTerminated.load(); }
-    const std::shared_ptr<THandOverState>& State() const { return FState; }
-
-protected:
-    explicit TVaCommThread(TVaCustomComm& comm) : Comm(comm) {}
-    virtual void Execute() = 0;
-    void Terminate();
-    void Join();
-    TVaCustomComm& Comm;
-
-private:
-    void ApplyPriority();
-    std::thread Thread;
-    std::atomic<bool> FTerminated{false};
-    std::atomic<int> Tid{0};
-    std::atomic<int> Priority{tpNormal};
-    std::shared_ptr<THandOverState> FState = std::make_shared<THandOverState>();
-};
-
-class TVaCommWriteThread final : public TVaCommThread {
-public:
-    explicit TVaCommWriteThread(TVaCustomComm& comm);
-    ~TVaCommWriteThread() override;
-
-    void StopThread();
-    // Asks the writer to drop what is staged; true when it acknowledged within 2 s.
-    bool PurgeWrite();
-    // Stages the bytes, polling up to WriteTimeout for room; false when there was none.
-    bool WriteData(const std::uint8_t* data, std::int32_t count);
-
-    TVaCommBuffer Buffer;
-    TVaWaitEvent DataReady;
-    TVaWaitEvent StopSignal;
-    TVaWaitEvent PurgeSignal;
-    TVaWaitEvent PurgeDone;
-    TVaWaitEvent WriteDone;
-
-protected:
-    void Execute() override;
-
-private:
-    void AcknowledgePurge();
-    void Complete(std::uint32_t written);
-    void DoTxEmpty();
-    void DoWriteError();
-};
-
-class TVaCommEventThread final : public TVaCommThread {
-public:
-    explicit TVaCommEventThread(TVaCustomComm& comm) : TVaCommThread(comm) {}
-    ~TVaCommEventThread() override;
-    void StopThread();
-
-    std::uint32_t ReceivedMask = 0;
-    TVaWaitEvent CompletionSignal;
-
-protected:
-    void Execute() override;
-
-private:
-    void DoEvent();
-};
-
 // A component that shows the port's state; the component asks it to refresh per event batch.
+// The link goes both ways: whichever of the two goes first unlinks the other.
 class TVaCommDisplay : public TVaComponent {
 public:
+    ~TVaCommDisplay() override;
     virtual void UpdateFrom(TVaCustomComm& comm) = 0;
+    // The component this display shows, if any.
+    TVaCustomComm* Comm() const { return FComm; }
+
+private:
+    friend class TVaCustomComm;
+    TVaCustomComm* FComm = nullptr;
 };
 
 class TVaCustomComm : public TVaComponent {
@@ -241,7 +165,7 @@ public:
     std::int32_t UserBaudrate() const { return FUserBaudrate; }
     void SetUserBaudrate(std::int32_t value);
     TVaCommDisplay* Display() const { return FDisplay; }
-    void SetDisplay(TVaCommDisplay* value) { FDisplay = value; }
+    void SetDisplay(TVaCommDisplay* value);
 
     TVaNotifyEvent OnOpen, OnClose, OnCts, OnDsr, OnRlsd, OnRing, OnBreak;
     TVaCommErrorEvent OnError;
@@ -257,32 +181,52 @@ public:
     // The record SetDCB applies, from the current settings.
     commport::TDcb BuildDcb() const;
 
+    // The system's reason once the open line has been lost for good (hung up, unplugged),
+    // else 0. The loss is reported once, by OnError with CE_IOE and the clients' EV_ERR;
+    // from then on every call that needs the port raises EVaCommError until Close.
+    int LineLost() const { return FLineLost.load(); }
+
 private:
+    friend class TVaCommThread;
     friend class TVaCommWriteThread;
     friend class TVaCommEventThread;
 
     // Stores a line setting and applies the record when it changed.
+    // A setting the line refuses is not kept.
     template <class T>
     void SetLineSetting(T& field, T value)
     {
         if (value == field)
             return;
+        const T before = field;
         field = value;
-        SetDCB();
+        try {
+            SetDCB();
+        } catch (...) {
+            field = before;
+            throw;
+        }
     }
     void BuffersChanged();
     void EventCharsChanged() { SetDCB(); }
     void FlowControlChanged() { SetDCB(); }
     void DoOpen();
     void DoClose();
+    // A batch of handlers stops when one of them closed (or closed and reopened) the port.
+    std::uint64_t Session() const { return FSession; }
+    bool NoteLineLost(int error);
+    void DoLineLost(std::uint32_t errors);
 
     std::unique_ptr<commport::TCommPort> Port;
     TVaCriticalSection FWriteLock;
     TVaCriticalSection FGlobalLock;
     commport::TCommProp FCommProperties;
     TVaWaitEvent WaitEvent;
-    std::unique_ptr<TVaCommEventThread> EventThread;
-    std::unique_ptr<TVaCommWriteThread> WriteThread;
+    // Shared with the calls they hand over, which may outlive a Close made inside them.
+    std::shared_ptr<TVaCommEventThread> EventThread;
+    std::shared_ptr<TVaCommWriteThread> WriteThread;
+    std::uint64_t FSession = 0;
+    std::atomic<int> FLineLost{0};
     std::uint32_t FEventMask = 0;
     TVaPortInt FPortNum = 0;
     std::string FDeviceName = "\\\\.\\COM%d";
@@ -344,7 +288,7 @@ public:
     TVaCommComponent();
     ~TVaCommComponent() override;
 
-    TVaCustomComm* Comm() const { return FComm; }
+    TVaCustomComm* Comm() const { return FDispatcher->Comm; }
     void SetComm(TVaCustomComm* comm);
     bool Active() const { return FDispatcher->Active; }
     void SetActive(bool active) { FDispatcher->Active = active; }
@@ -355,6 +299,6 @@ public:
     virtual void LineChanged(std::uint32_t evtMask) override { (void)evtMask; }
 
 private:
+    // Its Comm is the one link: the component clears it when it goes.
     std::unique_ptr<TVaDispatcher> FDispatcher;
-    TVaCustomComm* FComm = nullptr;
 };

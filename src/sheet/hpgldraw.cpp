@@ -38,6 +38,18 @@ void CircleBox(TCanvas& canvas, const TMap& m, std::int32_t cx, std::int32_t cy,
 
 }  // namespace
 
+void ArcPenAfter(std::int32_t& x, std::int32_t& y, std::int32_t cx, std::int32_t cy, std::int32_t sweep)
+{
+    if (sweep > 355)
+        return;
+    const std::int64_t r = ArcRadius(x, y, cx, cy);
+    const float a = ArcStartAngle(x, y, cx, cy, r);
+    const auto e = static_cast<float>(a - static_cast<long double>(sweep) * (1.0L / 180) * kArcPi);
+    const long double rl = static_cast<long double>(r);
+    x = range::Clamp32(static_cast<std::int64_t>(cx - std::cos(static_cast<double>(e)) * rl));
+    y = range::Clamp32(static_cast<std::int64_t>(std::sin(static_cast<double>(e)) * rl + cy));
+}
+
 void THpglSheet::Draw(TCanvas& canvas, std::int32_t width, std::int32_t height) const
 {
     const TMap m{width, height};
@@ -97,11 +109,8 @@ void THpglSheet::Draw(TCanvas& canvas, std::int32_t width, std::int32_t height) 
                 CircleBox(canvas, m, cx, cy, r);
                 break;
             }
-            const float a = ArcStartAngle(x, y, cx, cy, r);
-            const auto e = static_cast<float>(a - static_cast<long double>(sweep) * (1.0L / 180) * kArcPi);
-            const long double rl = static_cast<long double>(r);
-            const std::int32_t ex = range::Clamp32(static_cast<std::int64_t>(cx - std::cos(static_cast<double>(e)) * rl));
-            const std::int32_t ey = range::Clamp32(static_cast<std::int64_t>(std::sin(static_cast<double>(e)) * rl + cy));
+            std::int32_t ex = x, ey = y;
+            ArcPenAfter(ex, ey, cx, cy, sweep);
             std::int32_t sx = x, sy = y, tx = ex, ty = ey;
             if (sweep <= 0) {
                 sx = ex, sy = ey, tx = x, ty = y;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "sheet/hpglsheet.h"
 #include "sheet/wrap.h"
@@ -22,7 +23,16 @@ constexpr int kCtrlZ = 26;
 class TCharStream {
 public:
     explicit TCharStream(int fd) : Fd(fd), Buffer(new unsigned char[kBufferSize]) {}
-    ~TCharStream() { ::close(Fd); }
+    // Reads the bytes of text, which must outlive the stream.
+    explicit TCharStream(std::string_view text)
+        : Pos(reinterpret_cast<const unsigned char*>(text.data())), Limit(Pos + text.size()), Offset(text.size())
+    {
+    }
+    ~TCharStream()
+    {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
     TCharStream(const TCharStream&) = delete;
     TCharStream& operator=(const TCharStream&) = delete;
 
@@ -59,8 +69,10 @@ private:
 
     bool Fill()
     {
-        if (End)
+        if (End || Fd < 0) {
+            End = true;
             return false;
+        }
         for (;;) {
             ssize_t n = ::read(Fd, Buffer.get(), kBufferSize);
             if (n > 0) {
@@ -78,10 +90,10 @@ private:
         }
     }
 
-    int Fd;
+    int Fd = -1;
     std::unique_ptr<unsigned char[]> Buffer;
-    unsigned char* Pos = nullptr;
-    unsigned char* Limit = nullptr;
+    const unsigned char* Pos = nullptr;
+    const unsigned char* Limit = nullptr;
     std::uint64_t Offset = 0;
     int Pushed = kEnd;
     int Error = 0;
@@ -163,25 +175,13 @@ constexpr int Code(const char (&m)[3])
     return m[0] << 8 | m[1];
 }
 
-}  // namespace
-
-TFileResult THpglSheet::LoadFromFile(const std::string& fileName)
+// Appends every command of the stream to the sheet; the progress hook learns how far it got.
+void ReadCommands(THpglSheet& sheet, TCharStream& s, std::uint64_t total)
 {
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return TFileResult::FromErrno(errno);
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return TFileResult::FromErrno(EISDIR);
-    }
-    const std::uint64_t total = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
-
-    TCharStream s(fd);
     std::uint8_t counter = 0;
     for (int m = ReadMnemonic(s); m != 0; m = ReadMnemonic(s)) {
-        if (counter++ % 100 == 0 && OnProgress)
-            OnProgress(s.Consumed(), total);
+        if (counter++ % 100 == 0 && sheet.OnProgress)
+            sheet.OnProgress(s.Consumed(), total);
         std::int8_t kind;
         switch (m) {
         case Code("PU"): kind = hkPU; break;
@@ -207,29 +207,54 @@ TFileResult THpglSheet::LoadFromFile(const std::string& fileName)
         case hkSP:
         case hkCI:
             if (ReadNumber(s, a))
-                Add(kind, a);
+                sheet.Add(kind, a);
             break;
         case hkAA:
             if (ReadNumber(s, a) && ReadNumber(s, b) && ReadNumber(s, c))
-                Add(kind, a, b, c);
+                sheet.Add(kind, a, b, c);
             break;
         case hkER:
             if (ReadNumber(s, a) && ReadNumber(s, b))
-                Add(kind, a, b);
+                sheet.Add(kind, a, b);
             break;
         default:  // pen commands: one object per complete pair
             if (ReadNumber(s, a) && ReadNumber(s, b)) {
-                Add(kind, a, b);
+                sheet.Add(kind, a, b);
                 while (ReadNumber(s, a) && ReadNumber(s, b))
-                    Add(kind, a, b);
+                    sheet.Add(kind, a, b);
             } else {
-                Add(kind);
+                sheet.Add(kind);
             }
             break;
         }
     }
+}
+
+}  // namespace
+
+TFileResult THpglSheet::LoadFromFile(const std::string& fileName)
+{
+    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return TFileResult::FromErrno(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return TFileResult::FromErrno(EISDIR);
+    }
+    const std::uint64_t total = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+
+    TCharStream s(fd);
+    ReadCommands(*this, s, total);
     int readError = s.ReadError();
     CalcExtents();
     // Objects read before a read error stay in the sheet, but the caller learns of it.
     return readError ? TFileResult::FromErrno(readError) : TFileResult{};
+}
+
+void THpglSheet::LoadFromText(std::string_view text)
+{
+    TCharStream s(text);
+    ReadCommands(*this, s, text.size());
+    CalcExtents();
 }

@@ -170,6 +170,9 @@ void THpglSheet::CalcExtents()
     bool started = false;
     std::int32_t x = 0;
     std::int32_t y = 0;
+    // The pen as Draw moves it, which an arc leaves at its end: the centre of a circle.
+    std::int32_t penX = 0;
+    std::int32_t penY = 0;
     auto start = [&](std::int32_t sx, std::int32_t sy) {
         if (!started) {
             XMin = XMax = sx;
@@ -190,8 +193,14 @@ void THpglSheet::CalcExtents()
             // A circle widens the extents by its square, so fitting never cuts it off.
             start(x, y);
             std::int64_t r = o->P1;
-            includeSquare(x, y, r < 0 ? -r : r);
+            includeSquare(penX, penY, r < 0 ? -r : r);
             continue;
+        }
+        if (move && o->ParamCount > 0) {
+            penX = relative ? wrap::Add(penX, o->P1) : o->P1;
+            penY = relative ? wrap::Add(penY, o->P2) : o->P2;
+        } else if (o->Kind == hkAA) {
+            ArcPenAfter(penX, penY, o->P1, o->P2, o->P3);
         }
         if (o->ParamCount < 2)
             continue;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "sheet/hpglobject.h"
 
@@ -58,6 +59,10 @@ public:
     TFileResult LoadFromFile(const std::string& fileName);
     // Writes one command per line; the previous file survives any failure intact.
     TFileResult SaveToFile(const std::string& fileName) const;
+    // The same two in memory: text read as LoadFromFile reads a file's bytes (appending),
+    // and the exact text SaveToFile writes.
+    void LoadFromText(std::string_view text);
+    std::string SaveToText() const;
 
     // Transforms return false, leaving the sheet exactly as it was, when a coordinate
     // would leave the 32-bit range (or Scale's divisor is 0).
@@ -92,3 +97,7 @@ std::int64_t ArcRadius(std::int32_t x, std::int32_t y, std::int32_t cx, std::int
 float ArcStartAngle(std::int32_t x, std::int32_t y, std::int32_t cx, std::int32_t cy, std::int64_t r);
 
 inline constexpr long double kArcPi = 3.1428L;
+
+// Where Draw leaves the pen after an arc started at (x, y) about (cx, cy) with the sweep in
+// degrees: the arc's end, or (x, y) itself for a sweep above 355, which draws a full circle.
+void ArcPenAfter(std::int32_t& x, std::int32_t& y, std::int32_t cx, std::int32_t cy, std::int32_t sweep);

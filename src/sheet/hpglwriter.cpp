@@ -1,13 +1,21 @@
 // The HPGL writer: one command per line, CR LF, saved atomically.
 
 #include <charconv>
+#include <string>
 
 #include "sheet/atomicfile.h"
 #include "sheet/hpglsheet.h"
 
 namespace {
 
-void Number(TBufferedOut& out, std::int32_t v)
+// Text kept in memory, with the file output's Put.
+struct TStringOut {
+    std::string& Text;
+    void Put(const char* s, std::size_t n) { Text.append(s, n); }
+};
+
+template <class TOut>
+void Number(TOut& out, std::int32_t v)
 {
     char digits[16];
     digits[0] = ' ';
@@ -15,7 +23,8 @@ void Number(TBufferedOut& out, std::int32_t v)
     out.Put(digits, static_cast<std::size_t>(end - digits));
 }
 
-void WriteObjects(const THpglObject* first, TBufferedOut& out)
+template <class TOut>
+void WriteObjects(const THpglObject* first, TOut& out)
 {
     for (const THpglObject* o = first; o; o = o->Next) {
         const char* m = HpglMnemonic(o->Kind);
@@ -52,4 +61,12 @@ void WriteObjects(const THpglObject* first, TBufferedOut& out)
 TFileResult THpglSheet::SaveToFile(const std::string& fileName) const
 {
     return WriteFileAtomically(fileName, [this](TBufferedOut& out) { WriteObjects(First, out); });
+}
+
+std::string THpglSheet::SaveToText() const
+{
+    std::string text;
+    TStringOut out{text};
+    WriteObjects(First, out);
+    return text;
 }

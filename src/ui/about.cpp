@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 
+#include "ui/fonts.h"
 #include "ui/icons.h"
 
 TfrmAbout* frmAbout = nullptr;
@@ -20,9 +21,7 @@ TfrmAbout::TfrmAbout(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
 {
     setWindowTitle(tr("About"));
-    QFont small = font();
-    small.setPixelSize(11);
-    setFont(small);
+    setFont(DesignFont());
     setFixedSize(241, 129);
     btnOk = new QPushButton(tr("&Ok"), this);
     btnOk->setGeometry(88, 96, 75, 25);
@@ -32,7 +31,7 @@ TfrmAbout::TfrmAbout(QWidget* parent)
     Label1 = Text(this, tr("Grafonel for print and edit HPGL sheet"), 16, 8);
     Image1 = new QLabel(this);
     Image1->setGeometry(16, 32, 33, 33);
-    Image1->setPixmap(AppIconPixmap());
+    Image1->setPixmap(AppIconPixmap(devicePixelRatioF()));
     Label2 = Text(this, QStringLiteral("v 1.0.1"), 96, 32);
     Label4 = Text(this, tr("supports HPGL commands:"), 64, 56);
     Label3 = Text(this, QStringLiteral("PA, PR, PU, PD, CI, ER, SP, AA"), 48, 72);

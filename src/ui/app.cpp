@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <exception>
 
 #include "ui/about.h"
@@ -56,9 +57,7 @@ int RunGrafonel(int argc, char** argv)
     TGrafonelApplication app(argc, argv);
     TQtUiDispatcher dispatcher;
     SetUiDispatcher(&dispatcher);
-    struct TResetDispatcher {
-        ~TResetDispatcher() { SetUiDispatcher(nullptr); }
-    } resetDispatcher;
+    const auto resetDispatcher = qScopeGuard([] { SetUiDispatcher(nullptr); });
     try {
         frmMain = new TfrmMain;
         frmOstrel = new TfrmOstrel(frmMain, *frmMain->Sheet);

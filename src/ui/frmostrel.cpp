@@ -2,11 +2,14 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QScopeGuard>
+#include <algorithm>
 
 #include "plot/ostrel.h"
+#include "serial/ports.h"
+#include "ui/fonts.h"
 
 TfrmOstrel* frmOstrel = nullptr;
 
@@ -28,15 +31,12 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
 {
     setWindowTitle(tr("Ostrel (the device's command set: see README, \"Dry-running a plot\")"));
     setFixedSize(434, 163);
-    QFont small = font();
-    small.setPointSize(8);
-    setFont(small);
+    setFont(DesignFont());
 
     cbPort = new QComboBox(this);
     cbPort->setGeometry(16, 16, 81, 21);
-    cbPort->addItems({"COM1", "COM2", "COM3", "COM4"});
-    for (const QString& d : SerialDevices())
-        cbPort->addItem(d);
+    for (const std::string& port : commport::ListPorts())
+        cbPort->addItem(QString::fromStdString(port));
     cbPort->setCurrentIndex(0);
     cbPort->setMinimumContentsLength(4);
     cbPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -56,7 +56,8 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
     rbRTS->setGeometry(8, 38, 97, 17);
 
     Label1 = new QLabel(tr("speed:"), this);
-    Label1->setGeometry(144, 16, 32, 13);
+    // A label is as wide as its text: the design's width is that of its own font.
+    Label1->setGeometry(144, 16, std::max(32, Label1->sizeHint().width()), 13);
     cbZrychlovat = new QCheckBox(tr("accelerate to double speed"), this);
     cbZrychlovat->setGeometry(274, 14, 153, 17);
     cbZrychlovat->setChecked(true);
@@ -135,19 +136,6 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
 TfrmOstrel::~TfrmOstrel()
 {
     Running = false;
-}
-
-QStringList TfrmOstrel::SerialDevices()
-{
-    QStringList out;
-    const QDir dev(QStringLiteral("/dev"));
-    for (const QString& pattern : {QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")})
-        for (const QString& name : dev.entryList({pattern}, QDir::System, QDir::Name))
-            out << dev.filePath(name);
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    for (const QString& name : byId.entryList(QDir::System | QDir::Files, QDir::Name))
-        out << byId.filePath(name);
-    return out;
 }
 
 void TfrmOstrel::FormCreate()
@@ -251,19 +239,14 @@ void TfrmOstrel::Run(const std::function<TPlotRunner::TEnd(TPlotRunner&)>& run)
     };
     // Whatever way the run ends (an error included, after the runner closed the port), the
     // dialog is usable again.
-    struct TRestore {
-        TfrmOstrel& D;
-        bool& Opened;
-        ~TRestore()
-        {
-            if (!Opened)
-                return;
-            D.Backstop->stop();
-            D.pbPlot->setValue(0);
-            D.SetBusy(false);
-            D.InRun = false;
-        }
-    } restore{*this, opened};
+    const auto restore = qScopeGuard([this, &opened] {
+        if (!opened)
+            return;
+        Backstop->stop();
+        pbPlot->setValue(0);
+        SetBusy(false);
+        InRun = false;
+    });
     Ended(run(runner));
 }
 

@@ -55,7 +55,6 @@ public:
     bool Busy() const { return InRun; }
 
     // The serial devices present besides COM1 to COM4: USB adapters and their stable names.
-    static QStringList SerialDevices();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

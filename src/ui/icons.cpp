@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <array>
 
 namespace {
 
@@ -90,17 +91,20 @@ void Draw(QPainter& p, int index)
         p.drawLine(QPointF(12, 5.5), QPointF(14.5, 8));
         p.drawLine(QPointF(12, 10.5), QPointF(14.5, 8));
         break;
-    case 9:  // zoom to fit: a sheet with arrows to its corners
-        p.setPen(Pen(kInk));
+    case 9: {  // zoom to fit: a drawing filling its page, framed by four corner marks
+        p.setPen(Pen(kInk, 1));
         p.setBrush(kPaper);
-        p.drawRect(QRectF(2.5, 1.5, 11, 13));
-        p.setPen(Pen(kBlue, 1.3));
-        for (auto [x, y, dx, dy] : {std::array<qreal, 4>{5, 4.5, -1, -1}, {11, 4.5, 1, -1}, {5, 11.5, -1, 1}, {11, 11.5, 1, 1}}) {
-            p.drawLine(QPointF(8, 8), QPointF(x, y));
-            p.drawLine(QPointF(x, y), QPointF(x - 2 * dx, y));
-            p.drawLine(QPointF(x, y), QPointF(x, y - 2 * dy));
-        }
+        p.drawRect(QRectF(4.5, 3.5, 7, 9));
+        p.setPen(Pen(kRed, 1.2));
+        p.setBrush(Qt::NoBrush);
+        QPainterPath drawing(QPointF(5.5, 11.5));
+        drawing.cubicTo(QPointF(7, 4), QPointF(9, 12), QPointF(10.5, 4.5));
+        p.drawPath(drawing);
+        p.setPen(QPen(kBlue, 1.6, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        for (auto [x, y, dx, dy] : {std::array<qreal, 4>{1, 1, 1, 1}, {15, 1, -1, 1}, {1, 15, 1, -1}, {15, 15, -1, -1}})
+            p.drawPolyline(QPolygonF() << QPointF(x, y + 3.5 * dy) << QPointF(x, y) << QPointF(x + 3.5 * dx, y));
         break;
+    }
     case 10: {  // rotate left: a counterclockwise arrow
         p.setPen(Pen(kBlue, 1.8));
         p.setBrush(Qt::NoBrush);
@@ -126,9 +130,12 @@ void Draw(QPainter& p, int index)
 
 }  // namespace
 
-QPixmap GlyphPixmap(int index)
+QPixmap GlyphPixmap(int index, qreal dpr)
 {
-    QPixmap pm(16, 16);
+    // Drawn at the screen's pixels, not scaled up from 16 x 16, so a glyph stays sharp at
+    // any scale.
+    QPixmap pm(QSize(16, 16) * dpr);
+    pm.setDevicePixelRatio(dpr);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -138,12 +145,16 @@ QPixmap GlyphPixmap(int index)
 
 QIcon Glyph(int index)
 {
-    return QIcon(GlyphPixmap(index));
+    QIcon icon;
+    for (qreal dpr : kIconScales)
+        icon.addPixmap(GlyphPixmap(index, dpr));
+    return icon;
 }
 
-QPixmap AppIconPixmap()
+QPixmap AppIconPixmap(qreal dpr)
 {
-    QPixmap pm(32, 32);
+    QPixmap pm(QSize(32, 32) * dpr);
+    pm.setDevicePixelRatio(dpr);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -171,6 +182,7 @@ QPixmap AppIconPixmap()
 QIcon AppIcon()
 {
     QIcon icon;
-    icon.addPixmap(AppIconPixmap());
+    for (qreal dpr : kIconScales)
+        icon.addPixmap(AppIconPixmap(dpr));
     return icon;
 }

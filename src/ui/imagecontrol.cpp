@@ -45,6 +45,9 @@ void TImageControl::mouseReleaseEvent(QMouseEvent* event)
 
 void TImageControl::contextMenuEvent(QContextMenuEvent* event)
 {
-    if (PopupMenu)
-        PopupMenu->exec(event->globalPos());
+    if (!PopupMenu)
+        return;
+    if (OnPopup)
+        OnPopup();
+    PopupMenu->exec(event->globalPos());
 }

@@ -17,6 +17,8 @@ public:
     std::function<void(Qt::MouseButton, int, int)> OnMouseDown;
     std::function<void(int, int)> OnMouseMove;
     std::function<void(Qt::MouseButton, int, int)> OnMouseUp;
+    // Runs as the context menu opens, before it takes the mouse.
+    std::function<void()> OnPopup;
 
     // A surface of at least the control's size, for drawing the control's whole area.
     QImage& Surface();

@@ -1,6 +1,8 @@
 #include "ui/main.h"
 
 #include <QApplication>
+#include <QHBoxLayout>
+#include <QScopeGuard>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPrintDialog>
@@ -14,6 +16,7 @@
 #include "ui/app.h"
 #include "sheet/canvas.h"
 #include "sheet/frame.h"
+#include "ui/fonts.h"
 #include "ui/frmostrel.h"
 #include "ui/icons.h"
 #include "ui/qtcanvas.h"
@@ -36,18 +39,6 @@ TColor ToTColor(const QColor& c)
     return RGBColor(c.red(), c.green(), c.blue());
 }
 
-// Keeps the sheet's actions disabled for exactly as long as a load runs, however it ends.
-class TBusyGuard {
-public:
-    explicit TBusyGuard(TfrmMain& form) : Form(form) { Form.SetBusy(true); }
-    ~TBusyGuard() { Form.SetBusy(false); }
-    TBusyGuard(const TBusyGuard&) = delete;
-    TBusyGuard& operator=(const TBusyGuard&) = delete;
-
-private:
-    TfrmMain& Form;
-};
-
 }  // namespace
 
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
@@ -58,12 +49,28 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
 
     Client = new QWidget(this);
     Client->setAutoFillBackground(true);
+    Client->setFont(DesignFont());
     setCentralWidget(Client);
-    // The design's controls are placed for an 11-pixel font; the family stays the system's.
-    QFont small = font();
-    small.setPixelSize(11);
-    Client->setFont(small);
 
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateViews();
+    CreateStatusBar();
+    CreateDialogs();
+
+    // Client area of 331 x 386 (the status bar included, the menu bar not).
+    resize(331, 386 + MainMenu1->sizeHint().height());
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain()
+{
+    FormDestroy();
+}
+
+void TfrmMain::CreateActions()
+{
     actOpen = MakeAction(tr("&Open..."), tr("Open|Opens an existing file"), 6, &TfrmMain::actOpenExecute);
     actOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     actSaveAs = MakeAction(tr("Save &As..."), tr("Save As|Saves the active file with a new name"), 7,
@@ -80,22 +87,29 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
     actAbout = MakeAction(tr("&About"), QString(), -1, &TfrmMain::actAboutExecute);
     actExit = MakeAction(tr("E&xit"), tr("Exit|Quits the application"), 8, nullptr);
     connect(actExit, &QAction::triggered, this, &QWidget::close);
-    for (QAction* a : {actSaveAs, act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror, actOstrel, actPrint})
-        a->setEnabled(false);
+    // Fresh: of the sheet's actions only Open.
+    for (QAction* a : SheetActions())
+        a->setEnabled(a == actOpen);
+}
 
+void TfrmMain::CreateMenus()
+{
     MainMenu1 = menuBar();
     File1 = MainMenu1->addMenu(tr("&File"));
     File1->addActions({actOpen, actSaveAs, actExit});
     Edit1 = MainMenu1->addMenu(tr("&Edit"));
-    Edit1->addActions({act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror});
+    Edit1->addActions(EditActions());
     Output1 = MainMenu1->addMenu(tr("&Output"));
     Output1->addActions({actOstrel, actPrint});
     Help1 = MainMenu1->addMenu(tr("&Help"));
     Help1->addAction(actAbout);
 
     PopupMenuImg = new QMenu(this);
-    PopupMenuImg->addActions({act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror});
+    PopupMenuImg->addActions(EditActions());
+}
 
+void TfrmMain::CreateToolBar()
+{
     ActionToolBar1 = new QToolBar(Client);
     ActionToolBar1->setIconSize(QSize(16, 16));
     ActionToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
@@ -106,34 +120,55 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
     ActionToolBar1->addSeparator();
     ActionToolBar1->addActions({actOstrel, actPrint});
     ActionToolBar1->setGeometry(0, 0, width(), 28);
+}
 
+void TfrmMain::CreateViews()
+{
     Label1 = new QLabel(tr("Sheet preview:"), Client);
     Label1->move(8, 32);
     Label1->adjustSize();
     Label1->move(8, 32 + (16 - Label1->height()) / 2);
 
+    // The context menu takes the button releases that would end a drag: opening it ends one.
+    const auto endDrag = [this] { Dragging = false; };
+
     imgPreview = new TImageControl(Client);
     imgPreview->setGeometry(8, 48, kPreviewWidth, kPreviewHeight);
     imgPreview->Picture = QImage(kPreviewWidth, kPreviewHeight, QImage::Format_RGB32);
     imgPreview->PopupMenu = PopupMenuImg;
+    imgPreview->OnPopup = endDrag;
 
     imgView = new TImageControl(Client);
     imgView->setGeometry(kViewLeft, kViewTop, kFrameWidth, kFrameHeight);
     imgView->setCursor(Qt::SizeAllCursor);
     imgView->PopupMenu = PopupMenuImg;
+    imgView->OnPopup = endDrag;
     imgView->OnMouseDown = [this](Qt::MouseButton b, int x, int y) { imgViewMouseDown(b, x, y); };
     imgView->OnMouseMove = [this](int x, int y) { imgViewMouseMove(x, y); };
     imgView->OnMouseUp = [this](Qt::MouseButton b, int x, int y) { imgViewMouseUp(b, x, y); };
+}
 
+void TfrmMain::CreateStatusBar()
+{
+    // Panel 0 is 90 pixels; panel 1 runs from its end to the bar's right end.
     StatusBar1 = statusBar();
-    StatusBar1->setFont(small);
+    StatusBar1->setFont(StatusFont());
     StatusBar1->setSizeGripEnabled(true);
-    StatusPanel0 = new QLabel(QStringLiteral(" "));
+    auto* panels = new QWidget;
+    auto* row = new QHBoxLayout(panels);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    StatusPanel0 = new TStatusPanel(QStringLiteral(" "));
     StatusPanel0->setFixedWidth(90);
-    StatusPanel1 = new QLabel(QStringLiteral(" "));
-    StatusBar1->addWidget(StatusPanel0);
-    StatusBar1->addWidget(StatusPanel1, 1);
+    StatusPanel1 = new TStatusPanel(QStringLiteral(" "));
+    StatusPanel1->setMinimumWidth(1);
+    row->addWidget(StatusPanel0);
+    row->addWidget(StatusPanel1, 1);
+    StatusBar1->addWidget(panels, 1);
+}
 
+void TfrmMain::CreateDialogs()
+{
     OpenDialog = new QFileDialog(this, tr("Open"));
     OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog->setFileMode(QFileDialog::AnyFile);
@@ -148,26 +183,16 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
     SaveDialog->setOption(QFileDialog::DontConfirmOverwrite, true);
     connect(SaveDialog, &QFileDialog::accepted, this, &TfrmMain::actSaveAsAccept);
 
-    PrintDialog1Printer = new QPrinter(QPrinter::HighResolution);
-
-    // Client area of 331 x 386 (the status bar included, the menu bar not).
-    resize(331, 386 + MainMenu1->sizeHint().height());
-    FormCreate();
-}
-
-TfrmMain::~TfrmMain()
-{
-    FormDestroy();
-    delete PrintDialog1Printer;
+    PrintDialog1Printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
 }
 
 QAction* TfrmMain::MakeAction(const QString& caption, const QString& hint, int image, void (TfrmMain::*handler)())
 {
     auto* a = new QAction(caption, this);
-    // A hint of two texts joined by '|' shows its first text as the tooltip.
+    // A hint of two texts joined by '|' shows its first text as the tooltip; the second
+    // is shown nowhere.
     const QString tip = hint.section(QLatin1Char('|'), 0, 0);
     a->setToolTip(tip.isEmpty() ? caption : tip);
-    a->setStatusTip(hint.section(QLatin1Char('|'), 1, 1));
     if (image >= 0)
         a->setIcon(Glyph(image));
     a->setIconVisibleInMenu(false);
@@ -176,10 +201,19 @@ QAction* TfrmMain::MakeAction(const QString& caption, const QString& hint, int i
     return a;
 }
 
+QList<QAction*> TfrmMain::SheetActions() const
+{
+    return {actOpen, actSaveAs, act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror, actOstrel, actPrint};
+}
+
+QList<QAction*> TfrmMain::EditActions() const
+{
+    return {act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror};
+}
+
 QList<QAction*> TfrmMain::Actions() const
 {
-    return {actOpen, actSaveAs, act7475, actZoomIn, actZoomOut, actZoomAuto,
-            actRotate, actMirror, actOstrel, actPrint, actAbout, actExit};
+    return SheetActions() << actAbout << actExit;
 }
 
 void TfrmMain::FormCreate()
@@ -290,12 +324,12 @@ void TfrmMain::DrawPreview()
 
 void TfrmMain::ShowCount()
 {
-    StatusPanel0->setText(QStringLiteral("Objects: ") + QString::number(Sheet->Count()));
+    StatusPanel0->SetText(QStringLiteral("Objects: ") + QString::number(Sheet->Count()));
 }
 
 void TfrmMain::ShowSize()
 {
-    StatusPanel1->setText(QStringLiteral("HPGL size: min=%1,%2 max=%3,%4")
+    StatusPanel1->SetText(QStringLiteral("HPGL size: min=%1,%2 max=%3,%4")
                               .arg(Sheet->XMin)
                               .arg(Sheet->YMin)
                               .arg(Sheet->XMax)
@@ -313,13 +347,23 @@ void TfrmMain::Redraw()
 void TfrmMain::SetBusy(bool busy)
 {
     Busy = busy;
-    for (QAction* a : {actOpen, actSaveAs, act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror,
-                       actOstrel, actPrint})
+    for (QAction* a : SheetActions())
         a->setEnabled(!busy);
+}
+
+bool TfrmMain::event(QEvent* event)
+{
+    // Hints have no second text to show: nothing takes over the status panels.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
 }
 
 void TfrmMain::imgViewMouseDown(Qt::MouseButton button, int x, int y)
 {
+    // Another button pressed during a drag ends it, as its release would.
+    if (button != Qt::LeftButton)
+        Dragging = false;
     if (button == Qt::LeftButton && Sheet->XMin != Sheet->XMax && !Busy) {
         Dragging = true;
         LastX = x;
@@ -339,7 +383,7 @@ void TfrmMain::imgViewMouseMove(int x, int y)
         ShowSize();
         DrawPreview();
     } else {
-        StatusPanel1->setText(tr("Move refused: the drawing would leave the coordinate range"));
+        StatusPanel1->SetText(tr("Move refused: the drawing would leave the coordinate range"));
     }
     LastX = x;
     LastY = y;
@@ -355,7 +399,7 @@ void TfrmMain::Transform(const QString& name, bool applied)
     if (applied)
         Redraw();
     else
-        StatusPanel1->setText(tr("%1 refused: the drawing would leave the coordinate range").arg(name));
+        StatusPanel1->SetText(tr("%1 refused: the drawing would leave the coordinate range").arg(name));
 }
 
 void TfrmMain::act7475Execute()
@@ -418,7 +462,9 @@ void TfrmMain::LoadFile(const QString& name)
 {
     TFileResult result;
     {
-        TBusyGuard busy(*this);
+        // The sheet's actions stay disabled for exactly as long as the load runs, however it ends.
+        SetBusy(true);
+        const auto notBusy = qScopeGuard([this] { SetBusy(false); });
         Sheet->Clear();
         // Keep the window alive while reading and while drawing what was read, but only
         // every 50 ms: the hooks run far more often than a person can see.
@@ -429,21 +475,17 @@ void TfrmMain::LoadFile(const QString& name)
                 return;
             last = now;
             if (!text.isEmpty())
-                StatusPanel1->setText(text);
+                StatusPanel1->SetText(text);
             QCoreApplication::processEvents();
         };
         Sheet->OnProgress = [&](std::uint64_t done, std::uint64_t total) {
             alive(total > 0 ? tr("Loading %1: %2%").arg(name).arg(done * 100 / total) : QString());
         };
         Sheet->OnDrawProgress = [&] { alive(tr("Drawing %1").arg(name)); };
-        struct TResetHooks {
-            THpglSheet& S;
-            ~TResetHooks()
-            {
-                S.OnProgress = nullptr;
-                S.OnDrawProgress = nullptr;
-            }
-        } resetHooks{*Sheet};
+        const auto resetHooks = qScopeGuard([this] {
+            Sheet->OnProgress = nullptr;
+            Sheet->OnDrawProgress = nullptr;
+        });
         result = Sheet->LoadFromFile(name.toStdString());
         Redraw();
     }
@@ -468,7 +510,7 @@ void TfrmMain::actSaveAsAccept()
 
 void TfrmMain::actPrintExecute()
 {
-    QPrintDialog dialog(PrintDialog1Printer, this);
+    QPrintDialog dialog(PrintDialog1Printer.get(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     PrintSheet(*PrintDialog1Printer);
@@ -482,13 +524,9 @@ void TfrmMain::PrintSheet(QPrinter& printer)
     if (!painter.begin(&printer))
         throw std::runtime_error(tr("The printer could not start the document").toStdString());
     // The job is ended whether or not drawing succeeds, so no half-open job is left behind.
-    struct TEndJob {
-        QPainter& P;
-        ~TEndJob()
-        {
-            if (P.isActive())
-                P.end();
-        }
-    } endJob{painter};
+    const auto endJob = qScopeGuard([&painter] {
+        if (painter.isActive())
+            painter.end();
+    });
     PaintPage(painter, *Sheet, printer);
 }

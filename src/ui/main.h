@@ -1,5 +1,14 @@
 #pragma once
 // The main window: the sheet, its view and preview, the actions and the file commands.
+//
+// Names of classes, controls and members (here, in frmostrel.h and about.h) follow the
+// program's original design document word for word, its misspellings included
+// (gbHandshack, cbZrychlovat), so that the code can be read beside it. A T prefix names a
+// class; an F prefix names the private field that holds a property's value behind its
+// accessors (FSize behind Size() in the serial component); frm names a form, a top-level
+// window whose one instance is the global of that name (frmMain, frmOstrel, frmAbout).
+// Controls carry the design's kind prefixes: act action, img image, lbl label, btn button,
+// cb combo or check box, rb radio button, gb group box, tb track bar, pb progress gauge.
 
 #include <QAction>
 #include <QFileDialog>
@@ -14,6 +23,7 @@
 
 #include "sheet/hpglsheet.h"
 #include "ui/imagecontrol.h"
+#include "ui/statuspanel.h"
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -32,8 +42,8 @@ public:
     TImageControl* imgPreview = nullptr;
     QToolBar* ActionToolBar1 = nullptr;
     QMenu* PopupMenuImg = nullptr;
-    QLabel* StatusPanel0 = nullptr;
-    QLabel* StatusPanel1 = nullptr;
+    TStatusPanel* StatusPanel0 = nullptr;
+    TStatusPanel* StatusPanel1 = nullptr;
 
     QAction* actOpen = nullptr;
     QAction* actSaveAs = nullptr;
@@ -51,7 +61,7 @@ public:
     // Alive for the whole run: each remembers its last accepted name.
     QFileDialog* OpenDialog = nullptr;
     QFileDialog* SaveDialog = nullptr;
-    QPrinter* PrintDialog1Printer = nullptr;
+    std::unique_ptr<QPrinter> PrintDialog1Printer;
     // The open dialog's file name: the last name accepted there (a full path), or empty.
     QString OpenFileName;
 
@@ -62,6 +72,10 @@ public:
 
     // The twelve actions in the order of the action list.
     QList<QAction*> Actions() const;
+    // The ten that work on the sheet, which a load disables, in that order.
+    QList<QAction*> SheetActions() const;
+    // The six of the Edit menu and the context menu.
+    QList<QAction*> EditActions() const;
 
     void Redraw();
     void ShowCount();
@@ -96,10 +110,17 @@ public:
     void PrintSheet(QPrinter& printer);
 
 protected:
+    bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateViews();
+    void CreateStatusBar();
+    void CreateDialogs();
     void FormCreate();
     void FormDestroy();
     QAction* MakeAction(const QString& caption, const QString& hint, int image, void (TfrmMain::*handler)());

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 
 #include "sheet/canvas.h"
 #include "sheet/hpglsheet.h"
@@ -167,3 +169,41 @@ TEST(Draw, FarArcUsesItsTrueRadius)
     EXPECT_EQ(r.Shapes(), (Calls{"move 1,2158", "ellipse -2143245192,2144503189 2143245193,-2144498872 clear",
                                   "ellipse 2143245193,-2144498872 1,2158 clear"}));
 }
+
+// Zoom Auto and the preview trust the extents to hold every circle Draw makes. At 1523 x 2163
+// the surface maps x to x + 1 and y to 2161 - y, so each box drawn reads back as plotter units.
+class CircleInExtentsTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(CircleInExtentsTest, DrawnCircleBoxLiesWithinTheExtents)
+{
+    THpglSheet s;
+    LoadText(s, GetParam());
+    TRecordingCanvas c;
+    s.Draw(c, 1523, 2163);
+    int circles = 0;
+    for (const std::string& call : c.Calls) {
+        int x1, y1, x2, y2;
+        if (std::sscanf(call.c_str(), "ellipse %d,%d %d,%d", &x1, &y1, &x2, &y2) != 4)
+            continue;
+        ++circles;
+        EXPECT_GE(std::min(x1, x2) - 1, s.XMin) << call;
+        EXPECT_LE(std::max(x1, x2) - 1, s.XMax) << call;
+        EXPECT_GE(2161 - std::max(y1, y2), s.YMin) << call;
+        EXPECT_LE(2161 - std::min(y1, y2), s.YMax) << call;
+    }
+    EXPECT_GE(circles, 1) << "no circle drawn";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AfterArcs, CircleInExtentsTest,
+    testing::Values(
+        // The arc leaves Draw's pen at its end, a quarter turn from its start.
+        "PA200,100;AA100,100,90;CI150;",
+        // A clockwise arc, then a relative move from the arc's end.
+        "PA200,100;AA100,100,-45;PR;PU10,0;CI20;",
+        // Two arcs in a row: the second starts where the first ended.
+        "PA200,100;AA100,100,90;AA0,100,180;CI40;",
+        // A sweep beyond 355 draws a whole circle and leaves the pen where it was.
+        "PA500,500;AA400,500,360;CI30;",
+        // An absolute move after an arc puts both pens back together.
+        "PA200,100;AA100,100,90;PA800,900;CI50;"));

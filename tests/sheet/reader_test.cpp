@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <random>
 
 #include "sheet/hpglsheet.h"
 #include "sheettext.h"
@@ -137,6 +138,56 @@ TEST(Reader, ProgressHookBeforeEveryHundredthCommandOfAnEightBitCounter)
     EXPECT_EQ(countAtCall[0], 0);
     EXPECT_EQ(countAtCall[1], 50);
     EXPECT_EQ(countAtCall[3], 128);
+}
+
+// Random plot text: commands, numbers of every shape, separators, stray letters and carriage
+// returns, so that every token lands on some 64 KiB buffer boundary of the file reader.
+static std::string RandomPlotText(std::uint32_t seed, std::size_t size)
+{
+    static const char* const pieces[] = {"PA", "PD", "PU", "PR", "SP", "CI", "AA", "ER", "LB", "IN", "pd", ",", ";",
+                                         " ", "\r\n", "\r", "\n", "-", ".", "\t", "Z", "x"};
+    std::mt19937 rng(seed);
+    std::string text;
+    while (text.size() < size) {
+        if (rng() % 3 == 0)
+            text += std::to_string(static_cast<std::int32_t>(rng()) >> (rng() % 32));
+        else
+            text += pieces[rng() % std::size(pieces)];
+    }
+    return text;
+}
+
+TEST(Reader, FileAndTextGiveTheSameSheetWhereverTheBufferBreaks)
+{
+    testfiles::TempDir dir;
+    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+        std::string text = RandomPlotText(seed, 200000 + seed * 7);
+        if (seed == 6)
+            text.insert(150000, 1, '\x1a');  // Ctrl-Z ends both after the first buffers
+        THpglSheet a, b;
+        ASSERT_TRUE(a.LoadFromFile(dir.Write("in.plt", text)).Ok());
+        b.LoadFromText(text);
+        ASSERT_GT(a.Count(), 1000);
+        EXPECT_EQ(SheetText(a), SheetText(b)) << "seed " << seed;
+        EXPECT_EQ(Extents(a), Extents(b)) << "seed " << seed;
+    }
+}
+
+TEST(Reader, ProgressFromAFileEndsAtItsSize)
+{
+    testfiles::TempDir dir;
+    const std::string text = RandomPlotText(9, 300000);
+    THpglSheet s;
+    std::uint64_t last = 0, seenTotal = 0;
+    s.OnProgress = [&](std::uint64_t done, std::uint64_t total) {
+        EXPECT_GE(done, last);
+        EXPECT_LE(done, total);
+        last = done;
+        seenTotal = total;
+    };
+    ASSERT_TRUE(s.LoadFromFile(dir.Write("p.plt", text)).Ok());
+    EXPECT_EQ(seenTotal, text.size());
+    EXPECT_GT(last, text.size() / 2);
 }
 
 TEST(Reader, ReadsEverySampleFile)

@@ -98,7 +98,11 @@ INSTANTIATE_TEST_SUITE_P(
         // negative radius is the same circle.
         ExtentsCase{"PA100,100;CI50;", "50,50 150,150"},
         ExtentsCase{"CI-20;", "-20,-20 20,20"},
-        ExtentsCase{"PA1000,1000;PA0,0;CI10;", "-10,-10 1000,1000"}));
+        ExtentsCase{"PA1000,1000;PA0,0;CI10;", "-10,-10 1000,1000"},
+        // A circle after an arc is centred where the arc ended, as it is drawn; the arc
+        // itself still counts from its start.
+        ExtentsCase{"PA200,100;AA100,100,90;CI150;", "-51,0 249,349"},
+        ExtentsCase{"PA200,100;AA100,100,90;PR;PD10,10;CI0;", "0,0 210,209"}));
 
 TEST(Sheet, FarArcGetsTrueRadiusNotWrapped)
 {

@@ -48,6 +48,10 @@ public:
                 std::unique_lock lock(D->M);
                 if (D->Writes == 0 || D->Calls.empty() || D->Calls.back() != "Write")
                     D->Calls.push_back("Write");
+                if (D->Lost) {
+                    r.Error = D->Lost;
+                    return r;
+                }
                 if (auto f = D->Fail.find("Write"); f != D->Fail.end()) {
                     r.Error = f->second;
                     return r;
@@ -67,8 +71,16 @@ public:
                 }
             }
             // Held: wait for the device, a wake event or the time limit.
+            bool deaf;
+            {
+                std::lock_guard lock(D->M);
+                deaf = D->Deaf;
+            }
             const int w = WaitForEvents(wake, wakeCount, 1);
-            if (w >= 0) {
+            if (w >= 0 && deaf) {
+                std::lock_guard lock(D->M);
+                D->WakeIgnored = true;
+            } else if (w >= 0) {
                 r.Woken = w;
                 return r;
             }
@@ -99,6 +111,8 @@ public:
                 std::lock_guard lock(D->M);
                 if (auto f = D->Fail.find("WaitEvent"); f != D->Fail.end())
                     return f->second;
+                if (D->Lost)
+                    return D->Lost;
                 events = D->Events & D->Mask;
                 D->Events &= ~events;
                 if (events)
@@ -148,6 +162,14 @@ public:
         prop = TCommProp{};
         return Call("Properties", [&] { prop.dwMaxBaud = 0x10000000; });
     }
+    int LineLost(std::uint32_t& errors) override
+    {
+        std::lock_guard lock(D->M);
+        errors = D->Lost ? (D->LineErrors | CE_IOE) : 0;
+        if (D->Lost)
+            D->LineErrors = 0;
+        return D->Lost;
+    }
 
 private:
     template <class F>
@@ -158,6 +180,8 @@ private:
             D->Calls.push_back(name);
             if (auto it = D->Fail.find(failName.empty() ? name : failName); it != D->Fail.end())
                 return it->second;
+            if (D->Lost)
+                return D->Lost;
             f();
         }
         D->Cv.notify_all();

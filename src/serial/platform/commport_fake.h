@@ -1,6 +1,6 @@
 #pragma once
 // A scripted device for unit tests: it can be missing or busy, hold the line (as XOFF does),
-// refuse writes, fail any call, report line errors and events, and send bytes.
+// refuse writes, fail any call, report line errors and events, send bytes and hang up.
 
 #include <condition_variable>
 #include <cstdint>
@@ -30,6 +30,8 @@ struct TFakeDevice {
     std::string Incoming;             // bytes for the component to read
     std::uint32_t Events = 0;         // reported by the next event wait (within the mask)
     std::uint32_t OutQueue = 0;       // the output queue count the status reports
+    int Lost = 0;                     // the line is gone for this reason: every call fails with it
+    bool Deaf = false;                // a held write ignores its wake events
 
     // Seen by the test.
     std::string OpenedName;
@@ -42,6 +44,7 @@ struct TFakeDevice {
     std::uint32_t SetupIn = 0, SetupOut = 0;
     std::uint32_t PurgeFlags = 0;
     int Writes = 0;
+    bool WakeIgnored = false;         // a deaf write was woken and went on holding
 
     int Count(const std::string& call)
     {
@@ -61,6 +64,14 @@ struct TFakeDevice {
         {
             std::lock_guard lock(M);
             Hold = hold;
+        }
+        Cv.notify_all();
+    }
+    void HangUp(int reason)
+    {
+        {
+            std::lock_guard lock(M);
+            Lost = reason;
         }
         Cv.notify_all();
     }

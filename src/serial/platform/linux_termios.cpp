@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "serial/platform/posixio.h"
+
 namespace lt {
 
 const std::uint32_t IXON_ = IXON, IXOFF_ = IXOFF, IXANY_ = IXANY, CRTSCTS_ = CRTSCTS, CMSPAR_ = CMSPAR,
@@ -118,7 +120,7 @@ void ToDcb(const TTermios& t, commport::TDcb& dcb)
 int Get(int fd, TTermios& t)
 {
     termios2 k{};
-    if (::ioctl(fd, TCGETS2, &k) != 0)
+    if (commport::RetryEintr([&] { return ::ioctl(fd, TCGETS2, &k); }) != 0)
         return errno;
     std::memcpy(static_cast<void*>(&t), &k, sizeof k);
     return 0;
@@ -128,7 +130,7 @@ int Set(int fd, const TTermios& t)
 {
     termios2 k{};
     std::memcpy(&k, &t, sizeof k);
-    if (::ioctl(fd, TCSETS2, &k) != 0)
+    if (commport::RetryEintr([&] { return ::ioctl(fd, TCSETS2, &k); }) != 0)
         return errno;
     return 0;
 }

@@ -1,4 +1,5 @@
-#include "serial/vaobjects.h"
+// Event objects on Linux: each event is an eventfd, so that one poll() can wait for a port
+// and any number of events at once.
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -7,40 +8,43 @@
 #include <cerrno>
 #include <vector>
 
+#include "serial/platform/posixio.h"
+#include "serial/vaobjects.h"
 #include "serial/vautils.h"
+
+using commport::RetryEintr;
+using commport::TFd;
 
 TVaHandleObject::~TVaHandleObject()
 {
-    if (Handle >= 0)
-        ::close(Handle);
+    TFd owned(Handle);
 }
 
 TVaEvent::TVaEvent(bool, bool initialState)
 {
-    Handle = ::eventfd(initialState ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (Handle < 0)
+    TFd fd(::eventfd(initialState ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!fd.Valid())
         throw EVaCommError("Cannot create an event object");
+    Handle = fd.Release();  // the destructor takes it back
 }
 
 void TVaEvent::SetEvent()
 {
     const std::uint64_t one = 1;
     // The counter only saturates after 2^64 - 2 sets; a failed write means it is set already.
-    while (::write(Handle, &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    RetryEintr([&] { return ::write(Handle, &one, sizeof one); });
 }
 
 void TVaEvent::ResetEvent()
 {
     std::uint64_t value;
-    while (::read(Handle, &value, sizeof value) < 0 && errno == EINTR) {
-    }
+    RetryEintr([&] { return ::read(Handle, &value, sizeof value); });
 }
 
 bool TVaEvent::IsSet() const
 {
     pollfd p{Handle, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+    return RetryEintr([&] { return ::poll(&p, 1, 0); }) == 1 && (p.revents & POLLIN);
 }
 
 TVaEventWaitResult TVaEvent::WaitFor(std::int32_t milliseconds)
@@ -68,6 +72,7 @@ int WaitForEvents(TVaEvent* const* events, int count, std::int32_t milliseconds)
             const std::int64_t left = milliseconds - static_cast<std::int64_t>(GetTickCount32() - timer.StartTick);
             timeout = left > 0 ? static_cast<int>(left) : 0;
         }
+        // Not retried in place: the time left is worked out again after an interruption.
         const int n = ::poll(fds.data(), fds.size(), timeout);
         if (n < 0) {
             if (errno == EINTR)

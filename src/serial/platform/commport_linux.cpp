@@ -1,5 +1,6 @@
-// The serial layer on POSIX terminals (Linux): termios2 for any rate, exclusive access by
-// flock plus TIOCEXCL, waits by poll() on the port and the component's eventfds.
+// The serial layer on Linux terminals: termios2 for any rate, exclusive access by flock plus
+// TIOCEXCL, waits by poll() on the port and the component's eventfds, line states and errors
+// from the driver's interrupt counters, RS-485 for RTS toggling.
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -13,12 +14,15 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <atomic>
 #include <deque>
 #include <mutex>
 #include <vector>
 
 #include "serial/platform/commport.h"
+#include "serial/platform/linecounters.h"
 #include "serial/platform/linux_termios.h"
+#include "serial/platform/posixio.h"
 #include "serial/vaobjects.h"
 #include "serial/vautils.h"
 
@@ -35,27 +39,36 @@ bool NoModemLines(int e)
 
 int Ioctl(int fd, unsigned long request, void* arg)
 {
-    for (;;) {
-        if (::ioctl(fd, request, arg) == 0)
-            return 0;
-        if (errno != EINTR)
-            return errno;
-    }
+    return RetryEintr([&] { return ::ioctl(fd, request, arg); }) == 0 ? 0 : errno;
 }
 
-class TPosixPort final : public TCommPort {
+class TLinuxPort final : public TCommPort {
 public:
-    TPosixPort(int fd, const lt::TTermios& original) : Fd(fd), Original(original) {}
+    TLinuxPort(TFd fd, const lt::TTermios& original) : Owned(std::move(fd)), Fd(Owned.Get()), Original(original) {}
 
-    ~TPosixPort() override
+    ~TLinuxPort() override
     {
-        // Give the device back as it was found; the lock goes with the descriptor.
+        // Give the device back as it was found: settings, RS-485 mode, and no longer
+        // exclusive, or every later open by anyone but root would be refused while another
+        // descriptor to it stays open.
         lt::Set(Fd, Original);
-        ::close(Fd);
+        if (Rs485)
+            SetRs485(false);
+        Ioctl(Fd, TIOCNXCL, nullptr);
+        RetryEintr([&] { return ::flock(Fd, LOCK_UN); });
     }
 
     int SetState(const TDcb& dcb) override
     {
+        if (int e = Lost.load())
+            return e;
+        // What the line cannot do is refused, not replaced by something else.
+        if (dcb.ByteSize < 5 || dcb.ByteSize > 8)
+            return EINVAL;
+        const std::uint32_t rts = dcb.Flags & fRtsControlMask;
+        if (rts == RTS_CONTROL_TOGGLE || Rs485)
+            if (int e = SetRs485(rts == RTS_CONTROL_TOGGLE))
+                return e;
         lt::TTermios t;
         if (int e = lt::Get(Fd, t))
             return e;
@@ -75,10 +88,10 @@ public:
                       &bits);
         if (e && !NoModemLines(e))
             return e;
-        // RTS: held on, or raised by the driver for input flow control (CRTSCTS); off otherwise.
+        // RTS: held on, raised by the driver for input flow control (CRTSCTS) or while
+        // sending (RS-485); off otherwise.
         bits = TIOCM_RTS;
-        const std::uint32_t rts = dcb.Flags & fRtsControlMask;
-        if (rts != RTS_CONTROL_HANDSHAKE) {
+        if (rts != RTS_CONTROL_HANDSHAKE && rts != RTS_CONTROL_TOGGLE) {
             e = Ioctl(Fd, rts == RTS_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC, &bits);
             if (e && !NoModemLines(e))
                 return e;
@@ -88,16 +101,20 @@ public:
 
     int Setup(std::uint32_t inQueue, std::uint32_t) override
     {
+        if (int e = Lost.load())
+            return e;
         // The kernel's queues have fixed sizes; the input size bounds our own receive queue.
         std::lock_guard lock(M);
         InCapacity = std::max<std::uint32_t>(inQueue, 1);
         return 0;
     }
 
-    int SetTimeouts() override { return 0; }  // reads never block here; writes wait in Write
+    int SetTimeouts() override { return Lost.load(); }  // reads never block here; writes wait in Write
 
     int SetMask(std::uint32_t mask) override
     {
+        if (int e = Lost.load())
+            return e;
         std::lock_guard lock(M);
         Mask = mask;
         return 0;
@@ -107,20 +124,21 @@ public:
                        std::int32_t timeoutMs) override
     {
         TWriteResult r;
+        if ((r.Error = Lost.load()))
+            return r;
         TVaTimeEvent timer;
         InitTimer(timer, timeoutMs);
         std::vector<pollfd> fds(static_cast<std::size_t>(wakeCount) + 1);
         for (;;) {
             while (r.Written < count) {
-                const ssize_t n = ::write(Fd, data + r.Written, count - r.Written);
+                const ssize_t n = RetryEintr([&] { return ::write(Fd, data + r.Written, count - r.Written); });
                 if (n > 0) {
                     r.Written += static_cast<std::uint32_t>(n);
                     continue;
                 }
-                if (n < 0 && errno == EINTR)
-                    continue;
                 if (n < 0 && errno != EAGAIN) {
                     r.Error = errno;
+                    CheckHangUp();
                     return r;
                 }
                 break;
@@ -143,7 +161,7 @@ public:
             }
             const int n = ::poll(fds.data(), fds.size(), timeout);
             if (n < 0 && errno == EINTR)
-                continue;
+                continue;  // not retried in place: the time left is worked out again
             if (n < 0) {
                 r.Error = errno;
                 return r;
@@ -159,6 +177,8 @@ public:
             }
             if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
                 r.Error = EIO;
+                if (int e = CheckHangUp())
+                    r.Error = e;
                 return r;
             }
         }
@@ -167,19 +187,19 @@ public:
     int Read(std::uint8_t* data, std::uint32_t count, std::uint32_t& read) override
     {
         read = 0;
+        if (int e = Lost.load())
+            return e;
         std::lock_guard lock(M);
         while (read < count && !Queue.empty()) {
             data[read++] = Queue.front();
             Queue.pop_front();
         }
         while (read < count) {
-            const ssize_t n = ::read(Fd, data + read, count - read);
+            const ssize_t n = RetryEintr([&] { return ::read(Fd, data + read, count - read); });
             if (n > 0) {
                 read += static_cast<std::uint32_t>(n);
                 continue;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
             if (n < 0 && errno != EAGAIN && errno != EIO)
                 return errno;
             break;  // nothing more now (EIO: the far end of a pseudo-terminal is closed)
@@ -192,6 +212,8 @@ public:
         events = 0;
         woken = false;
         for (;;) {
+            if (int e = Lost.load())
+                return e;
             std::uint32_t mask;
             bool roomInQueue;
             {
@@ -199,39 +221,41 @@ public:
                 mask = Mask;
                 roomInQueue = Queue.size() < InCapacity;
             }
-            const bool wantData = (mask & (EV_RXCHAR | EV_RXFLAG | EV_RX80FULL)) && roomInQueue && !HungUp;
+            const bool wantData = (mask & (EV_RXCHAR | EV_RXFLAG | EV_RX80FULL)) && roomInQueue;
             // Line states and errors have no descriptor to poll: their counters are read
             // every 50 ms.
             const bool counters = mask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK | EV_ERR | EV_TXEMPTY);
             pollfd fds[2] = {{wake.Handle, POLLIN, 0}, {Fd, static_cast<short>(wantData ? POLLIN : 0), 0}};
-            const int n = ::poll(fds, 2, counters || HungUp || !roomInQueue ? 50 : -1);
+            const int n = ::poll(fds, 2, counters || !roomInQueue ? 50 : -1);
             if (n < 0 && errno != EINTR)
                 return errno;
             if (fds[0].revents & POLLIN) {
                 woken = true;
                 return 0;
             }
-            if (fds[1].revents & (POLLHUP | POLLERR))
-                HungUp = true;  // nobody on the far end (yet): poll the counters only
-            if (fds[1].revents & POLLIN) {
-                HungUp = false;
+            // What arrived before a hang-up is delivered first; the hang-up itself shows on
+            // every later poll, and from then on the port is not polled again.
+            if (fds[1].revents & POLLIN)
                 events |= Receive();
-            }
             if (counters)
                 events |= Counters(mask);
             events &= mask;
             if (events)
                 return 0;
+            if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
+                return HungUp();
         }
     }
 
     int Purge(std::uint32_t flags) override
     {
+        if (int e = Lost.load())
+            return e;
         if (flags & (PURGE_TXABORT | PURGE_TXCLEAR))
-            if (::tcflush(Fd, TCOFLUSH) != 0)
+            if (RetryEintr([&] { return ::tcflush(Fd, TCOFLUSH); }) != 0)
                 return errno;
         if (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) {
-            if (::tcflush(Fd, TCIFLUSH) != 0)
+            if (RetryEintr([&] { return ::tcflush(Fd, TCIFLUSH); }) != 0)
                 return errno;
             std::lock_guard lock(M);
             Queue.clear();
@@ -241,11 +265,14 @@ public:
 
     int ClearError(std::uint32_t& errors, TComStat& stat) override
     {
-        Counters(0);
-        std::lock_guard lock(M);
-        errors = PendingErrors;
-        PendingErrors = 0;
+        errors = 0;
         stat = TComStat{};
+        if (int e = Lost.load())
+            return e;
+        TLineCounts c;
+        const bool haveCounts = ReadCounters(c);
+        std::lock_guard lock(M);
+        errors = haveCounts ? Lines.TakeErrors(c) : Lines.TakePending();
         int queued = 0;
         if (Ioctl(Fd, FIONREAD, &queued) == 0)
             stat.cbInQue = static_cast<std::uint32_t>(queued) + static_cast<std::uint32_t>(Queue.size());
@@ -261,8 +288,21 @@ public:
         return 0;
     }
 
+    int LineLost(std::uint32_t& errors) override
+    {
+        errors = 0;
+        const int e = Lost.load();
+        if (e) {
+            std::lock_guard lock(M);
+            errors = Lines.TakePending() | CE_IOE;
+        }
+        return e;
+    }
+
     int Escape(std::uint32_t function) override
     {
+        if (int e = Lost.load())
+            return e;
         int bits = 0;
         switch (function) {
         case SETDTR: bits = TIOCM_DTR; return Ioctl(Fd, TIOCMBIS, &bits);
@@ -271,8 +311,8 @@ public:
         case CLRRTS: bits = TIOCM_RTS; return Ioctl(Fd, TIOCMBIC, &bits);
         case SETBREAK: return Ioctl(Fd, TIOCSBRK, nullptr);
         case CLRBREAK: return Ioctl(Fd, TIOCCBRK, nullptr);
-        case SETXON: return ::tcflow(Fd, TCOON) == 0 ? 0 : errno;
-        case SETXOFF: return ::tcflow(Fd, TCOOFF) == 0 ? 0 : errno;
+        case SETXON: return RetryEintr([&] { return ::tcflow(Fd, TCOON); }) == 0 ? 0 : errno;
+        case SETXOFF: return RetryEintr([&] { return ::tcflow(Fd, TCOOFF); }) == 0 ? 0 : errno;
         case RESETDEV: return 0;  // nothing to reset on a terminal
         default: return EINVAL;
         }
@@ -281,6 +321,8 @@ public:
     int ModemStatus(std::uint32_t& status) override
     {
         status = 0;
+        if (int e = Lost.load())
+            return e;
         int lines = 0;
         int e = Ioctl(Fd, TIOCMGET, &lines);
         if (e)
@@ -292,6 +334,8 @@ public:
     int Properties(TCommProp& p) override
     {
         p = TCommProp{};
+        if (int e = Lost.load())
+            return e;
         p.wPacketLength = sizeof(TCommProp);
         p.wPacketVersion = 2;
         p.dwServiceMask = 1;         // serial communications
@@ -329,9 +373,7 @@ private:
         std::lock_guard lock(M);
         while (Queue.size() < InCapacity) {
             const std::size_t room = std::min<std::size_t>(sizeof buf, InCapacity - Queue.size());
-            const ssize_t n = ::read(Fd, buf, room);
-            if (n < 0 && errno == EINTR)
-                continue;
+            const ssize_t n = RetryEintr([&] { return ::read(Fd, buf, room); });
             if (n <= 0)
                 break;
             events |= EV_RXCHAR;
@@ -346,37 +388,30 @@ private:
         return events;
     }
 
-    // Changes of the line states and new errors since the last look, from the driver's
-    // counters (real UARTs; a pseudo-terminal has none and reports nothing here).
+    // The driver's interrupt counters (real UARTs; a pseudo-terminal has none).
+    bool ReadCounters(TLineCounts& out)
+    {
+        if (NoCounters.load())
+            return false;
+        serial_icounter_struct c{};
+        if (Ioctl(Fd, TIOCGICOUNT, &c) != 0) {
+            NoCounters = true;
+            return false;
+        }
+        auto u = [](int v) { return static_cast<std::uint32_t>(v); };
+        out = TLineCounts{u(c.cts), u(c.dsr),   u(c.rng),     u(c.dcd),   u(c.brk),
+                          u(c.frame), u(c.overrun), u(c.parity), u(c.buf_overrun)};
+        return true;
+    }
+
+    // The event thread's look at the line: state changes, new errors, transmit-empty.
     std::uint32_t Counters(std::uint32_t mask)
     {
         std::uint32_t events = 0;
-        serial_icounter_struct c{};
-        if (!NoCounters && Ioctl(Fd, TIOCGICOUNT, &c) == 0) {
+        TLineCounts c;
+        if (ReadCounters(c)) {
             std::lock_guard lock(M);
-            if (HaveCounters) {
-                if (c.cts != Last.cts) events |= EV_CTS;
-                if (c.dsr != Last.dsr) events |= EV_DSR;
-                if (c.rng != Last.rng) events |= EV_RING;
-                if (c.dcd != Last.dcd) events |= EV_RLSD;
-                if (c.brk != Last.brk) {
-                    events |= EV_BREAK;
-                    PendingErrors |= CE_BREAK;
-                }
-                std::uint32_t e = 0;
-                if (c.frame != Last.frame) e |= CE_FRAME;
-                if (c.overrun != Last.overrun) e |= CE_OVERRUN;
-                if (c.parity != Last.parity) e |= CE_RXPARITY;
-                if (c.buf_overrun != Last.buf_overrun) e |= CE_RXOVER;
-                if (e) {
-                    PendingErrors |= e;
-                    events |= EV_ERR;
-                }
-            }
-            Last = c;
-            HaveCounters = true;
-        } else {
-            NoCounters = true;
+            events |= Lines.Events(c);
         }
         if (mask & EV_TXEMPTY) {
             int out = 0;
@@ -391,20 +426,59 @@ private:
         return events;
     }
 
+    // Whether the line has been hung up (the far end closed, the adapter unplugged); if so
+    // the port is lost from now on, for the system's reason.
+    int CheckHangUp()
+    {
+        pollfd p{Fd, 0, 0};
+        if (RetryEintr([&] { return ::poll(&p, 1, 0); }) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return HungUp();
+        return Lost.load();
+    }
+
+    int HungUp()
+    {
+        // A hung-up terminal refuses its calls; that refusal is the reason given.
+        int out = 0;
+        int reason = Ioctl(Fd, TIOCOUTQ, &out);
+        if (reason == 0)
+            reason = EIO;
+        int expected = 0;
+        Lost.compare_exchange_strong(expected, reason);
+        return Lost.load();
+    }
+
+    int SetRs485(bool on)
+    {
+        serial_rs485 r{};
+        if (int e = Ioctl(Fd, TIOCGRS485, &r))
+            return e;
+        if (on) {
+            r.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+            r.flags &= ~static_cast<std::uint32_t>(SER_RS485_RTS_AFTER_SEND);
+        } else {
+            r.flags &= ~static_cast<std::uint32_t>(SER_RS485_ENABLED);
+        }
+        if (int e = Ioctl(Fd, TIOCSRS485, &r))
+            return e;
+        Rs485 = on;
+        return 0;
+    }
+
+    TFd Owned;
     const int Fd;
     const lt::TTermios Original;
     std::mutex M;  // the receive queue and the state the event wait shares with the callers
     std::deque<std::uint8_t> Queue;
     std::uint32_t InCapacity = 4096;
     std::uint32_t Mask = 0;
-    std::uint32_t PendingErrors = 0;
     char EvtChar = 0;
     bool CtsFlow = false;
     bool SentSinceEmpty = false;
-    bool HungUp = false;
-    bool NoCounters = false;
-    bool HaveCounters = false;
-    serial_icounter_struct Last{};
+    bool Rs485 = false;  // set only by SetState and the destructor, on the caller's thread
+    std::atomic<bool> NoCounters{false};
+    std::atomic<int> Lost{0};
+    TLineCounters Lines;
 };
 
 }  // namespace
@@ -429,75 +503,51 @@ std::string SystemDeviceName(const std::string& name)
 std::unique_ptr<TCommPort> OpenSystemPort(const std::string& name, int& error)
 {
     error = 0;
-    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    TFd fd(RetryEintr([&] { return ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
+    if (!fd.Valid()) {
         error = errno;
         return nullptr;
     }
-    auto fail = [&](int e) {
-        ::close(fd);
-        error = e;
+    if (!::isatty(fd.Get())) {
+        error = ENOTTY;
         return nullptr;
-    };
-    if (!::isatty(fd))
-        return fail(ENOTTY);
+    }
     // flock keeps out every other program that locks (root included, whom TIOCEXCL lets
     // through); TIOCEXCL keeps out those that do not. Another holder shows as "busy".
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return fail(errno == EWOULDBLOCK ? EBUSY : errno);
-    if (int e = Ioctl(fd, TIOCEXCL, nullptr); e && !NoModemLines(e))
-        return fail(e);
+    if (RetryEintr([&] { return ::flock(fd.Get(), LOCK_EX | LOCK_NB); }) != 0) {
+        error = errno == EWOULDBLOCK ? EBUSY : errno;
+        return nullptr;
+    }
     lt::TTermios original;
-    if (int e = lt::Get(fd, original))
-        return fail(e);
-    return std::make_unique<TPosixPort>(fd, original);
+    if (int e = lt::Get(fd.Get(), original)) {
+        error = e;
+        return nullptr;
+    }
+    // Exclusive last: the flag belongs to the terminal, not to this descriptor, so a failed
+    // open must not leave it set.
+    if (int e = Ioctl(fd.Get(), TIOCEXCL, nullptr); e && !NoModemLines(e)) {
+        error = e;
+        return nullptr;
+    }
+    const int raw = fd.Get();
+    try {
+        return std::make_unique<TLinuxPort>(std::move(fd), original);
+    } catch (...) {
+        Ioctl(raw, TIOCNXCL, nullptr);
+        throw;
+    }
 }
 
 int SystemDefaultConfig(const std::string& name, TDcb& dcb)
 {
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    const TFd fd(RetryEintr([&] { return ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
+    if (!fd.Valid())
         return errno;
     lt::TTermios t;
-    const int e = lt::Get(fd, t);
-    ::close(fd);
-    if (e)
+    if (int e = lt::Get(fd.Get(), t))
         return e;
     lt::ToDcb(t, dcb);
     return 0;
-}
-
-namespace {
-std::mutex OpenerMutex;
-TPortOpener Opener;
-TConfigReader ConfigReader;
-}  // namespace
-
-void SetPortOpener(TPortOpener opener, TConfigReader config)
-{
-    std::lock_guard lock(OpenerMutex);
-    Opener = std::move(opener);
-    ConfigReader = std::move(config);
-}
-
-std::unique_ptr<TCommPort> OpenPort(const std::string& name, int& error)
-{
-    TPortOpener opener;
-    {
-        std::lock_guard lock(OpenerMutex);
-        opener = Opener;
-    }
-    return opener ? opener(name, error) : OpenSystemPort(name, error);
-}
-
-int DefaultConfig(const std::string& name, TDcb& dcb)
-{
-    TConfigReader reader;
-    {
-        std::lock_guard lock(OpenerMutex);
-        reader = ConfigReader;
-    }
-    return reader ? reader(name, dcb) : SystemDefaultConfig(name, dcb);
 }
 
 }  // namespace commport

@@ -1,0 +1,114 @@
+#pragma once
+// The serial component's own machinery: its worker threads and the staging buffer. Included
+// by the component and its tests only.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "serial/platform/commport.h"
+#include "serial/vacomm.h"
+
+// A flat staging block, not a ring: bytes held are the first Size bytes, oldest first. No
+// operation checks bounds; callers keep within Size and Capacity.
+class TVaCommBuffer {
+public:
+    explicit TVaCommBuffer(std::int32_t capacity);
+    std::uint8_t* DataPtr() { return Data.get(); }
+    std::int32_t Size() const { return FSize; }
+    std::int32_t Capacity() const { return FCapacity; }
+    void Clear() { FSize = 0; }
+    void Write(const std::uint8_t* source, std::int32_t count);
+    void Peek(std::uint8_t* dest, std::int32_t count) const;
+    void Read(std::uint8_t* dest, std::int32_t count);
+    void Remove(std::int32_t count);
+
+private:
+    std::unique_ptr<std::uint8_t[]> Data;
+    std::int32_t FCapacity;
+    std::int32_t FSize = 0;
+};
+
+// A worker thread of the component: joined on destruction, never detached.
+class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
+public:
+    virtual ~TVaCommThread();
+    void Start();
+    // Waits for the thread's end; the stop request must have been made.
+    void Join();
+    void SetPriority(TThreadPriority priority);
+    bool Terminated() const { return FTerminated.load(); }
+    const std::shared_ptr<THandOverState>& State() const { return FState; }
+
+protected:
+    explicit TVaCommThread(TVaCustomComm& comm) : Comm(comm) {}
+    virtual void Execute() = 0;
+    void Terminate();
+    // Hands call to the user-interface thread (see HandOver); this object lives on while the
+    // call is queued or runs, so a handler may close the port under it.
+    bool HandOverCall(std::function<void()> call);
+    // Hands over the report of a lost line, unless the other thread has done so.
+    void ReportLineLost(int error, std::uint32_t errors);
+    TVaCustomComm& Comm;
+
+private:
+    void ApplyPriority();
+    std::thread Thread;
+    std::atomic<bool> FTerminated{false};
+    std::atomic<long> Tid{0};
+    std::atomic<int> Priority{tpNormal};
+    std::shared_ptr<THandOverState> FState = std::make_shared<THandOverState>();
+};
+
+class TVaCommWriteThread final : public TVaCommThread {
+public:
+    explicit TVaCommWriteThread(TVaCustomComm& comm);
+    ~TVaCommWriteThread() override;
+
+    void StopThread();
+    // Asks the writer to drop what is staged; true when it acknowledged within 2 s.
+    bool PurgeWrite();
+    // Stages the bytes, waiting up to WriteTimeout for the writer to make room; false when
+    // there was none.
+    bool WriteData(const std::uint8_t* data, std::int32_t count);
+
+    TVaCommBuffer Buffer;
+    TVaWaitEvent DataReady;
+    TVaWaitEvent StopSignal;
+    TVaWaitEvent PurgeSignal;
+    TVaWaitEvent PurgeDone;
+    TVaWaitEvent WriteDone;
+
+protected:
+    void Execute() override;
+
+private:
+    void AcknowledgePurge();
+    void Complete(std::uint32_t written);
+    void RoomChanged();
+    void DoTxEmpty();
+    void DoWriteError();
+    // Room in the buffer: a count that the writer moves on after every change.
+    std::mutex RoomM;
+    std::condition_variable RoomCv;
+    std::uint64_t RoomSeq = 0;
+};
+
+class TVaCommEventThread final : public TVaCommThread {
+public:
+    explicit TVaCommEventThread(TVaCustomComm& comm) : TVaCommThread(comm) {}
+    ~TVaCommEventThread() override;
+    void StopThread();
+
+    TVaWaitEvent CompletionSignal;
+
+protected:
+    void Execute() override;
+
+private:
+    void DoEvent(std::uint32_t mask);
+};
