@@ -2,6 +2,7 @@
 BUILD      ?= build
 JOBS       ?= 2
 FUZZ_SECONDS ?= 60
+FUZZ_MAX_LEN ?= 16384
 CMAKE_FLAGS ?=
 GEN        := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 SAMPLES    ?= $(abspath ../shared/hpgl-samples)
@@ -63,7 +64,7 @@ fuzz: setup
 	@for t in $(FUZZ_TARGETS); do \
 	  echo "== $$t"; mkdir -p $(BUILD)-fuzz/corpus-$$t $(BUILD)-fuzz/findings && \
 	  QT_QPA_PLATFORM=offscreen $(BUILD)-fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
-	    -max_len=65536 -print_final_stats=1 -artifact_prefix=$(BUILD)-fuzz/findings/$$t- \
+	    -max_len=$(FUZZ_MAX_LEN) -print_final_stats=1 -artifact_prefix=$(BUILD)-fuzz/findings/$$t- \
 	    $(BUILD)-fuzz/corpus-$$t $(SAMPLES) || exit 1; \
 	done
 
