@@ -67,6 +67,21 @@ private:
     int Fd;
 };
 
+// The first error of a write sequence: the one so far, else what closing reports.
+int CloseKeepingFirst(TFd& fd, int error)
+{
+    const int closed = fd.Close();
+    return error != 0 ? error : closed;
+}
+
+// Syncs the data to the disk before closing, where a rename or a rewrite depends on it.
+int SyncAndClose(TFd& fd, int error)
+{
+    if (error == 0 && ::fsync(fd.Get()) != 0)
+        error = errno;
+    return CloseKeepingFirst(fd, error);
+}
+
 std::string Folder(const std::string& path)
 {
     const auto slash = path.rfind('/');
@@ -106,10 +121,7 @@ TFileResult StreamInPlace(const std::string& target, const std::function<void(TB
     auto out = std::make_unique<TBufferedOut>(fd.Get());
     body(*out);
     out->Flush();
-    int error = out->Error;
-    const int closed = fd.Close();
-    if (error == 0)
-        error = closed;
+    const int error = CloseKeepingFirst(fd, out->Error);
     return error ? TFileResult::FromErrno(error) : TFileResult{};
 }
 
@@ -178,11 +190,7 @@ TFileResult RewriteInPlace(const std::string& target, const std::function<void(T
     }
     if (error == 0 && ::ftruncate(file.Get(), size) != 0)
         error = errno;
-    if (error == 0 && ::fsync(file.Get()) != 0)
-        error = errno;
-    const int closed = file.Close();
-    if (error == 0)
-        error = closed;
+    error = SyncAndClose(file, error);
     return error ? TFileResult::FromErrno(error) : TFileResult{};
 }
 
@@ -255,11 +263,7 @@ TReplace Replace(const std::string& target, const struct stat* old, const std::f
     int error = out->Error;
     if (error == 0 && ::fchmod(fd.Get(), mode) != 0)
         error = errno;
-    if (error == 0 && ::fsync(fd.Get()) != 0)
-        error = errno;
-    const int closed = fd.Close();
-    if (error == 0)
-        error = closed;
+    error = SyncAndClose(fd, error);
     if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0)
         error = errno;
     if (error != 0) {

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "import/drawing.h"
+#include "import/svgexport.h"
 #include "ui/about.h"
 #include "ui/app.h"
 #include "sheet/canvas.h"
@@ -75,6 +77,8 @@ void TfrmMain::CreateActions()
     actOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     actSaveAs = MakeAction(tr("Save &As..."), tr("Save As|Saves the active file with a new name"), 7,
                            &TfrmMain::actSaveAsExecute);
+    actExportSvg = MakeAction(tr("&Export as SVG..."), tr("Export as SVG|Saves the sheet as an SVG drawing"), -1,
+                              &TfrmMain::actExportSvgExecute);
     act7475 = MakeAction(tr("1/40 to 1/8"), tr("size modify: from plotter HP7475 to Minigraf format"), -1,
                          &TfrmMain::act7475Execute);
     actZoomIn = MakeAction(tr("Zoom &In"), tr("Zoom In"), 3, &TfrmMain::actZoomInExecute);
@@ -96,7 +100,7 @@ void TfrmMain::CreateMenus()
 {
     MainMenu1 = menuBar();
     File1 = MainMenu1->addMenu(tr("&File"));
-    File1->addActions({actOpen, actSaveAs, actExit});
+    File1->addActions({actOpen, actSaveAs, actExportSvg, actExit});
     Edit1 = MainMenu1->addMenu(tr("&Edit"));
     Edit1->addActions(EditActions());
     Output1 = MainMenu1->addMenu(tr("&Output"));
@@ -172,7 +176,8 @@ void TfrmMain::CreateDialogs()
     OpenDialog = new QFileDialog(this, tr("Open"));
     OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog->setFileMode(QFileDialog::AnyFile);
-    OpenDialog->setNameFilters({tr("plot files (*.plt *.hpgl *.gfn)"), tr("text files (*.txt)"), tr("all files (*)")});
+    OpenDialog->setNameFilters({tr("plot files (*.plt *.hpgl *.gfn)"), tr("drawings (*.svg *.svgz)"),
+                                tr("text files (*.txt)"), tr("all files (*)")});
     connect(OpenDialog, &QFileDialog::accepted, this, &TfrmMain::actOpenAccept);
 
     SaveDialog = new QFileDialog(this, tr("Save As"));
@@ -182,6 +187,13 @@ void TfrmMain::CreateDialogs()
     SaveDialog->setNameFilter(tr("plot file (*.plt)"));
     SaveDialog->setOption(QFileDialog::DontConfirmOverwrite, true);
     connect(SaveDialog, &QFileDialog::accepted, this, &TfrmMain::actSaveAsAccept);
+
+    ExportDialog = new QFileDialog(this, tr("Export as SVG"));
+    ExportDialog->setAcceptMode(QFileDialog::AcceptSave);
+    ExportDialog->setFileMode(QFileDialog::AnyFile);
+    ExportDialog->setDefaultSuffix(QStringLiteral("svg"));
+    ExportDialog->setNameFilter(tr("SVG drawing (*.svg)"));
+    connect(ExportDialog, &QFileDialog::accepted, this, &TfrmMain::actExportSvgAccept);
 
     PrintDialog1Printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
 }
@@ -203,7 +215,8 @@ QAction* TfrmMain::MakeAction(const QString& caption, const QString& hint, int i
 
 QList<QAction*> TfrmMain::SheetActions() const
 {
-    return {actOpen, actSaveAs, act7475, actZoomIn, actZoomOut, actZoomAuto, actRotate, actMirror, actOstrel, actPrint};
+    return {actOpen,     actSaveAs, actExportSvg, act7475,   actZoomIn, actZoomOut,
+            actZoomAuto, actRotate, actMirror,    actOstrel, actPrint};
 }
 
 QList<QAction*> TfrmMain::EditActions() const
@@ -486,7 +499,7 @@ void TfrmMain::LoadFile(const QString& name)
             Sheet->OnProgress = nullptr;
             Sheet->OnDrawProgress = nullptr;
         });
-        result = Sheet->LoadFromFile(name.toStdString());
+        result = LoadDrawing(*Sheet, name.toStdString());
         Redraw();
     }
     if (!result.Ok())
@@ -506,6 +519,21 @@ void TfrmMain::actSaveAsAccept()
     const TFileResult r = Sheet->SaveToFile(files.first().toStdString());
     if (!r.Ok())
         ShowErrorBox(tr("Cannot save \"%1\": %2").arg(files.first(), QString::fromStdString(r.Reason)));
+}
+
+void TfrmMain::actExportSvgExecute()
+{
+    ExportDialog->open();
+}
+
+void TfrmMain::actExportSvgAccept()
+{
+    const QStringList files = ExportDialog->selectedFiles();
+    if (files.isEmpty())
+        return;
+    const TFileResult r = ExportSvg(*Sheet, files.first().toStdString());
+    if (!r.Ok())
+        ShowErrorBox(tr("Cannot export \"%1\": %2").arg(files.first(), QString::fromStdString(r.Reason)));
 }
 
 void TfrmMain::actPrintExecute()

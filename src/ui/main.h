@@ -47,6 +47,7 @@ public:
 
     QAction* actOpen = nullptr;
     QAction* actSaveAs = nullptr;
+    QAction* actExportSvg = nullptr;
     QAction* act7475 = nullptr;
     QAction* actZoomIn = nullptr;
     QAction* actZoomOut = nullptr;
@@ -61,6 +62,7 @@ public:
     // Alive for the whole run: each remembers its last accepted name.
     QFileDialog* OpenDialog = nullptr;
     QFileDialog* SaveDialog = nullptr;
+    QFileDialog* ExportDialog = nullptr;
     std::unique_ptr<QPrinter> PrintDialog1Printer;
     // The open dialog's file name: the last name accepted there (a full path), or empty.
     QString OpenFileName;
@@ -70,9 +72,9 @@ public:
     std::int32_t LastY = 0;
     std::unique_ptr<THpglSheet> Sheet;
 
-    // The twelve actions in the order of the action list.
+    // The thirteen actions: the sheet's, then About and Exit.
     QList<QAction*> Actions() const;
-    // The ten that work on the sheet, which a load disables, in that order.
+    // The eleven that work on the sheet (Export as SVG after Save As), which a load disables.
     QList<QAction*> SheetActions() const;
     // The six of the Edit menu and the context menu.
     QList<QAction*> EditActions() const;
@@ -102,9 +104,12 @@ public:
     void actOpenExecute();
     void actOpenAccept();
     // The load that Open runs on acceptance: busy, clear, load with progress, redraw.
+    // A plot file or an SVG drawing.
     void LoadFile(const QString& name);
     void actSaveAsExecute();
     void actSaveAsAccept();
+    void actExportSvgExecute();
+    void actExportSvgAccept();
     void actPrintExecute();
     // The part of printing after the print dialog: one page, the frame over its printable area.
     void PrintSheet(QPrinter& printer);

@@ -77,13 +77,13 @@ TEST_F(FakePortTest, EveryOpenStepReportsItsOwnMessageAndLeavesThePortClosed)
     int opened = false;
     Comm.OnOpen = [&](TVaCustomComm*) { ++opened; };
     for (const auto& c : cases) {
-        Dev.Fail = {{c.call, EIO}};
+        Dev.SetFail({{c.call, EIO}});
         EXPECT_EQ(Message([&] { Comm.Open(); }), c.message);
         EXPECT_FALSE(Comm.Active());
         EXPECT_FALSE(Dev.Open) << c.call;
     }
     EXPECT_EQ(opened, 0);
-    Dev.Fail.clear();
+    Dev.SetFail({});
     Comm.Open();
     EXPECT_EQ(opened, 1);
 }
@@ -225,7 +225,7 @@ TEST_F(FakePortTest, LineControlRefusalsHoldEvenWhenClosed)
     Comm.SetXon(false);
     Comm.ResetDev();
     EXPECT_EQ(Dev.Count("Escape 5") + Dev.Count("Escape 8") + Dev.Count("Escape 1") + Dev.Count("Escape 7"), 4);
-    Dev.Fail = {{"Escape", EPERM}};
+    Dev.SetFail({{"Escape", EPERM}});
     EXPECT_EQ(Message([&] { Comm.SetDTR(false); }), "Error calling comm function (1), Operation not permitted");
 }
 
@@ -261,7 +261,7 @@ TEST_F(FakePortTest, StatusQueriesAndTheirMessages)
     EXPECT_TRUE(Comm.ClearLineErrors());
     EXPECT_EQ(reported, static_cast<int>(CE_FRAME));
 
-    Dev.Fail = {{"ClearError", EIO}, {"ModemStatus", EIO}, {"Properties", EIO}};
+    Dev.SetFail({{"ClearError", EIO}, {"ModemStatus", EIO}, {"Properties", EIO}});
     EXPECT_EQ(Message([&] { Comm.GetCommStatus(s); }), "Error retrieving statistics (5), Input/output error");
     EXPECT_EQ(Message([&] { Comm.GetModemStatus(1); }), "Error reading modem state (5), Input/output error");
     EXPECT_EQ(Message([&] { Comm.GetProperties(); }), "Error reading port properties (5), Input/output error");

@@ -11,21 +11,6 @@
 using namespace commport;
 using namespace std::chrono_literals;
 
-namespace {
-
-// A client that logs what reaches it.
-class TLogClient : public TVaCommComponent {
-public:
-    std::vector<std::string>* Log = nullptr;
-    std::string Name = "client";
-    void DataChanged(const std::uint8_t* data, std::int32_t count) override
-    {
-        Log->push_back(Name + " data " + std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count)));
-    }
-    void LineChanged(std::uint32_t mask) override { Log->push_back(Name + " line " + std::to_string(mask)); }
-};
-
-}  // namespace
 
 class Events : public FakePortTest {
 protected:
@@ -159,9 +144,9 @@ TEST_F(Events, ReadsOnEmptyAndClosedPorts)
     EXPECT_EQ(Comm.ReadBufUsed(), 2);
     EXPECT_TRUE(Comm.ReadChar(c));
     EXPECT_EQ(c, 'x');
-    Dev.Fail = {{"Read", EIO}};
+    Dev.SetFail({{"Read", EIO}});
     EXPECT_EQ(Message([&] { Comm.ReadText(); }), "Read error (5), Input/output error");
-    Dev.Fail.clear();
+    Dev.SetFail({});
     Comm.PurgeRead();
     EXPECT_EQ(Comm.ReadText(), "");
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "serial/platform/commport_fake.h"
 #include "serial/uidispatch.h"
@@ -90,4 +91,33 @@ struct TPty {
         ::close(Slave);
         Slave = -1;
     }
+};
+
+// The plot dialog's settings on a pseudo-terminal, with calls handed to a queue the test
+// pumps. The component goes first, the line last.
+struct TPtyLine {
+    TPty Pty;
+    TQueueDispatcher Ui;
+    TVaComm Comm;
+    TPtyLine()
+    {
+        Comm.SetDispatcher(&Ui);
+        PlotSettings(Comm);
+        Comm.SetDeviceName(Pty.Path);
+    }
+};
+
+// A client that logs what reaches it, and may act on data.
+class TLogClient : public TVaCommComponent {
+public:
+    std::vector<std::string>* Log = nullptr;
+    std::string Name = "client";
+    std::function<void()> OnData;
+    void DataChanged(const std::uint8_t* data, std::int32_t count) override
+    {
+        Log->push_back(Name + " data " + std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count)));
+        if (OnData)
+            OnData();
+    }
+    void LineChanged(std::uint32_t mask) override { Log->push_back(Name + " line " + std::to_string(mask)); }
 };

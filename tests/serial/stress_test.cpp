@@ -68,13 +68,9 @@ struct TTalkingFarEnd {
 
 TEST(PtyStress, TwoHundredRoundsOfOpenWritePurgeAndHandlerCloses)
 {
-    TPty pty;
+    TPtyLine line;
+    auto& [pty, ui, c] = line;
     TTalkingFarEnd far(pty);
-    TQueueDispatcher ui;
-    TVaComm c;
-    c.SetDispatcher(&ui);
-    PlotSettings(c);
-    c.SetDeviceName(pty.Path);
     c.SetMonitorEvents({ceRxChar, ceCts, ceError});
 
     enum { kNone, kCloseInRx, kReopenInRx, kCloseInTx } inHandler = kNone;

@@ -137,7 +137,7 @@ TEST_F(WritePath, PurgeDropsStagedBytesAndTheWriteInFlight)
 TEST_F(WritePath, PurgeFailureIsReported)
 {
     Comm.Open();
-    Dev.Fail = {{"Purge", EIO}};
+    Dev.SetFail({{"Purge", EIO}});
     EXPECT_EQ(Message([&] { Comm.PurgeReadWrite(); }), "Error clearing buffers (5), Input/output error");
 }
 
@@ -203,7 +203,7 @@ TEST_F(WritePath, DirectModeWritesAtOnceAndCountsTheSystemQueue)
     Dev.SetHold(true);
     EXPECT_EQ(Comm.WriteBuf(reinterpret_cast<const std::uint8_t*>("held"), 4), 0);
     Dev.SetHold(false);
-    Dev.Fail = {{"Write", EIO}};
+    Dev.SetFail({{"Write", EIO}});
     EXPECT_EQ(Message([&] { Comm.WriteText("x"); }), "Write error (5), Input/output error");
 }
 
@@ -358,12 +358,8 @@ TEST(PtyWritePath, XoffHoldsTheLineAndNothingIsLost)
 
 TEST(PtyWritePath, OpenWriteCloseAThousandTimes)
 {
-    TPty pty;
-    TQueueDispatcher ui;
-    TVaComm c;
-    c.SetDispatcher(&ui);
-    PlotSettings(c);
-    c.SetDeviceName(pty.Path);
+    TPtyLine line;
+    auto& [pty, ui, c] = line;
     TFarEnd far(pty, false);
     for (int i = 0; i < 1000; ++i) {
         c.Open();

@@ -2,14 +2,12 @@
 // the link that leads to it, and its old text when the save fails before writing.
 #include <gtest/gtest.h>
 #include <grp.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <filesystem>
 #include <functional>
 
@@ -83,31 +81,34 @@ TEST(SafeSave, HardLinkedFileIsRewrittenSoEveryNameSeesTheNewText)
     EXPECT_EQ(Entries(dir.Path), 2u);
 }
 
-TEST(SafeSave, FailureBeforeTheRewriteLeavesEveryNameWhole)
+TEST(SafeSave, FullDiskLeavesTheOldFileWholeUnderEveryName)
 {
-    testfiles::TempDir dir;
-    const std::string old(100000, 'x');
-    const std::string a = dir.Write("a.plt", old);
-    const std::string b = dir.File("b.plt");
-    ASSERT_EQ(::link(a.c_str(), b.c_str()), 0);
     THpglSheet big;
     for (int i = 0; i < 20000; ++i)
         big.Add(hkPA, i, i);
-    // A file size limit fails every write past 4 KiB, as a full disk would; the text is
-    // made whole before the old file is touched, so the failure comes first.
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const TFileResult r = big.SaveToFile(a);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(r.ErrorCode, EFBIG);
-    EXPECT_EQ(testfiles::ReadAll(a), old);
-    EXPECT_EQ(testfiles::ReadAll(b), old);
-    EXPECT_EQ(Entries(dir.Path), 2u);
+    // Replaced through a temporary file (one name) and rewritten in place (two names): in both
+    // the text is whole elsewhere before the old file is touched, so the failure comes first.
+    for (bool linked : {false, true}) {
+        testfiles::TempDir dir;
+        const std::string old(100000, 'x');
+        const std::string a = dir.Write("a.plt", old);
+        const std::string b = dir.File("b.plt");
+        if (linked) {
+            ASSERT_EQ(::link(a.c_str(), b.c_str()), 0);
+        }
+        TFileResult r;
+        {
+            testfiles::FileSizeLimit limit(4096);  // every write past 4 KiB fails
+            ASSERT_TRUE(limit.Active);
+            r = big.SaveToFile(a);
+        }
+        EXPECT_EQ(r.ErrorCode, EFBIG) << linked;
+        EXPECT_EQ(testfiles::ReadAll(a), old) << linked;
+        if (linked) {
+            EXPECT_EQ(testfiles::ReadAll(b), old);
+        }
+        EXPECT_EQ(Entries(dir.Path), linked ? 2u : 1u);
+    }
 }
 
 TEST(SafeSave, SymbolicLinksAreFollowedToTheFileTheyName)

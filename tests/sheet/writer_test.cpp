@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <climits>
 #include <filesystem>
 
@@ -55,29 +53,6 @@ TEST(Writer, FailuresKeepThePreviousFileAndSayWhy)
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path))
         ++entries;
     EXPECT_LE(entries, 1);
-}
-
-TEST(Writer, FullDiskLeavesTheOldFileWhole)
-{
-    testfiles::TempDir dir;
-    const std::string old(100000, 'x');
-    std::string f = dir.Write("big.plt", old);
-    THpglSheet s;
-    for (int i = 0; i < 20000; ++i)
-        s.Add(hkPA, i, i);
-    // A file size limit makes every write past 4 KiB fail, as a full disk would.
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    TFileResult r = s.SaveToFile(f);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(r.ErrorCode, EFBIG);
-    EXPECT_EQ(testfiles::ReadAll(f), old);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path), {}), 1);
 }
 
 TEST(Writer, DeviceTargetIsWrittenInPlaceAndItsErrorsReported)

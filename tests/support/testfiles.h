@@ -2,9 +2,11 @@
 // Scratch files and the shared sample plot files for tests.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -61,6 +63,31 @@ inline std::vector<std::string> Samples()
     std::sort(files.begin(), files.end());
     return files;
 }
+
+// While it lives, every write past `bytes` of a file fails with EFBIG, as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &Saved);
+        OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = Saved;
+        small.rlim_cur = bytes;
+        Active = ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &Saved);
+        std::signal(SIGXFSZ, OldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool Active = false;
+
+private:
+    struct rlimit Saved {};
+    void (*OldHandler)(int) = nullptr;
+};
 
 #define REQUIRE_SAMPLES(files)                                                   \
     if ((files).empty())                                                         \

@@ -40,10 +40,10 @@ TEST_F(FormTest, CancellingTheOpenDialogChangesNothing)
     EXPECT_EQ(frmMain->OpenFileName.toStdString(), dir.File("a.plt"));
 }
 
-TEST_F(FormTest, OpenFilterHasThreeChoicesPlotFilesFirst)
+TEST_F(FormTest, OpenFilterOffersDrawingsAfterPlotFiles)
 {
-    EXPECT_EQ(frmMain->OpenDialog->nameFilters(),
-              (QStringList{"plot files (*.plt *.hpgl *.gfn)", "text files (*.txt)", "all files (*)"}));
+    EXPECT_EQ(frmMain->OpenDialog->nameFilters(), (QStringList{"plot files (*.plt *.hpgl *.gfn)", "drawings (*.svg *.svgz)",
+                                                               "text files (*.txt)", "all files (*)"}));
     EXPECT_EQ(frmMain->SaveDialog->nameFilters(), QStringList{"plot file (*.plt)"});
     EXPECT_EQ(frmMain->SaveDialog->defaultSuffix(), "plt");
 }
@@ -93,6 +93,48 @@ TEST_F(FormTest, FailedSaveShowsTheReasonAndKeepsTheOldFile)
         EXPECT_EQ(testfiles::ReadAll(keep), "precious");
         EXPECT_EQ(Boxes.size(), 2u);
     }
+}
+
+TEST_F(FormTest, OpensAnSvgDrawingAsPenMoves)
+{
+    testfiles::TempDir dir;
+    Open(dir.Write("a.plt", "PA1,1;"));
+    Open(dir.Write("d.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10mm\" height=\"10mm\">"
+                            "<path stroke=\"blue\" fill=\"none\" d=\"M0 0 L37.795 37.795\"/></svg>"));
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_EQ(SheetText(*frmMain->Sheet), "PA|SP 1|PU 0 80|PD 80 0");
+    EXPECT_EQ(Panel(0), "Objects: 4");
+    EXPECT_EQ(Panel(1), "HPGL size: min=0,0 max=80,80");
+    EXPECT_TRUE(frmMain->actExportSvg->isEnabled());
+}
+
+TEST_F(FormTest, UnreadableDrawingShowsTheReasonAndLeavesAnEmptySheet)
+{
+    testfiles::TempDir dir;
+    Open(dir.Write("a.plt", "PA1,1;"));
+    Open(dir.Write("bad.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"><g>"));
+    EXPECT_EQ(Panel(0), "Objects: 0");
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_NE(Boxes[0].Text.indexOf("bad.svg"), -1);
+    EXPECT_NE(Boxes[0].Text.indexOf("not a readable SVG drawing: line 1"), -1) << Boxes[0].Text.toStdString();
+    for (QAction* a : frmMain->Actions())
+        EXPECT_TRUE(a->isEnabled());
+}
+
+TEST_F(FormTest, ExportAsSvgWritesTheSheetThatOpensAgain)
+{
+    testfiles::TempDir dir;
+    EXPECT_FALSE(frmMain->actExportSvg->isEnabled());  // nothing to export before a file is open
+    Open(dir.Write("a.plt", "SP2;PU100,200;PD300,400;PD300,200;"));
+    ExportSvg(dir.File("out"));
+    EXPECT_TRUE(Boxes.empty());
+    const std::string svg = testfiles::ReadAll(dir.File("out.svg"));
+    EXPECT_NE(svg.find("<path stroke=\"#ff0000\" d=\"M100 1960L300 1760L300 1960\"/>"), std::string::npos) << svg;
+    Open(dir.File("out.svg"));
+    EXPECT_EQ(SheetText(*frmMain->Sheet), "PA|SP 1|PU 100 200|PD 300 400|PD 300 200");
+    ExportSvg(dir.File("missing/out.svg"));
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_NE(Boxes[0].Text.indexOf("No such file or directory"), -1);
 }
 
 TEST_F(FormTest, PrintJobIsNamedAfterTheOpenedFileNotTheSavedOne)

@@ -28,6 +28,7 @@ protected:
         // Qt's own dialogs, so the tests can fill them in.
         frmMain->OpenDialog->setOption(QFileDialog::DontUseNativeDialog, true);
         frmMain->SaveDialog->setOption(QFileDialog::DontUseNativeDialog, true);
+        frmMain->ExportDialog->setOption(QFileDialog::DontUseNativeDialog, true);
         frmMain->show();
         QApplication::processEvents();
     }
@@ -57,6 +58,14 @@ protected:
         ASSERT_TRUE(frmMain->SaveDialog->isVisible());
         Type(frmMain->SaveDialog, path);
         static_cast<QDialog*>(frmMain->SaveDialog)->accept();
+        QApplication::processEvents();
+    }
+    void ExportSvg(const std::string& path)
+    {
+        frmMain->actExportSvg->trigger();
+        ASSERT_TRUE(frmMain->ExportDialog->isVisible());
+        Type(frmMain->ExportDialog, path);
+        static_cast<QDialog*>(frmMain->ExportDialog)->accept();
         QApplication::processEvents();
     }
     // Types a name into a file dialog's name field, as the user does.

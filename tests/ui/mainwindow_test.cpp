@@ -52,7 +52,7 @@ TEST_F(FormTest, StartsFreshWithThreeActionsAndEmptyStatus)
 TEST_F(FormTest, MenusToolbarAndContextMenuInDesignOrder)
 {
     EXPECT_EQ(Texts(frmMain->MainMenu1->actions()), (QStringList{"&File", "&Edit", "&Output", "&Help"}));
-    EXPECT_EQ(Texts(frmMain->File1->actions()), (QStringList{"&Open...", "Save &As...", "E&xit"}));
+    EXPECT_EQ(Texts(frmMain->File1->actions()), (QStringList{"&Open...", "Save &As...", "&Export as SVG...", "E&xit"}));
     const QStringList edit{"1/40 to 1/8", "Zoom &In", "Zoom &Out", "Zoom &Auto", "&Rotate", "&Mirror"};
     EXPECT_EQ(Texts(frmMain->Edit1->actions()), edit);
     EXPECT_EQ(Texts(frmMain->PopupMenuImg->actions()), edit);

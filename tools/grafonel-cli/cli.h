@@ -25,6 +25,13 @@ bool ParseInt(const std::string& text, long long lo, long long hi, std::int64_t&
 bool ParsePair(const std::string& text, std::int32_t& a, std::int32_t& b);
 // Reads "--speed S" at args[i] (12 to 100), moving i past the value.
 bool ParseSpeed(const std::vector<std::string>& args, std::size_t& i, int& speed, std::string& error);
+// Loads a plot file or, in the Qt build, an SVG drawing.
 bool LoadSheet(THpglSheet& sheet, const std::string& file, std::string& error);
+#ifdef GRAFONEL_WITH_QT
+// The one QGuiApplication of the run (offscreen), made on first use: SVG text and rendering need it.
+void EnsureGuiApp();
+// Ends it; Qt must not outlive main().
+void ReleaseGuiApp();
+#endif
 
 }  // namespace cli

@@ -12,6 +12,9 @@
 #include "cli.h"
 #include "sheet/frame.h"
 #include "sheet/hpglsheet.h"
+#ifdef GRAFONEL_WITH_QT
+#include "import/drawing.h"
+#endif
 
 namespace cli {
 
@@ -48,7 +51,13 @@ bool ParsePair(const std::string& text, std::int32_t& a, std::int32_t& b)
 
 bool LoadSheet(THpglSheet& sheet, const std::string& file, std::string& error)
 {
+#ifdef GRAFONEL_WITH_QT
+    if (IsSvgDrawing(file))
+        EnsureGuiApp();
+    TFileResult r = LoadDrawing(sheet, file);
+#else
     TFileResult r = sheet.LoadFromFile(file);
+#endif
     if (!r.Ok()) {
         error = "cannot read '" + file + "': " + r.Reason;
         return false;
@@ -139,11 +148,11 @@ int main(int argc, char** argv)
 {
     const std::vector<Command> commands = {
         {"info", "info FILE",
-         "Loads FILE into an empty sheet and prints the window's two status texts,\n"
+         "Loads FILE (a plot file or an SVG drawing) into an empty sheet and prints the window's two status texts,\n"
          "\"Objects: N\" and \"HPGL size: min=X,Y max=X,Y\", each on its own line.\n",
          CmdInfo},
         {"convert", "convert IN OUT [TRANSFORM ...]",
-         "Loads IN into an empty sheet, applies the transforms in the order given and saves\n"
+         "Loads IN (a plot file or an SVG drawing) into an empty sheet, applies the transforms in the order given and saves\n"
          "the sheet to OUT as HPGL (one command per line, CR LF). OUT is replaced only when\n"
          "everything succeeded.\n"
          "  --unit-7475     HP7475 units (1/40 mm) to 1/8 mm: coordinates times 8/40\n"
@@ -176,6 +185,11 @@ int main(int argc, char** argv)
         std::fputs(usage().c_str(), stdout);
         return 0;
     }
+#ifdef GRAFONEL_WITH_QT
+    struct TGuiAppEnd {
+        ~TGuiAppEnd() { ReleaseGuiApp(); }
+    } guiAppEnd;
+#endif
     for (const auto& c : all) {
         if (c.Name != name)
             continue;

@@ -1,16 +1,39 @@
-// grafonel-cli render: the view's picture of a plot file as PNG, or a printed page as PDF.
+// grafonel-cli render: the view's picture of a plot file as PNG, a printed page as PDF, or
+// the sheet as an SVG drawing.
 
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
+#include <memory>
 
 #include "cli.h"
+#include "import/svgexport.h"
 #include "sheet/hpglsheet.h"
 #include "ui/qtcanvas.h"
 
 namespace cli {
+
+namespace {
+std::unique_ptr<QGuiApplication> guiApp;
+int guiArgc = 1;
+char guiName[] = "grafonel-cli";
+char* guiArgv[] = {guiName, nullptr};
+}  // namespace
+
+void EnsureGuiApp()
+{
+    if (guiApp || QCoreApplication::instance())
+        return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    guiApp = std::make_unique<QGuiApplication>(guiArgc, guiArgv);
+}
+
+void ReleaseGuiApp()
+{
+    guiApp.reset();
+}
 
 namespace {
 
@@ -53,19 +76,20 @@ int CmdRender(const std::vector<std::string>& args)
         return Fail("render takes an input and an output file; see 'grafonel-cli render --help'");
     const std::string& out = files[1];
     const bool pdf = EndsWith(out, ".pdf");
-    if (!pdf && !EndsWith(out, ".png"))
-        return Fail("render writes .png or .pdf, not '" + out + "'");
+    const bool svg = EndsWith(out, ".svg");
+    if (!pdf && !svg && !EndsWith(out, ".png"))
+        return Fail("render writes .png, .pdf or .svg, not '" + out + "'");
 
     THpglSheet sheet;
     std::string error;
     if (!LoadSheet(sheet, files[0], error))
         return Fail(error);
 
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    int argc = 1;
-    char name[] = "grafonel-cli";
-    char* argv[] = {name, nullptr};
-    QGuiApplication app(argc, argv);
+    if (svg) {
+        const TFileResult r = ExportSvg(sheet, out);
+        return r.Ok() ? 0 : Fail("cannot write '" + out + "': " + r.Reason);
+    }
+    EnsureGuiApp();
 
     QSaveFile file(QString::fromStdString(out));
     if (!file.open(QIODevice::WriteOnly))
@@ -97,11 +121,13 @@ int CmdRender(const std::vector<std::string>& args)
 
 std::vector<Command> RenderCommands()
 {
-    return {{"render", "render IN OUT.png|OUT.pdf [--size WxH]",
+    return {{"render", "render IN OUT.png|OUT.pdf|OUT.svg [--size WxH]",
              "Draws IN as the window's view does: a white image of W x H pixels (default\n"
              "760x1080) with a black frame, the 1520 x 2160 frame mapped onto it, written as\n"
              "PNG. With a .pdf name, one A4 page with the frame stretched over its printable\n"
-             "area, as printing does. OUT is replaced only when it was written whole.\n",
+             "area, as printing does. With a .svg name, a 190 x 270 mm drawing with the view\n"
+             "box 0 0 1520 2160: every pen-down line, circle and arc in the view's colours.\n"
+             "OUT is replaced only when it was written whole.\n",
              CmdRender}};
 }
 

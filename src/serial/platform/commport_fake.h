@@ -67,6 +67,12 @@ struct TFakeDevice {
         }
         Cv.notify_all();
     }
+    // Fail as the test sets it while the component's threads may be looking.
+    void SetFail(std::map<std::string, int> fail)
+    {
+        std::lock_guard lock(M);
+        Fail = std::move(fail);
+    }
     void HangUp(int reason)
     {
         {

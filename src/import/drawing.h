@@ -1,0 +1,15 @@
+#pragma once
+// Loading and exporting drawings: plot files (HPGL) and SVG documents, behind one call
+// that the window and every command of the command-line tool share.
+
+#include <string>
+
+#include "sheet/hpglsheet.h"
+
+// True when the file is taken for an SVG drawing: a .svg or .svgz name, gzip data, or text
+// that starts with markup. HPGL never starts with '<'.
+bool IsSvgDrawing(const std::string& fileName);
+
+// Appends the file's drawing to the sheet: an SVG document as pen moves (ImportSvg), anything
+// else as HPGL (THpglSheet::LoadFromFile). SVG needs a QGuiApplication for its text.
+TFileResult LoadDrawing(THpglSheet& sheet, const std::string& fileName);

@@ -1,0 +1,563 @@
+#include "import/svgimport.h"
+
+#include <QPaintDevice>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRegularExpression>
+#include <QSvgRenderer>
+#include <QXmlStreamReader>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <unordered_map>
+#include <vector>
+
+#include "sheet/hpglobject.h"
+
+namespace {
+
+constexpr double kUnitsPerInch = 25.4 * 8;
+constexpr double kUnitsPerPx = kUnitsPerInch / 96;
+// A compressed drawing may not unpack beyond this: a few kilobytes of gzip can claim gigabytes.
+constexpr std::size_t kMaxInflated = std::size_t{1} << 30;
+
+TFileResult Failure(const std::string& reason)
+{
+    TFileResult r;
+    r.ErrorCode = EINVAL;
+    r.Reason = reason;
+    return r;
+}
+
+bool IsGzip(const QByteArray& data)
+{
+    return data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0x1f && static_cast<unsigned char>(data[1]) == 0x8b;
+}
+
+bool Gunzip(const QByteArray& in, QByteArray& out, std::string& error)
+{
+    z_stream zs{};
+    if (inflateInit2(&zs, 16 + MAX_WBITS) != Z_OK) {
+        error = "cannot start decompressing";
+        return false;
+    }
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.constData()));
+    zs.avail_in = static_cast<uInt>(in.size());
+    out.clear();
+    char chunk[1 << 16];
+    int rc = Z_OK;
+    while (rc != Z_STREAM_END) {
+        zs.next_out = reinterpret_cast<Bytef*>(chunk);
+        zs.avail_out = sizeof chunk;
+        rc = inflate(&zs, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END) {
+            error = std::string("the compressed data is damaged (") + (zs.msg ? zs.msg : "truncated") + ")";
+            break;
+        }
+        out.append(chunk, static_cast<qsizetype>(sizeof chunk - zs.avail_out));
+        if (static_cast<std::size_t>(out.size()) > kMaxInflated) {
+            error = "the compressed drawing unpacks to more than 1 GiB";
+            rc = Z_DATA_ERROR;
+            break;
+        }
+        if (rc == Z_OK && zs.avail_in == 0 && zs.avail_out != 0) {
+            error = "the compressed data ends early";
+            rc = Z_DATA_ERROR;
+            break;
+        }
+    }
+    inflateEnd(&zs);
+    return rc == Z_STREAM_END;
+}
+
+// The root element's attributes that place the drawing on paper.
+struct TRoot {
+    QString Width, Height, ViewBox, Aspect;
+};
+
+bool ReadRoot(const QByteArray& data, TRoot& root, std::string& error)
+{
+    QXmlStreamReader xml(data);
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement()) {
+            if (xml.name() != QLatin1String("svg")) {
+                error = "the document is <" + xml.name().toString().toStdString() + ">, not an SVG drawing";
+                return false;
+            }
+            const QXmlStreamAttributes a = xml.attributes();
+            root.Width = a.value(QLatin1String("width")).toString();
+            root.Height = a.value(QLatin1String("height")).toString();
+            root.ViewBox = a.value(QLatin1String("viewBox")).toString();
+            root.Aspect = a.value(QLatin1String("preserveAspectRatio")).toString();
+            return true;
+        }
+    }
+    error = xml.hasError() ? "not an SVG drawing: line " + std::to_string(xml.lineNumber()) + ": " +
+                                 xml.errorString().toStdString()
+                           : "not an SVG drawing: no element in the file";
+    return false;
+}
+
+// Why Qt Svg refused a document: the XML error when there is one.
+std::string WhyUnreadable(const QByteArray& data)
+{
+    QXmlStreamReader xml(data);
+    while (!xml.atEnd())
+        xml.readNext();
+    if (xml.hasError())
+        return "not a readable SVG drawing: line " + std::to_string(xml.lineNumber()) + ": " +
+               xml.errorString().toStdString();
+    return "not a readable SVG drawing";
+}
+
+bool ParseViewBox(const QString& text, QRectF& box)
+{
+    const QStringList parts = text.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts);
+    if (parts.size() != 4)
+        return false;
+    double v[4];
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        v[i] = parts[i].toDouble(&ok);
+        if (!ok || !std::isfinite(v[i]))
+            return false;
+    }
+    if (v[2] <= 0 || v[3] <= 0)
+        return false;
+    box = QRectF(v[0], v[1], v[2], v[3]);
+    return true;
+}
+
+// Where the viewBox lands within a page of w x h units (preserveAspectRatio).
+QRectF PlaceViewBox(const QRectF& box, double w, double h, const QString& aspect)
+{
+    QStringList tokens = aspect.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (!tokens.isEmpty() && tokens.front() == QLatin1String("defer"))
+        tokens.pop_front();
+    const QString align = tokens.isEmpty() ? QStringLiteral("xMidYMid") : tokens.front();
+    if (align == QLatin1String("none"))
+        return QRectF(0, 0, w, h);
+    const bool slice = tokens.size() > 1 && tokens[1] == QLatin1String("slice");
+    const double sx = w / box.width(), sy = h / box.height();
+    const double s = slice ? std::max(sx, sy) : std::min(sx, sy);
+    const double bw = box.width() * s, bh = box.height() * s;
+    auto offset = [](const QString& a, double room) {
+        if (a == QLatin1String("Min"))
+            return 0.0;
+        if (a == QLatin1String("Max"))
+            return room;
+        return room / 2;
+    };
+    const double x = align.size() == 8 ? offset(align.mid(1, 3), w - bw) : (w - bw) / 2;
+    const double y = align.size() == 8 ? offset(align.mid(5, 3), h - bh) : (h - bh) / 2;
+    return QRectF(x, y, bw, bh);
+}
+
+// One subpath as drawn: a run of points in device units (plotter units, y down).
+struct TPiece {
+    QRgb Color;
+    std::size_t Start;
+    std::size_t Count;
+};
+
+// Collects every path the renderer draws, transformed to the device and flattened.
+class TCollectEngine final : public QPaintEngine {
+public:
+    TCollectEngine() : QPaintEngine(QPaintEngine::AllFeatures) {}
+
+    std::vector<QPointF> Points;
+    std::vector<TPiece> Pieces;
+    std::function<void()> OnProgress;
+
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState&) override {}
+    Type type() const override { return QPaintEngine::User; }
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+    void drawImage(const QRectF&, const QImage&, const QRectF&, Qt::ImageConversionFlags) override {}
+
+    void drawPath(const QPainterPath& path) override
+    {
+        QRgb color;
+        bool stroked = false;
+        if (!Visible(color, stroked)) {
+            Filled = {};
+            return;
+        }
+        if ((++Calls & 1023) == 0 && OnProgress)
+            OnProgress();
+        const std::size_t firstPiece = Pieces.size();
+        const QTransform t = state->transform();
+        const int n = path.elementCount();
+        for (int i = 0; i < n; ++i) {
+            const QPainterPath::Element& e = path.elementAt(i);
+            switch (e.type) {
+            case QPainterPath::MoveToElement:
+                Close();
+                Open(color, t.map(QPointF(e)));
+                break;
+            case QPainterPath::LineToElement:
+                if (!InPiece)
+                    Open(color, t.map(QPointF(e)));
+                else
+                    Points.push_back(t.map(QPointF(e)));
+                break;
+            case QPainterPath::CurveToElement:
+                if (InPiece && i + 2 < n) {  // a path always starts with a move
+                    Cubic(Points.back(), t.map(QPointF(e)), t.map(QPointF(path.elementAt(i + 1))),
+                          t.map(QPointF(path.elementAt(i + 2))));
+                }
+                i += 2;
+                break;
+            case QPainterPath::CurveToDataElement:
+                break;
+            }
+        }
+        Close();
+        if (stroked && Filled.Valid && Filled.Start < Filled.End && Filled.End == firstPiece &&
+            SameOutline(Filled.Start, firstPiece))
+            DropFill();
+        Filled = {!stroked, firstPiece, Pieces.size()};
+    }
+
+    void drawPolygon(const QPointF* points, int count, PolygonDrawMode mode) override
+    {
+        if (count < 1)
+            return;
+        QPainterPath path(points[0]);
+        for (int i = 1; i < count; ++i)
+            path.lineTo(points[i]);
+        if (mode != PolylineMode)
+            path.closeSubpath();
+        drawPath(path);
+    }
+
+    void drawPolygon(const QPoint* points, int count, PolygonDrawMode mode) override
+    {
+        std::vector<QPointF> f(points, points + count);
+        drawPolygon(f.data(), count, mode);
+    }
+
+private:
+    std::uint64_t Calls = 0;
+    bool InPiece = false;
+
+    static bool Paints(const QBrush& b, QRgb& color)
+    {
+        if (b.style() == Qt::NoBrush)
+            return false;
+        QColor c = b.color();
+        if (const QGradient* g = b.gradient(); g && !g->stops().isEmpty())
+            c = g->stops().front().second;
+        if (c.alpha() == 0)
+            return false;
+        color = c.rgb() & 0xffffff;
+        return true;
+    }
+
+    // The stroke's colour, or the fill's where nothing is stroked; false for what cannot be seen.
+    bool Visible(QRgb& color, bool& stroked) const
+    {
+        if (state->opacity() <= 0)
+            return false;
+        const QPen pen = state->pen();
+        stroked = pen.style() != Qt::NoPen && Paints(pen.brush(), color);
+        return stroked || Paints(state->brush(), color);
+    }
+
+    // Qt Svg fills a shape and then strokes it in a second call; the pen must go round once.
+    // The fill's outline may carry one more point, closing what the stroke leaves open.
+    bool SameOutline(std::size_t fill, std::size_t stroke) const
+    {
+        if (stroke - fill != Pieces.size() - stroke)
+            return false;
+        for (std::size_t i = 0; fill + i < stroke; ++i) {
+            const TPiece& f = Pieces[fill + i];
+            const TPiece& s = Pieces[stroke + i];
+            if (f.Count != s.Count && !(f.Count == s.Count + 1 && Points[f.Start] == Points[f.Start + f.Count - 1]))
+                return false;
+            if (!std::equal(Points.begin() + static_cast<std::ptrdiff_t>(s.Start),
+                            Points.begin() + static_cast<std::ptrdiff_t>(s.Start + s.Count),
+                            Points.begin() + static_cast<std::ptrdiff_t>(f.Start)))
+                return false;
+        }
+        return true;
+    }
+
+    void DropFill()
+    {
+        const std::size_t from = Pieces[Filled.Start].Start, to = Pieces[Filled.End].Start;
+        Points.erase(Points.begin() + static_cast<std::ptrdiff_t>(from), Points.begin() + static_cast<std::ptrdiff_t>(to));
+        Pieces.erase(Pieces.begin() + static_cast<std::ptrdiff_t>(Filled.Start),
+                     Pieces.begin() + static_cast<std::ptrdiff_t>(Filled.End));
+        for (std::size_t i = Filled.Start; i < Pieces.size(); ++i)
+            Pieces[i].Start -= to - from;
+    }
+
+    // The pieces of the last draw when it was a fill alone.
+    struct TFilled {
+        bool Valid = false;
+        std::size_t Start = 0, End = 0;
+    } Filled;
+
+    void Open(QRgb color, QPointF p)
+    {
+        Pieces.push_back({color, Points.size(), 0});
+        Points.push_back(p);
+        InPiece = true;
+    }
+
+    void Close()
+    {
+        if (!InPiece)
+            return;
+        InPiece = false;
+        TPiece& last = Pieces.back();
+        last.Count = Points.size() - last.Start;
+        if (last.Count < 2) {  // a lone move draws nothing
+            Points.resize(last.Start);
+            Pieces.pop_back();
+        }
+    }
+
+    void Cubic(QPointF p0, QPointF p1, QPointF p2, QPointF p3) { FlattenCubic(p0, p1, p2, p3, Points); }
+};
+
+class TCollectDevice final : public QPaintDevice {
+public:
+    TCollectDevice(TCollectEngine& engine, int width, int height) : Engine(engine), Width(width), Height(height) {}
+    ~TCollectDevice() override = default;
+    QPaintEngine* paintEngine() const override { return &Engine; }
+
+protected:
+    int metric(PaintDeviceMetric m) const override
+    {
+        switch (m) {
+        case PdmWidth:
+            return Width;
+        case PdmHeight:
+            return Height;
+        case PdmWidthMM:
+            return Width / 8;
+        case PdmHeightMM:
+            return Height / 8;
+        case PdmNumColors:
+            return std::numeric_limits<int>::max();
+        case PdmDepth:
+            return 32;
+        case PdmDpiX:
+        case PdmDpiY:
+        case PdmPhysicalDpiX:
+        case PdmPhysicalDpiY:
+            return 72;  // font sizes in points are then sizes in units
+        case PdmDevicePixelRatio:
+            return 1;
+        case PdmDevicePixelRatioScaled:
+            return static_cast<int>(devicePixelRatioFScale());
+        }
+        return 0;
+    }
+
+private:
+    TCollectEngine& Engine;
+    int Width, Height;
+};
+
+// A subpath smaller than a unit either way is a dot for the plotter, at its centre.
+bool IsSpeck(const std::vector<QPointF>& points, const TPiece& piece, QPointF& centre)
+{
+    double x0 = points[piece.Start].x(), x1 = x0, y0 = points[piece.Start].y(), y1 = y0;
+    for (std::size_t i = piece.Start + 1; i < piece.Start + piece.Count; ++i) {
+        x0 = std::min(x0, points[i].x());
+        x1 = std::max(x1, points[i].x());
+        y0 = std::min(y0, points[i].y());
+        y1 = std::max(y1, points[i].y());
+    }
+    centre = QPointF((x0 + x1) / 2, (y0 + y1) / 2);
+    return x1 - x0 < 1 && y1 - y0 < 1;
+}
+
+std::int32_t PenFor(std::unordered_map<QRgb, std::int32_t>& pens, std::int32_t& next, QRgb color)
+{
+    auto [it, added] = pens.try_emplace(color, next);
+    if (added && next < 8)
+        ++next;
+    return it->second;
+}
+
+}  // namespace
+
+// Uniform steps whose count bounds the chord error by the curve's second derivative:
+// |B''| <= 6 max(|P0 - 2P1 + P2|, |P1 - 2P2 + P3|), and a chord over a parameter step h
+// strays at most |B''|max h^2 / 8 from the curve.
+void FlattenCubic(QPointF p0, QPointF p1, QPointF p2, QPointF p3, std::vector<QPointF>& out)
+{
+    const QPointF d1 = p0 - 2 * p1 + p2, d2 = p1 - 2 * p2 + p3;
+    const double m = std::max(std::hypot(d1.x(), d1.y()), std::hypot(d2.x(), d2.y()));
+    double steps = std::ceil(std::sqrt(0.75 * m / kFlatness));
+    if (!std::isfinite(steps) || steps < 1)
+        steps = 1;
+    const int n = static_cast<int>(std::min(steps, 65536.0));
+    for (int k = 1; k < n; ++k) {
+        const double t = static_cast<double>(k) / n, u = 1 - t;
+        out.push_back(u * u * u * p0 + 3 * u * u * t * p1 + 3 * u * t * t * p2 + t * t * t * p3);
+    }
+    out.push_back(p3);
+}
+
+bool SvgLengthToUnits(const QString& text, double& units)
+{
+    static const QRegularExpression re(
+        QStringLiteral("^\\s*([+-]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][+-]?\\d+)?)\\s*(mm|cm|in|pt|pc|px)?\\s*$"));
+    const QRegularExpressionMatch m = re.match(text);
+    if (!m.hasMatch())
+        return false;
+    const double v = m.captured(1).toDouble();
+    const QString unit = m.captured(2);
+    double scale = kUnitsPerPx;
+    if (unit == QLatin1String("mm"))
+        scale = 8;
+    else if (unit == QLatin1String("cm"))
+        scale = 80;
+    else if (unit == QLatin1String("in"))
+        scale = kUnitsPerInch;
+    else if (unit == QLatin1String("pt"))
+        scale = kUnitsPerInch / 72;
+    else if (unit == QLatin1String("pc"))
+        scale = kUnitsPerInch / 6;
+    units = v * scale;
+    return std::isfinite(units) && units > 0;
+}
+
+TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgImportOptions& options)
+{
+    QByteArray data = raw;
+    std::string error;
+    if (IsGzip(raw) && !Gunzip(raw, data, error))
+        return Failure(error);
+    TRoot root;
+    if (!ReadRoot(data, root, error))
+        return Failure(error);
+
+    QSvgRenderer renderer;
+    if (!renderer.load(data) || !renderer.isValid())
+        return Failure(WhyUnreadable(data));
+
+    // The page in plotter units and where the viewBox lands on it. A page of unknown height
+    // ends at the lowest point drawn.
+    double w = 0, h = 0;
+    bool hasW = SvgLengthToUnits(root.Width, w), hasH = SvgLengthToUnits(root.Height, h);
+    QRectF box;
+    const bool hasBox = ParseViewBox(root.ViewBox, box);
+    if (hasBox && hasW != hasH) {
+        if (hasW)
+            h = w * box.height() / box.width();
+        else
+            w = h * box.width() / box.height();
+        hasW = hasH = true;
+    }
+    bool knownHeight = true;
+    QRectF bounds;
+    if (hasW && hasH) {
+        if (!hasBox)
+            box = QRectF(0, 0, w / kUnitsPerPx, h / kUnitsPerPx);
+        bounds = PlaceViewBox(box, w, h, root.Aspect);
+    } else {
+        if (!hasBox) {
+            box = QRectF(0, 0, 1000, 1000);
+            knownHeight = false;
+        }
+        w = box.width() * kUnitsPerPx;
+        h = box.height() * kUnitsPerPx;
+        bounds = QRectF(0, 0, w, h);
+    }
+    renderer.setViewBox(box);
+
+    TCollectEngine engine;
+    engine.OnProgress = options.OnProgress;
+    {
+        const auto side = [](double v) { return static_cast<int>(std::clamp(std::ceil(v), 1.0, 1e9)); };
+        TCollectDevice device(engine, side(w), side(h));
+        QPainter painter;
+        if (!painter.begin(&device))
+            return Failure("cannot draw the document");
+        renderer.render(&painter, bounds);
+        painter.end();
+    }
+
+    if (!knownHeight) {
+        h = 0;
+        for (const QPointF& p : engine.Points)
+            h = std::max(h, p.y());
+    }
+    constexpr double lo = std::numeric_limits<std::int32_t>::min(), hi = std::numeric_limits<std::int32_t>::max();
+    std::vector<std::int32_t> xy;
+    xy.reserve(engine.Points.size() * 2);
+    for (const QPointF& p : engine.Points) {
+        const double x = std::round(p.x()), y = std::round(h - p.y());
+        if (!(x >= lo && x <= hi && y >= lo && y <= hi))
+            return Failure("the drawing reaches beyond the plotter's coordinate range");
+        xy.push_back(static_cast<std::int32_t>(x));
+        xy.push_back(static_cast<std::int32_t>(y));
+    }
+
+    // Black is pen 1 wherever it appears; other colours take pens in order of first use.
+    std::unordered_map<QRgb, std::int32_t> pens;
+    std::int32_t next = 1;
+    for (const TPiece& p : engine.Pieces)
+        if (p.Color == 0) {
+            pens[0] = next++;
+            break;
+        }
+    sheet.Add(hkPA);
+    std::int32_t pen = -1;
+    for (const TPiece& p : engine.Pieces) {
+        const std::int32_t sp = PenFor(pens, next, p.Color);
+        if (sp != pen)
+            sheet.Add(hkSP, pen = sp);
+        const std::int32_t* v = &xy[2 * p.Start];
+        if (QPointF c; IsSpeck(engine.Points, p, c)) {
+            const auto x = static_cast<std::int32_t>(std::round(c.x())), y = static_cast<std::int32_t>(std::round(h - c.y()));
+            sheet.Add(hkPU, x, y);
+            sheet.Add(hkPD, x, y);
+            continue;
+        }
+        sheet.Add(hkPU, v[0], v[1]);
+        std::int32_t lx = v[0], ly = v[1];
+        bool drawn = false;
+        for (std::size_t i = 1; i < p.Count; ++i) {
+            const std::int32_t x = v[2 * i], y = v[2 * i + 1];
+            if (x == lx && y == ly)
+                continue;
+            sheet.Add(hkPD, lx = x, ly = y);
+            drawn = true;
+        }
+        if (!drawn)  // shorter than a unit: a dot
+            sheet.Add(hkPD, lx, ly);
+    }
+    sheet.CalcExtents();
+    return {};
+}
+
+TFileResult ImportSvg(THpglSheet& sheet, const std::string& fileName, const TSvgImportOptions& options)
+{
+    std::FILE* f = std::fopen(fileName.c_str(), "rb");
+    if (!f)
+        return TFileResult::FromErrno(errno);
+    QByteArray data;
+    char buf[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        data.append(buf, static_cast<qsizetype>(n));
+    const int readError = std::ferror(f) ? errno : 0;
+    std::fclose(f);
+    if (readError != 0)
+        return TFileResult::FromErrno(readError);
+    return ImportSvgData(sheet, data, options);
+}

@@ -1,0 +1,371 @@
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "drawingtest.h"
+#include "sheettext.h"
+
+namespace {
+
+// Rounding to whole plotter units moves a point by up to half a unit in x and in y.
+const double kRound = std::sqrt(0.5);
+
+std::string Line(const std::string& colour, const std::string& d = "M10 10 L20 10")
+{
+    return "<path fill=\"none\" stroke=\"" + colour + "\" d=\"" + d + "\"/>";
+}
+
+std::string Prefix(const std::string& text, std::size_t objects)
+{
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < objects && at != std::string::npos; ++i)
+        at = text.find('|', at + 1);
+    return text.substr(0, at);
+}
+
+QByteArray Gzip(const std::string& text)
+{
+    z_stream zs{};
+    EXPECT_EQ(deflateInit2(&zs, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    QByteArray out(static_cast<qsizetype>(deflateBound(&zs, text.size())), '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    zs.avail_in = static_cast<uInt>(text.size());
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+    out.resize(static_cast<qsizetype>(zs.total_out));
+    deflateEnd(&zs);
+    return out;
+}
+
+struct TBox {
+    std::int32_t X0 = INT32_MAX, Y0 = INT32_MAX, X1 = INT32_MIN, Y1 = INT32_MIN;
+    void Add(TPt p)
+    {
+        X0 = std::min(X0, p.X), X1 = std::max(X1, p.X), Y0 = std::min(Y0, p.Y), Y1 = std::max(Y1, p.Y);
+    }
+};
+
+}  // namespace
+
+TEST(SvgImport, RectangleAndCircleInMillimetresWithAViewBox)
+{
+    // 100 mm across 200 user units: 4 plotter units each; the page is 400 units high.
+    THpglSheet sheet;
+    ASSERT_TRUE(ImportText(sheet, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"50mm\" "
+                                  "viewBox=\"0 0 200 100\">"
+                                  "<rect x=\"10\" y=\"10\" width=\"50\" height=\"20\" stroke=\"black\" fill=\"none\"/>"
+                                  "<circle cx=\"100\" cy=\"50\" r=\"25\" stroke=\"red\" fill=\"none\"/></svg>")
+                    .Ok());
+    EXPECT_EQ(Prefix(SheetText(sheet), 8), "PA|SP 1|PU 40 360|PD 240 360|PD 240 280|PD 40 280|PD 40 360|SP 2");
+    const auto lines = Polylines(sheet);
+    ASSERT_EQ(lines.size(), 2u);
+    const TPolyline& circle = lines[1];
+    EXPECT_EQ(circle.Pen, 2);
+    ASSERT_GT(circle.Points.size(), 16u);
+    EXPECT_EQ(circle.Points.front(), circle.Points.back());
+    // Centre (400, 200), radius 100: every vertex on it, every point of it near the polyline.
+    for (TPt p : circle.Points)
+        EXPECT_NEAR(Distance(p.X, p.Y, 400, 200), 100, kRound + 0.05) << p.X << "," << p.Y;
+    for (int i = 0; i < 720; ++i) {
+        const double a = i * M_PI / 360;
+        EXPECT_LE(PolylineDistance(400 + 100 * std::cos(a), 200 + 100 * std::sin(a), circle.Points),
+                  kFlatness + kRound + 0.05);
+    }
+    EXPECT_EQ(Extents(sheet), "40,100 500,360");
+}
+
+TEST(SvgImport, RootSizeUnitsGivePlotterUnits)
+{
+    const std::pair<std::string, std::int32_t> sizes[] = {
+        {"80mm", 640}, {"8cm", 640},  {"1in", 203},  {"72pt", 203},        {"6pc", 203},
+        {"96px", 203}, {"96", 203},   {" 2.5e1mm ", 200}, {"0.5in", 102},
+    };
+    for (const auto& [size, units] : sizes) {
+        const auto lines = ImportedPolylines("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + size +
+                                             "\" height=\"" + size + "\" viewBox=\"0 0 10 10\">" +
+                                             Line("black", "M0 10 L10 0") + "</svg>");
+        ASSERT_EQ(lines.size(), 1u) << size;
+        EXPECT_EQ(lines[0].Points, (std::vector<TPt>{{0, 0}, {units, units}})) << size;
+    }
+}
+
+TEST(SvgImport, LengthsWithoutAPhysicalSize)
+{
+    double units = 0;
+    for (const char* text : {"", "50%", "2em", "3ex", "-5mm", "0", "mm", "5 m", "1e999", "nan"})
+        EXPECT_FALSE(SvgLengthToUnits(QString::fromLatin1(text), units)) << text;
+    ASSERT_TRUE(SvgLengthToUnits(QStringLiteral("1e1mm"), units));
+    EXPECT_DOUBLE_EQ(units, 80);
+    ASSERT_TRUE(SvgLengthToUnits(QStringLiteral("+.5cm"), units));
+    EXPECT_DOUBLE_EQ(units, 40);
+}
+
+TEST(SvgImport, WithoutAUsableSizePixelsAre96PerInch)
+{
+    const std::vector<TPt> expected{{0, 102}, {203, 0}};  // 48 px is 101.6 units, 96 px 203.2
+    EXPECT_EQ(ImportedPolylines("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100%\" viewBox=\"0 0 96 48\">" +
+                                Line("black", "M0 0 L96 48") + "</svg>")[0]
+                  .Points,
+              expected);
+    // No size and no viewBox: the page ends at the lowest point drawn.
+    EXPECT_EQ(ImportedPolylines("<svg xmlns=\"http://www.w3.org/2000/svg\">" + Line("black", "M0 0 L96 48") + "</svg>")[0]
+                  .Points,
+              expected);
+    // One side given: the other follows the viewBox's proportion.
+    EXPECT_EQ(ImportedPolylines("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"40mm\" viewBox=\"0 0 100 50\">" +
+                                Line("black", "M0 0 L100 50") + "</svg>")[0]
+                  .Points,
+              (std::vector<TPt>{{0, 160}, {320, 0}}));
+}
+
+TEST(SvgImport, ViewBoxKeepsItsProportionUnlessToldNot)
+{
+    // A 200 x 100 viewBox on a 100 x 100 mm page (800 x 800 units).
+    auto place = [](const std::string& aspect) {
+        return ImportedPolylines("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"100mm\" "
+                                 "viewBox=\"0 0 200 100\"" +
+                                 (aspect.empty() ? "" : " preserveAspectRatio=\"" + aspect + "\"") + ">" +
+                                 Line("black", "M0 0 L200 100") + "</svg>")[0]
+            .Points;
+    };
+    EXPECT_EQ(place(""), (std::vector<TPt>{{0, 600}, {800, 200}}));  // centred, 4 units each
+    EXPECT_EQ(place("xMinYMax meet"), (std::vector<TPt>{{0, 400}, {800, 0}}));
+    EXPECT_EQ(place("xMidYMin"), (std::vector<TPt>{{0, 800}, {800, 400}}));
+    EXPECT_EQ(place("none"), (std::vector<TPt>{{0, 800}, {800, 0}}));
+    EXPECT_EQ(place("xMidYMid slice"), (std::vector<TPt>{{-400, 800}, {1200, 0}}));
+}
+
+TEST(SvgImport, NestedTransformsCompose)
+{
+    const auto lines = ImportedPolylines(Page(
+        "<g transform=\"translate(100,200)\"><g transform=\"rotate(90)\"><g transform=\"scale(2)\">" +
+        Line("black", "M0 0 L100 0") + "</g></g></g>" + "<g transform=\"matrix(0 1 -1 0 500 500)\">" +
+        Line("black", "M0 0 L100 0") + "</g>" + "<g transform=\"translate(10 20)\"><path transform=\"scale(3 1)\" "
+        "stroke=\"black\" d=\"M10 10 L20 10\"/></g>" +
+        "<g transform=\"rotate(45 1000 1000)\">" + Line("black", "M1000 1000 L1100 1000") + "</g>"));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].Points, (std::vector<TPt>{{100, 1960}, {100, 1760}}));
+    EXPECT_EQ(lines[1].Points, (std::vector<TPt>{{500, 1660}, {500, 1560}}));
+    EXPECT_EQ(lines[2].Points, (std::vector<TPt>{{40, 2130}, {70, 2130}}));
+    EXPECT_EQ(lines[3].Points, (std::vector<TPt>{{1000, 1160}, {1071, 1089}}));
+}
+
+TEST(SvgImport, FlatteningKeepsChordsWithinHalfAUnit)
+{
+    struct TCase {
+        QPointF P0, P1, P2, P3;
+    };
+    const TCase cases[] = {
+        {{0, 0}, {0, 800}, {1300, 800}, {1300, 0}},      // a wide arch
+        {{0, 0}, {1000, 1000}, {0, 1000}, {1000, 0}},    // a loop
+        {{0, 0}, {3, 5}, {-2, 4}, {1, 0}},               // smaller than the tolerance bound
+        {{5, 5}, {5, 5}, {5, 5}, {5, 5}},                // a point
+        {{-7e6, 3e6}, {2e6, -1e6}, {9e6, 8e6}, {1e6, 0}},  // far from the origin
+    };
+    for (const TCase& c : cases) {
+        std::vector<QPointF> out;
+        FlattenCubic(c.P0, c.P1, c.P2, c.P3, out);
+        ASSERT_FALSE(out.empty());
+        EXPECT_EQ(out.back(), c.P3);
+        std::vector<QPointF> line{c.P0};
+        line.insert(line.end(), out.begin(), out.end());
+        // The true curve at fine steps, against the chords it fell into.
+        const int n = static_cast<int>(out.size());
+        for (int k = 0; k <= 64 * n; ++k) {
+            const double t = static_cast<double>(k) / (64 * n), u = 1 - t;
+            const QPointF b = u * u * u * c.P0 + 3 * u * u * t * c.P1 + 3 * u * t * t * c.P2 + t * t * t * c.P3;
+            const std::size_t seg = std::min<std::size_t>(static_cast<std::size_t>(k / 64), line.size() - 2);
+            const QPointF a = line[seg], z = line[seg + 1];
+            EXPECT_LE(SegmentDistance(b.x(), b.y(), a.x(), a.y(), z.x(), z.y()), kFlatness) << k;
+        }
+    }
+    // A straight cubic needs a single chord.
+    std::vector<QPointF> straight;
+    FlattenCubic({0, 0}, {100, 100}, {200, 200}, {300, 300}, straight);
+    EXPECT_EQ(straight.size(), 1u);
+}
+
+TEST(SvgImport, CurvesAndArcsStayOnTheTrueCurve)
+{
+    // One user unit is one plotter unit; y = 2160 - y'.
+    const auto lines = ImportedPolylines(Page(Line("black", "M100 100 C 100 900 1400 900 1400 100") +
+                                              Line("black", "M100 1000 Q 760 1800 1400 1000") +
+                                              Line("black", "M200 1500 A 500 250 0 0 0 1200 1500")));
+    ASSERT_EQ(lines.size(), 3u);
+    auto cubic = [](double t) {
+        const double u = 1 - t;
+        return QPointF(u * u * u * 100 + 3 * u * u * t * 100 + 3 * u * t * t * 1400 + t * t * t * 1400,
+                       2160 - (u * u * u * 100 + 3 * u * u * t * 900 + 3 * u * t * t * 900 + t * t * t * 100));
+    };
+    auto quad = [](double t) {
+        const double u = 1 - t;
+        return QPointF(u * u * 100 + 2 * u * t * 760 + t * t * 1400, 2160 - (u * u * 1000 + 2 * u * t * 1800 + t * t * 1000));
+    };
+    // The arc is half of the ellipse about (700, 1500) with radii 500 and 250, drawn toward
+    // decreasing angles in SVG's frame: through the bottom of the page (y' = 1750).
+    auto arc = [](double t) {
+        const double a = M_PI - t * M_PI;
+        return QPointF(700 + 500 * std::cos(a), 2160 - (1500 + 250 * std::sin(a)));
+    };
+    const std::function<QPointF(double)> curves[] = {cubic, quad, arc};
+    for (int c = 0; c < 3; ++c) {
+        const auto& pts = lines[static_cast<std::size_t>(c)].Points;
+        ASSERT_GT(pts.size(), 8u) << c;
+        std::vector<QPointF> truth;
+        for (int k = 0; k <= 4000; ++k)
+            truth.push_back(curves[c](k / 4000.0));
+        EXPECT_LE(Distance(pts.front().X, pts.front().Y, truth.front().x(), truth.front().y()), kRound) << c;
+        EXPECT_LE(Distance(pts.back().X, pts.back().Y, truth.back().x(), truth.back().y()), kRound) << c;
+        // Qt's cubic stand-in for an elliptical arc adds a few hundredths of a unit here.
+        for (TPt p : pts) {
+            double best = INFINITY;
+            for (const QPointF& q : truth)
+                best = std::min(best, Distance(p.X, p.Y, q.x(), q.y()));
+            EXPECT_LE(best, kRound + 0.15) << c << ": " << p.X << "," << p.Y;
+        }
+        for (const QPointF& q : truth)
+            EXPECT_LE(PolylineDistance(q.x(), q.y(), pts), kFlatness + kRound + 0.15) << c;
+    }
+}
+
+TEST(SvgImport, TextBecomesTheOutlinesOfItsGlyphs)
+{
+    THpglSheet sheet;
+    ASSERT_TRUE(ImportText(sheet, Page("<text x=\"100\" y=\"500\" font-family=\"DejaVu Sans\" font-size=\"100\" "
+                                       "fill=\"#0000ff\">HI</text>"))
+                    .Ok());
+    const auto lines = Polylines(sheet);
+    ASSERT_GE(lines.size(), 2u);  // an outline per glyph at least
+    TBox box;
+    for (const auto& l : lines) {
+        EXPECT_EQ(l.Pen, 1);
+        EXPECT_EQ(l.Points.front(), l.Points.back());  // outlines are closed
+        for (TPt p : l.Points)
+            box.Add(p);
+    }
+    // Capitals stand on the baseline (y' = 500, so 1660) about 0.73 of the size tall.
+    EXPECT_NEAR(box.Y0, 1660, 1);
+    EXPECT_GE(box.Y1 - box.Y0, 65);
+    EXPECT_LE(box.Y1 - box.Y0, 80);
+    EXPECT_GE(box.X0, 100);
+    EXPECT_LT(box.X0, 115);
+    EXPECT_GT(box.X1, 150);
+    EXPECT_LT(box.X1, 210);
+}
+
+TEST(SvgImport, InvisibleElementsAreSkipped)
+{
+    THpglSheet sheet;
+    ASSERT_TRUE(ImportText(sheet, Page("<path stroke=\"red\" d=\"M0 0 L50 50\" style=\"display:none\"/>"
+                                       "<g display=\"none\"><path stroke=\"red\" d=\"M0 0 L60 60\"/></g>"
+                                       "<path stroke=\"red\" d=\"M0 0 L70 70\" visibility=\"hidden\"/>"
+                                       "<g opacity=\"0\"><path stroke=\"red\" d=\"M0 0 L80 80\"/></g>"
+                                       "<rect x=\"5\" y=\"5\" width=\"9\" height=\"9\" stroke=\"none\" fill=\"none\"/>"
+                                       "<path stroke=\"red\" stroke-opacity=\"0\" fill=\"none\" d=\"M0 0 L90 90\"/>"
+                                       "<rect x=\"5\" y=\"5\" width=\"9\" height=\"9\" stroke=\"none\" fill=\"blue\" "
+                                       "fill-opacity=\"0\"/>" +
+                                       Line("green")))
+                    .Ok());
+    EXPECT_EQ(SheetText(sheet), "PA|SP 1|PU 10 2150|PD 20 2150");
+}
+
+TEST(SvgImport, ColoursBecomePensInOrderOfFirstUseBlackFirst)
+{
+    THpglSheet sheet;
+    ASSERT_TRUE(ImportText(sheet, Page(Line("red") + Line("#00ff00") + Line("black") + Line("rgb(0,0,255)") +
+                                       Line("#f00") +
+                                       "<rect x=\"10\" y=\"10\" width=\"5\" height=\"5\" stroke=\"none\" fill=\"purple\"/>" +
+                                       "<rect x=\"10\" y=\"10\" width=\"5\" height=\"5\" stroke=\"blue\" fill=\"purple\"/>" +
+                                       "<polyline stroke=\"red\" fill=\"purple\" points=\"10 10 20 10 20 20\"/>"))
+                    .Ok());
+    std::vector<std::int32_t> pens;
+    for (const auto& l : Polylines(sheet))
+        pens.push_back(l.Pen);
+    // A shape both filled and stroked is drawn once, in its stroke's colour.
+    EXPECT_EQ(pens, (std::vector<std::int32_t>{2, 3, 1, 4, 2, 5, 4, 2}));
+    // Consecutive pieces of one colour share a single SP.
+    EXPECT_EQ(Prefix(SheetText(sheet), 4), "PA|SP 2|PU 10 2150|PD 20 2150");
+}
+
+TEST(SvgImport, ColoursBeyondEightSharePenEight)
+{
+    std::string body;
+    const char* colours[] = {"#010000", "#020000", "#030000", "#040000", "#050000",
+                             "#060000", "#070000", "#080000", "#090000", "#0a0000", "#010000"};
+    for (const char* c : colours)
+        body += Line(c);
+    std::vector<std::int32_t> pens;
+    for (const auto& l : ImportedPolylines(Page(body)))
+        pens.push_back(l.Pen);
+    EXPECT_EQ(pens, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 8, 8, 1}));
+}
+
+TEST(SvgImport, ASpeckBecomesADotAndALoneMoveNothing)
+{
+    THpglSheet sheet;
+    // A lone move draws nothing, filled and stroked or not.
+    ASSERT_TRUE(ImportText(sheet, Page("<path d=\"M50 50\" stroke=\"red\" fill=\"red\"/>"
+                                       "<path d=\"M50 50 M60 60\" stroke=\"red\" fill=\"red\"/>"
+                                       "<circle cx=\"100\" cy=\"100\" r=\"0.25\" fill=\"black\"/>"
+                                       "<circle cx=\"200.4\" cy=\"100\" r=\"0.45\" stroke=\"black\" fill=\"none\"/>"))
+                    .Ok());
+    EXPECT_EQ(SheetText(sheet), "PA|SP 1|PU 100 2060|PD 100 2060|PU 200 2060|PD 200 2060");
+}
+
+TEST(SvgImport, UnreadableDocumentsFailWithAReasonAndAppendNothing)
+{
+    THpglSheet sheet;
+    sheet.Add(hkPU, 5, 5);
+    const std::pair<QByteArray, std::string> bad[] = {
+        {"<svg xmlns=\"http://www.w3.org/2000/svg\"><path d=\"M0 0 L1 1\"", "line"},
+        {"<svg xmlns=\"http://www.w3.org/2000/svg\"><path d=\"M0 0 L1 1\"/></g></svg>", "line"},
+        {"<html><body/></html>", "not an SVG"},
+        {"", "not an SVG drawing: line 1"},
+        {"<?xml version=\"1.0\"?>", "not an SVG drawing"},
+        {"PA0,0;PD10,10;", "line 1"},
+        {QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03garbage", 18), "compressed"},
+        {Gzip(Page(Line("black"))).left(20), "compressed"},
+    };
+    for (const auto& [data, reason] : bad) {
+        const TFileResult r = ImportSvgData(sheet, data);
+        EXPECT_FALSE(r.Ok()) << data.toStdString();
+        EXPECT_NE(r.Reason.find(reason), std::string::npos) << r.Reason;
+        EXPECT_EQ(SheetText(sheet), "PU 5 5");
+    }
+}
+
+TEST(SvgImport, CompressedDrawingReadsLikeThePlainOne)
+{
+    const std::string svg = Page(Line("red") + "<circle cx=\"300\" cy=\"300\" r=\"40\" stroke=\"blue\"/>");
+    THpglSheet plain, packed;
+    ASSERT_TRUE(ImportText(plain, svg).Ok());
+    ASSERT_TRUE(ImportSvgData(packed, Gzip(svg)).Ok());
+    EXPECT_GT(packed.Count(), 10);
+    EXPECT_EQ(SheetText(packed), SheetText(plain));
+}
+
+TEST(SvgImport, CoordinatesBeyondThePlotterRangeAreRefused)
+{
+    THpglSheet sheet;
+    const TFileResult r = ImportText(sheet, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1e9mm\" height=\"1e9mm\" "
+                                            "viewBox=\"0 0 10 10\">" + Line("black", "M0 0 L10 10") + "</svg>");
+    EXPECT_FALSE(r.Ok());
+    EXPECT_NE(r.Reason.find("range"), std::string::npos) << r.Reason;
+    EXPECT_EQ(sheet.Count(), 0);
+}
+
+TEST(SvgImport, AppendsAfterWhatTheSheetHolds)
+{
+    THpglSheet sheet;
+    sheet.Add(hkPR);
+    sheet.Add(hkPD, 3000, 3000);
+    ASSERT_TRUE(ImportText(sheet, Page(Line("black"))).Ok());
+    // The import's PA ends the relative mode before its absolute moves.
+    EXPECT_EQ(SheetText(sheet), "PR|PD 3000 3000|PA|SP 1|PU 10 2150|PD 20 2150");
+    EXPECT_EQ(Extents(sheet), "10,2150 3000,3000");
+}
