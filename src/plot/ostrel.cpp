@@ -43,33 +43,39 @@ std::uint64_t TOstrelStream::ObjectSize(const THpglObject& object, std::uint64_t
     }
     exact = false;
     const std::uint64_t n = ArcPointCount(object.P3);
-    const std::int64_t step = object.P3 > 0 ? 3 : -1;
-    const TArcGeometry g = ArcGeometry(object);
+    const TOstrelArc arc(PenX, PenY, object);
     const std::uint64_t kSamples = std::max<std::uint64_t>(samples, 2);  // below n, from the test above
     std::uint64_t sampled = 0;
     char buf[32];
     std::int32_t x = 0, y = 0;
     for (std::uint64_t k = 0; k < kSamples; ++k) {
-        ArcPoint(g, static_cast<std::int64_t>(k * (n - 1) / (kSamples - 1)) * step, x, y);
+        arc.Point(arc.Offset(static_cast<std::int64_t>(k * (n - 1) / (kSamples - 1))), x, y);
         sampled += 3 + static_cast<std::uint64_t>(ostrel_detail::Number(buf, x) - buf) +
                    static_cast<std::uint64_t>(ostrel_detail::Number(buf, y) - buf);
     }
     // The last sample is the last point: the pen ends there, as after sending the arc.
-    PenX = x;
-    PenY = y;
+    DeviceX = PenX = x;
+    DeviceY = PenY = y;
+    DeviceRelative = false;
     return sampled * n / kSamples;
 }
 
-TStreamSize OstrelStreamSize(const THpglSheet& sheet, int speed, bool accelerate, std::uint64_t maxPoints)
+TStreamSize OstrelStreamSize(const THpglSheet& sheet, int speed, bool accelerate, std::int32_t first,
+                             std::uint64_t maxPoints)
 {
     TStreamSize size;
     TOstrelStream stream;
     auto count = [&](std::string_view t, TThrottle) { size.Bytes += t.size(); };
     stream.Prologue(speed, accelerate, count);
+    const THpglObject* o = sheet.First;
+    for (std::int32_t n = 0; o && n < first; ++n, o = o->Next)
+        stream.Skip(*o);
+    if (first > 0)
+        stream.Restore(count);
     // Small arcs are counted exactly while the budget lasts, then sized from two points each:
     // a sheet of a million arcs is sized as fast as one of a million lines.
     std::uint64_t budget = maxPoints;
-    for (const THpglObject* o = sheet.First; o; o = o->Next) {
+    for (; o; o = o->Next) {
         const std::uint64_t points = o->Kind == hkAA ? ArcPointCount(o->P3) : 0;
         const std::uint64_t samples = budget >= 256 ? 256 : 2;
         size.Bytes += stream.ObjectSize(*o, budget, samples, size.Exact);

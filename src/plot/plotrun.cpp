@@ -107,9 +107,24 @@ void TPlotRunner::Write(std::string_view text, bool unitStart)
         TailStart += drop;
         while (UnitStarts.size() > 1 && UnitStarts[1] <= TailStart)
             UnitStarts.pop_front();
+        while (!ObjectEnds.empty() && ObjectEnds.front().first <= TailStart) {
+            ObjectsBase = ObjectEnds.front().second;
+            ObjectEnds.pop_front();
+        }
     }
     Comm.WriteBuf(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<std::int32_t>(text.size()));
     Written += text.size();
+}
+
+std::int32_t TPlotRunner::DeliveredObjects(std::uint64_t delivered) const
+{
+    std::int32_t k = ObjectsBase;
+    for (const auto& [end, n] : ObjectEnds) {
+        if (end > delivered)
+            break;
+        k = n;
+    }
+    return k;
 }
 
 std::string TPlotRunner::CutRest(std::uint64_t delivered) const
@@ -210,6 +225,7 @@ bool TPlotRunner::WaitUntil(std::uint32_t deadline, const std::function<bool()>&
 void TPlotRunner::Abort()
 {
     InAbort = true;
+    HandedObjects = R.LastObject;
     const std::uint32_t t0 = GetTickCount32();
     // What is queued ends on a command boundary. If the device takes it soon enough it goes
     // whole and nothing is cut.
@@ -231,6 +247,7 @@ void TPlotRunner::Abort()
         const std::uint64_t delivered =
             Written > static_cast<std::uint64_t>(left) ? Written - static_cast<std::uint64_t>(left) : 0;
         Comm.PurgeWrite();
+        HandedObjects = DeliveredObjects(delivered);
         if (frozen)
             Comm.SetXon(true);
         if (moved) {
@@ -258,6 +275,7 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
     Tail.clear();
     TailStart = 0;
     UnitStarts.clear();
+    ObjectEnds.clear();
     Window.clear();
     Stopping = InAbort = false;
     LastLeft = -1;
@@ -303,6 +321,14 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
         }
         R.End = TPlotEnd::Failed;
         R.Error = MessageOf(e);
+        // Only what surely left counts; a vanished device may not say how much that was.
+        std::uint64_t delivered = P.BytesSent;
+        try {
+            const std::int64_t left = Left();
+            delivered = Written > static_cast<std::uint64_t>(left) ? Written - static_cast<std::uint64_t>(left) : 0;
+        } catch (...) {
+        }
+        HandedObjects = std::min(HandedObjects, DeliveredObjects(delivered));
         std::rethrow_exception(e);
     };
     bool abort = false;
@@ -312,6 +338,7 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
         Report(true);
         Comm.Close();
         R.End = whole ? TPlotEnd::Finished : TPlotEnd::Stopped;
+        HandedObjects = R.LastObject;
     } catch (const TAbortRequest&) {
         abort = true;
     } catch (...) {
@@ -328,25 +355,31 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
     return R.End;
 }
 
-TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate)
+TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate, std::int32_t first)
 {
+    ObjectsBase = HandedObjects = first;
     return Run([&] {
         R.MaxObjects = P.MaxObjects = sheet.Count();
         if (SetMaxValue)
             SetMaxValue(P.MaxObjects);
         // Sized without generating huge arcs: the first byte goes at once whatever the sheet.
-        const TStreamSize size = OstrelStreamSize(sheet, speed, accelerate);
+        const TStreamSize size = OstrelStreamSize(sheet, speed, accelerate, first);
         P.BytesTotal = size.Bytes;
         P.TotalExact = size.Exact;
 
         TOstrelStream stream;
-        bool first = true;
+        bool lead = true;
         stream.Prologue(speed, accelerate, [&](std::string_view t, TThrottle) {
-            Write(t, first);
-            first = false;
+            Write(t, lead);
+            lead = false;
         });
         const THpglObject* o = sheet.First;
         std::int32_t n = 0;
+        for (; o && n < first; ++n, o = o->Next)
+            stream.Skip(*o);
+        if (first > 0)
+            stream.Restore([&](std::string_view t, TThrottle throttle) { Write(t, throttle == TThrottle::UnitStart); });
+        R.LastObject = P.Objects = n;
         while (o && Running()) {
             if (SetProgress)
                 SetProgress(n);
@@ -362,6 +395,7 @@ TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate)
                 Write(t, throttle == TThrottle::UnitStart);
             });
             R.LastObject = P.Objects = n;
+            ObjectEnds.emplace_back(Written, n);
             o = o->Next;
         }
         if (o && !Stopping) {
@@ -376,6 +410,7 @@ TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate)
 
 TPlotEnd TPlotRunner::Service()
 {
+    ObjectsBase = HandedObjects = 0;
     return Run([&] {
         R.MaxObjects = P.MaxObjects = 10;
         P.Service = true;

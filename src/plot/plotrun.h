@@ -22,7 +22,7 @@
 #include "serial/vacomm.h"
 
 struct TPlotProgress {
-    std::int32_t Objects = 0;      // objects (motor service: passes) wholly handed on
+    std::int32_t Objects = 0;      // objects (motor service: passes) wholly handed on, from the sheet's first
     std::int32_t MaxObjects = 0;
     bool Service = false;
     std::uint64_t BytesSent = 0;   // bytes that have left the program's and the system's queues
@@ -75,9 +75,16 @@ public:
     // Opens the port (its error propagates before anything is sent), runs, and closes the
     // port on every path. A failure raises the component's error once, after the port is
     // closed; Result() says how far the run got in every case.
-    TPlotEnd Plot(const THpglSheet& sheet, int speed, bool accelerate);
+    // From object `first` (0-based): the device is brought to the state the whole run would
+    // have left it in before that object (OstrelResumeStream).
+    TPlotEnd Plot(const THpglSheet& sheet, int speed, bool accelerate, std::int32_t first = 0);
     TPlotEnd Service();
     const TPlotResult& Result() const { return R; }
+
+    // Where a plot that ended early resumes: objects counted from the sheet's first that
+    // reached the system whole. After an abort or a failure, what was dropped or never left
+    // does not count, even if it had been handed on.
+    std::int32_t Handed() const { return HandedObjects; }
 
     // The motor service's fixed texts: pass 0 the opening, 1 to 10 the passes, 11 the closing.
     static std::vector<std::string> ServiceTexts(int pass);
@@ -99,6 +106,7 @@ private:
     void Report(bool force);
     std::int64_t Left();
     std::int64_t QueueCap() const;
+    std::int32_t DeliveredObjects(std::uint64_t delivered) const;
     std::string CutRest(std::uint64_t delivered) const;
 
     TVaCustomComm& Comm;
@@ -119,6 +127,11 @@ private:
     std::string Tail;
     std::uint64_t TailStart = 0;
     std::deque<std::uint64_t> UnitStarts;
+    // (stream offset where an object ends, objects handed on with it) for the objects possibly
+    // still queued, and the objects surely delivered before them: what an early end leaves.
+    std::deque<std::pair<std::uint64_t, std::int32_t>> ObjectEnds;
+    std::int32_t ObjectsBase = 0;
+    std::int32_t HandedObjects = 0;
     // Errors the component reported from its threads during the run, raised here once.
     std::mutex FaultLock;
     std::exception_ptr Fault;

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -73,20 +74,55 @@ public:
 
     void Draw(TCanvas& canvas, std::int32_t width, std::int32_t height) const;
 
-    // Heap bytes held for objects (pool blocks), for the memory benchmark.
+    // Bytes held for objects (pool blocks, kept by Clear for the next load), for the memory
+    // benchmark.
     std::size_t ObjectBytes() const { return PoolBytes; }
 
 private:
     struct TBlock;
-    THpglObject* Allocate();
-    void Append(THpglObject* object);
+    THpglObject* Allocate()
+    {
+        return Free != FreeEnd ? Free++ : NextBlock();
+    }
+    THpglObject* NextBlock();
+    void Append(THpglObject* object)
+    {
+        // Linked only once complete: a progress hook may walk the list during a load.
+        if (Last)
+            Last->Next = object;
+        else
+            First = object;
+        Last = object;
+    }
     void FreeObjects();
 
-    TBlock* Blocks = nullptr;  // newest first
-    std::size_t BlockUsed = 0;
-    std::size_t BlockCapacity = 0;
+    TBlock* Blocks = nullptr;   // oldest first; the objects fill them in list order
+    TBlock* Current = nullptr;  // the block Free points into
+    THpglObject* Free = nullptr;
+    THpglObject* FreeEnd = nullptr;
     std::size_t PoolBytes = 0;
 };
+
+// Defined here so that a reader's loop inlines them.
+inline void THpglSheet::Add(std::int8_t kind)
+{
+    Append(new (Allocate()) THpglObject(kind));
+}
+
+inline void THpglSheet::Add(std::int8_t kind, std::int32_t p1)
+{
+    Append(new (Allocate()) THpglObject(kind, p1));
+}
+
+inline void THpglSheet::Add(std::int8_t kind, std::int32_t p1, std::int32_t p2)
+{
+    Append(new (Allocate()) THpglObject(kind, p1, p2));
+}
+
+inline void THpglSheet::Add(std::int8_t kind, std::int32_t p1, std::int32_t p2, std::int32_t p3)
+{
+    Append(new (Allocate()) THpglObject(kind, p1, p2, p3));
+}
 
 // Radius of an arc whose start lies at (x, y) about the centre (cx, cy): the square of the
 // distance in full width, its square root in extended precision, truncated toward zero.

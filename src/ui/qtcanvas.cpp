@@ -2,6 +2,7 @@
 
 #include <QPagedPaintDevice>
 #include <QPen>
+#include <algorithm>
 #include <cmath>
 
 #include "sheet/hpglsheet.h"
@@ -42,6 +43,15 @@ bool ClipToReach(double& x1, double& y1, double& x2, double& y2)
     x1 = ox + t0 * dx, y1 = oy + t0 * dy;
     x2 = ox + t1 * dx, y2 = oy + t1 * dy;
     return true;
+}
+
+// std::llround without the library call, for the rows of an ellipse (well below 2^53):
+// the fraction v - trunc(v) is exact, so ties go away from zero as llround sends them.
+std::int64_t RoundHalfAway(double v)
+{
+    const auto t = static_cast<std::int64_t>(v);
+    const double f = v - static_cast<double>(t);
+    return t + (f >= 0.5) - (f <= -0.5);
 }
 
 bool Near(std::int32_t v)
@@ -119,7 +129,7 @@ void QtCanvas::SetBrushStyle(TBrushStyle style)
 
 void QtCanvas::MoveTo(std::int32_t x, std::int32_t y)
 {
-    Current = QPoint(x, y);
+    SetCurrent(x, y);
 }
 
 // Bresenham with midpoint rounding, from (x0, y0) toward (x1, y1), leaving out the end pixel
@@ -171,8 +181,12 @@ void QtCanvas::RasterLine(std::int64_t x0, std::int64_t y0, std::int64_t x1, std
     const bool minorInside = minor0 >= 0 && minor0 < minorLimit &&
                              minor0 + sminor * (2 * last * dMinor + n) / den >= 0 &&
                              minor0 + sminor * (2 * last * dMinor + n) / den < minorLimit;
+    if (minorInside) {
+        PlotSteps(px, last - first + 1, pixelMajor, pixelMinor, r, step, den, colour);
+        return;
+    }
     for (std::int64_t i = first; i <= last; ++i) {
-        if (minorInside || (minor >= 0 && minor < minorLimit))
+        if (minor >= 0 && minor < minorLimit)
             *px = colour;
         px += pixelMajor;
         r += step;
@@ -185,25 +199,80 @@ void QtCanvas::RasterLine(std::int64_t x0, std::int64_t y0, std::int64_t x1, std
     (void)major;
 }
 
+// The steps of a line known to stay on the image. The minor step is taken without a branch:
+// for a steep or slanted line it comes at no pattern the processor could predict. A shallow
+// line is drawn as runs along its major axis, one run per minor step.
+void QtCanvas::PlotSteps(std::uint32_t* px, std::int64_t count, qsizetype pixelMajor, qsizetype pixelMinor,
+                         std::int64_t r, std::int64_t step, std::int64_t den, std::uint32_t colour)
+{
+    if (count >= 16 && step * 8 <= den) {
+        // Runs of eight pixels or more: the remainder says how many steps remain before the
+        // next minor step, r + k * step >= den first at k = ceil((den - r) / step).
+        while (count > 0) {
+            std::int64_t run = step ? (den - r + step - 1) / step : count;  // up to and including the carry
+            if (run > count)
+                run = count;
+            if (pixelMajor == 1) {
+                std::fill_n(px, run, colour);
+                px += run;
+            } else {
+                for (std::int64_t k = 0; k < run; ++k, px += pixelMajor)
+                    *px = colour;
+            }
+            count -= run;
+            r += run * step;
+            if (r >= den) {
+                r -= den;
+                px += pixelMinor;
+            }
+        }
+        return;
+    }
+    for (std::int64_t i = 0; i < count; ++i) {
+        *px = colour;
+        r += step;
+        const std::int64_t carry = (den - 1 - r) >> 63;  // all ones when r >= den
+        r -= den & carry;
+        px += pixelMajor + (pixelMinor & carry);
+    }
+}
+
 void QtCanvas::LineTo(std::int32_t x, std::int32_t y)
 {
-    double x1 = Current.x(), y1 = Current.y(), x2 = x, y2 = y;
-    const bool near = Near(Current.x()) && Near(Current.y()) && Near(x) && Near(y);
+    // Most lines of a drawing lie on the image: RasterLine's steps without its clipping.
+    if (Bits) {
+        const std::int32_t x0 = CurrentX(), y0 = CurrentY();
+        auto on = [](std::int32_t v, int limit) { return static_cast<std::uint32_t>(v) < static_cast<std::uint32_t>(limit); };
+        if (on(x0, Width) && on(x, Width) && on(y0, Height) && on(y, Height)) {
+            const std::int64_t adx = std::abs(x - x0), ady = std::abs(y - y0);
+            const bool xMajor = adx >= ady;
+            const std::int64_t n = xMajor ? adx : ady;
+            if (n > 0) {
+                const qsizetype sx = x >= x0 ? 1 : -1, sy = y >= y0 ? Stride : -Stride;
+                PlotSteps(Bits + qsizetype{y0} * Stride + x0, n, xMajor ? sx : sy, xMajor ? sy : sx, n,
+                          2 * (xMajor ? ady : adx), 2 * n, 0xff000000u | Pen);
+            }
+            SetCurrent(x, y);
+            return;
+        }
+    }
+    double x1 = CurrentX(), y1 = CurrentY(), x2 = x, y2 = y;
+    const bool near = Near(CurrentX()) && Near(CurrentY()) && Near(x) && Near(y);
     // A far line is cut to a square the rasterisers can handle; a cut end is not the line's
     // real end, so it keeps its pixel.
     if (near || ClipToReach(x1, y1, x2, y2)) {
         const bool endCut = !near && (x2 != x || y2 != y);
         if (Bits && near) {
-            RasterLine(Current.x(), Current.y(), x, y, false);
+            RasterLine(CurrentX(), CurrentY(), x, y, false);
         } else if (Bits) {
             RasterLine(std::llround(x1), std::llround(y1), std::llround(x2), std::llround(y2), endCut);
         } else if (near) {
-            Painter.drawLine(Current, QPoint(x, y));
+            Painter.drawLine(QPoint(CurrentX(), CurrentY()), QPoint(x, y));
         } else {
             Painter.drawLine(QLineF(x1, y1, x2, y2));
         }
     }
-    Current = QPoint(x, y);
+    SetCurrent(x, y);
 }
 
 void QtCanvas::SetPixel(std::int32_t x, std::int32_t y, TColor color)
@@ -213,6 +282,9 @@ void QtCanvas::SetPixel(std::int32_t x, std::int32_t y, TColor color)
             Bits[std::int64_t{y} * Stride + x] = 0xff000000u | color;
         return;
     }
+    // No surface reaches that far, and QRect's right edge would overflow at the 32-bit limit.
+    if (!Near(x) || !Near(y))
+        return;
     Painter.fillRect(QRect(x, y, 1, 1), ToQColor(color));
 }
 
@@ -243,8 +315,8 @@ void QtCanvas::RasterEllipse(std::int64_t l, std::int64_t t, std::int64_t r, std
             const double u = std::clamp((static_cast<double>(x) - cx) / ra, -1.0, 1.0);
             h = rb * std::sqrt(1.0 - u * u);
         }
-        top = std::llround(cy - h);
-        bottom = std::llround(cy + h);
+        top = RoundHalfAway(cy - h);
+        bottom = RoundHalfAway(cy + h);
     };
     // GDI's rays start at the centre of the box as given, in y-up orientation.
     const double gx = (l + r) / 2.0, gy = (t + b) / 2.0;
@@ -304,12 +376,12 @@ void QtCanvas::Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32
     if (r.width() < 0 || r.height() < 0)
         return;
     const double cx = (std::int64_t{x1} + x2) / 2.0, cy = (std::int64_t{y1} + y2) / 2.0;
+    // Rays in y-up orientation; coinciding rays give the whole ellipse.
+    TArcRays rays{x3 - cx, cy - y3, x4 - cx, cy - y4, true};
+    const double cross = rays.Sx * rays.Ey - rays.Sy * rays.Ex;
+    const double dot = rays.Sx * rays.Ex + rays.Sy * rays.Ey;
+    const bool whole = cross == 0 && dot >= 0;
     if (Bits) {
-        // Rays in y-up orientation; coinciding rays give the whole ellipse.
-        TArcRays rays{x3 - cx, cy - y3, x4 - cx, cy - y4, true};
-        const double cross = rays.Sx * rays.Ey - rays.Sy * rays.Ex;
-        const double dot = rays.Sx * rays.Ex + rays.Sy * rays.Ey;
-        const bool whole = cross == 0 && dot >= 0;
         rays.Narrow = cross > 0;
         RasterEllipse(std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2), whole ? nullptr : &rays);
         return;
@@ -323,8 +395,12 @@ void QtCanvas::Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32
     double span = a4 - a3;
     while (span <= 0)
         span += 360;
-    if (std::lround(span * 16) % (360 * 16) == 0)
-        span = 360;  // coinciding rays: the whole ellipse
+    // Only rays that truly coincide close the ellipse; a sweep too small for Qt's sixteenths
+    // of a degree draws next to nothing, as the raster path does.
+    if (whole)
+        span = 360;
+    else if (span >= 360)
+        span = cross > 0 ? 0 : 360;
     Painter.drawArc(r, static_cast<int>(std::lround(a3 * 16)), static_cast<int>(std::lround(span * 16)));
 }
 

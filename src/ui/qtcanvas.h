@@ -36,6 +36,8 @@ private:
     void ApplyPen();
     void ApplyBrush();
     void RasterLine(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, bool lastPixel);
+    static void PlotSteps(std::uint32_t* px, std::int64_t count, qsizetype pixelMajor, qsizetype pixelMinor,
+                          std::int64_t r, std::int64_t step, std::int64_t den, std::uint32_t colour);
     // Start ray (Sx, Sy) and end ray (Ex, Ey) of an arc, y up; Narrow when the sweep from
     // the one to the other is below 180 degrees.
     struct TArcRays {
@@ -48,7 +50,15 @@ private:
     TColor Pen = clBlack;
     TColor Brush = clWhite;
     TBrushStyle Style = TBrushStyle::Solid;
-    QPoint Current;
+    // The pen's position, packed in one word: LineTo follows MoveTo at once, and a load that
+    // spans two separate stores would wait for both to reach the cache.
+    std::uint64_t Current = 0;
+    void SetCurrent(std::int32_t x, std::int32_t y)
+    {
+        Current = std::uint64_t{static_cast<std::uint32_t>(x)} | std::uint64_t{static_cast<std::uint32_t>(y)} << 32;
+    }
+    std::int32_t CurrentX() const { return static_cast<std::int32_t>(static_cast<std::uint32_t>(Current)); }
+    std::int32_t CurrentY() const { return static_cast<std::int32_t>(static_cast<std::uint32_t>(Current >> 32)); }
     // Lines and pixels go straight into a 32-bit image when nothing transforms or clips the
     // painter: Qt's per-call cost dominates a view of many short strokes. Its batched calls
     // are no way out, since they join lines and change which pixels are drawn.

@@ -207,7 +207,7 @@ TEST(OstrelStreamSize, CountsEveryByteWhileArcsStayWithinTheBudget)
     }
     // Past the budget each arc is sized from samples; the pen still ends where the arc's last
     // point puts it, so what follows is counted exactly.
-    const TStreamSize rough = OstrelStreamSize(s, 37, true, 10);
+    const TStreamSize rough = OstrelStreamSize(s, 37, true, 0, 10);
     EXPECT_FALSE(rough.Exact);
     const double exact = static_cast<double>(Bytes(s, 37, true).size());
     EXPECT_NEAR(static_cast<double>(rough.Bytes), exact, exact * 0.05);
@@ -233,6 +233,9 @@ TEST(OstrelStreamSize, AHugeSweepIsSizedAtOnceAndTheNextArcStartsRight)
         sent.ObjectTexts(*o);
         EXPECT_EQ(sampled.PenX, sent.PenX);
         EXPECT_EQ(sampled.PenY, sent.PenY);
+        EXPECT_EQ(sampled.DeviceX, sent.DeviceX);
+        EXPECT_EQ(sampled.DeviceY, sent.DeviceY);
+        EXPECT_EQ(sampled.DeviceRelative, sent.DeviceRelative);
     }
     EXPECT_FALSE(exact);
     EXPECT_EQ(ArcPointCount(9), 3u);
@@ -246,8 +249,22 @@ TEST(OstrelStreamSize, ArcsPastTheBudgetOfOnePointAreCountedExactly)
     // Once the budget is spent, an arc of a single point is no sample: it is counted.
     THpglSheet s;
     LoadText(s, "PA100,0;AA0,0,-2000;AA0,0,2;AA0,0,-1;PD5,5;");
-    const TStreamSize size = OstrelStreamSize(s, 20, true, 256);
+    const TStreamSize size = OstrelStreamSize(s, 20, true, 0, 256);
     EXPECT_FALSE(size.Exact);
     const double exact = static_cast<double>(Bytes(s).size());
     EXPECT_NEAR(static_cast<double>(size.Bytes), exact, exact * 0.05);
+}
+
+TEST(OstrelStreamSize, AResumedRunIsSizedAsItsStream)
+{
+    // Restoring after a relative arc and a pen-down move adds bytes of its own.
+    THpglSheet s;
+    LoadText(s, "PU;PA100,0;PD;AA0,0,9;PR5,5;AA7,7,-40;PD-3,4;CI50;ER10,20;");
+    for (std::int32_t first = 0; first <= s.Count(); ++first) {
+        std::uint64_t bytes = 0;
+        OstrelResumeStream(s, first, 37, true, [&](std::string_view t, TThrottle) { bytes += t.size(); });
+        const TStreamSize size = OstrelStreamSize(s, 37, true, first);
+        EXPECT_TRUE(size.Exact);
+        EXPECT_EQ(size.Bytes, bytes) << "from object " << first;
+    }
 }

@@ -173,6 +173,41 @@ TEST(Reader, FileAndTextGiveTheSameSheetWhereverTheBufferBreaks)
     }
 }
 
+// Digit runs of every length in every layout the exporters use, long enough that the reader
+// takes its buffered path, against the rule itself: digit by digit, modulo 2^32.
+TEST(Reader, NumbersOfEveryLengthReadAsDigitByDigitWrapping)
+{
+    std::mt19937 rng(17);
+    static const char* const leads[] = {"", " ", "-", " -", "\r\n", "+", "\r"};
+    static const char* const gaps[] = {",", " ", ", ", "\r\n", ",\r", "\r,", " \r\n "};
+    std::string text, expected;
+    for (int i = 0; i < 3000; ++i) {
+        text += i % 2 ? "PD" : "pa";
+        expected += expected.empty() ? "" : "|";
+        expected += i % 2 ? "PD" : "PA";
+        for (int k = 0; k < 2; ++k) {
+            const std::string lead = leads[rng() % std::size(leads)];
+            std::string digits;
+            const int n = 1 + static_cast<int>(rng() % 13);
+            for (int d = 0; d < n; ++d)
+                digits += static_cast<char>('0' + rng() % 10);
+            std::uint32_t value = 0;
+            for (char d : digits)
+                value = value * 10u + static_cast<std::uint32_t>(d - '0');
+            const bool negative = lead.find('-') != std::string::npos;
+            const auto v = static_cast<std::int32_t>(value);
+            expected += " " + std::to_string(negative ? static_cast<std::int32_t>(0u - value) : v);
+            if (rng() % 8 == 0)
+                digits += "." + std::to_string(rng() % 1000);  // fractions are dropped
+            if (rng() % 16 == 0)
+                digits.insert(rng() % digits.size() + 1, "\r");  // and carriage returns vanish
+            text += (k ? gaps[rng() % std::size(gaps)] : "") + lead + digits;
+        }
+        text += rng() % 2 ? ";" : "\n";
+    }
+    EXPECT_EQ(Read(text), expected);
+}
+
 TEST(Reader, ProgressFromAFileEndsAtItsSize)
 {
     testfiles::TempDir dir;

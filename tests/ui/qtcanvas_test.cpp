@@ -110,6 +110,27 @@ TEST(QtCanvas, PainterPathAgreesWithDirectPathOnEndPixels)
     EXPECT_EQ(img.pixel(15, 15), qRgb(255, 0, 0));
 }
 
+// Pixels at the ends of the 32-bit range are off any surface; on the painter path they once
+// built a rectangle whose right edge overflowed.
+TEST(QtCanvas, FarPixelsOnThePainterPathAreSkipped)
+{
+    QImage img(20, 20, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    {
+        QPainter p(&img);
+        p.setClipRect(img.rect());
+        QtCanvas c(p);
+        for (std::int32_t v : {INT32_MAX, INT32_MIN, INT32_MAX - 1, 1 << 30})
+            for (std::int32_t w : {INT32_MAX, INT32_MIN, 5}) {
+                c.SetPixel(v, w, clRed);
+                c.SetPixel(w, v, clRed);
+            }
+        c.SetPixel(5, 5, clRed);
+    }
+    EXPECT_EQ(InkCount(img, img.rect()), 1);
+    EXPECT_EQ(img.pixel(5, 5), qRgb(255, 0, 0));
+}
+
 TEST(QtCanvas, RectangleLeavesOutRightAndBottomEdgesAndFillsWithBrush)
 {
     auto img = Paint(20, 20, [](QtCanvas& c) {
@@ -240,4 +261,140 @@ TEST(QtCanvasDraw, SheetLandsWhereTheMappingSays)
     const int sy = (2157 * (2160 - 580)) / 2160 + 1;
     EXPECT_GT(InkCount(img, QRect(1250, sy - 3, 15, 7)), 0);
     EXPECT_EQ(InkCount(img, QRect(250, sy - 3, 15, 7)), 0);
+}
+
+namespace {
+
+// The surface's pixel rules written out plainly, one pixel at a time, with no running state:
+// a line's pixel at step i is minor0 + floor((2 i dMinor + n) / 2n) along the minor axis;
+// an ellipse's column x reaches from its own row toward its neighbours' rows.
+class TReferenceCanvas final : public TCanvas {
+public:
+    explicit TReferenceCanvas(QImage& image) : Image(image) {}
+
+    TColor PenColor() const override { return Pen; }
+    void SetPenColor(TColor color) override { Pen = color; }
+    TColor BrushColor() const override { return Brush; }
+    void SetBrushColor(TColor color) override { Brush = color, Style = TBrushStyle::Solid; }
+    TBrushStyle BrushStyle() const override { return Style; }
+    void SetBrushStyle(TBrushStyle style) override { Style = style; }
+    void MoveTo(std::int32_t x, std::int32_t y) override { X = x, Y = y; }
+    void LineTo(std::int32_t x, std::int32_t y) override
+    {
+        const std::int64_t dx = std::int64_t{x} - X, dy = std::int64_t{y} - Y;
+        const std::int64_t n = std::max(std::abs(dx), std::abs(dy));
+        for (std::int64_t i = 0; i < n; ++i) {
+            auto along = [&](std::int64_t d) {
+                const std::int64_t q = (2 * i * std::abs(d) + n) / (2 * n) * (d < 0 ? -1 : 1);
+                return std::abs(d) == n ? i * (d < 0 ? -1 : 1) : q;
+            };
+            Put(X + along(dx), Y + along(dy), Pen);
+        }
+        X = x, Y = y;
+    }
+    void SetPixel(std::int32_t x, std::int32_t y, TColor color) override { Put(x, y, color); }
+    void Rectangle(std::int32_t, std::int32_t, std::int32_t, std::int32_t) override { ADD_FAILURE(); }
+    void Ellipse(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) override
+    {
+        ASSERT_EQ(Style, TBrushStyle::Clear);
+        Outline(x1, y1, x2, y2, [](double, double) { return true; });
+    }
+    void Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t x3, std::int32_t y3,
+             std::int32_t x4, std::int32_t y4) override
+    {
+        const double cx = (double(x1) + x2) / 2, cy = (double(y1) + y2) / 2;
+        const double sx = x3 - cx, sy = cy - y3, ex = x4 - cx, ey = cy - y4;
+        const double cross = sx * ey - sy * ex, dot = sx * ex + sy * ey;
+        if (cross == 0 && dot >= 0) {
+            Outline(x1, y1, x2, y2, [](double, double) { return true; });
+            return;
+        }
+        Outline(x1, y1, x2, y2, [&](double dx, double dy) {
+            const bool fromStart = sx * dy - sy * dx >= 0, toEnd = dx * ey - dy * ex >= 0;
+            return cross > 0 ? fromStart && toEnd : fromStart || toEnd;
+        });
+    }
+
+private:
+    void Put(std::int64_t x, std::int64_t y, TColor c)
+    {
+        if (x >= 0 && y >= 0 && x < Image.width() && y < Image.height())
+            Image.setPixel(static_cast<int>(x), static_cast<int>(y), 0xff000000u | c);
+    }
+    void Outline(std::int64_t x1, std::int64_t y1, std::int64_t x2, std::int64_t y2,
+                 const std::function<bool(double, double)>& keep)
+    {
+        const std::int64_t l = std::min(x1, x2), r = std::max(x1, x2), t = std::min(y1, y2), b = std::max(y1, y2);
+        if (r - l < 1 || b - t < 1)
+            return;
+        const double cx = (l + r - 1) / 2.0, cy = (t + b - 1) / 2.0, ra = (r - 1 - l) / 2.0, rb = (b - 1 - t) / 2.0;
+        auto half = [&](std::int64_t x) {
+            x = std::clamp(x, l, r - 1);
+            return ra > 0 ? rb * std::sqrt(1.0 - std::pow(std::clamp((x - cx) / ra, -1.0, 1.0), 2)) : rb;
+        };
+        const double gx = (l + r) / 2.0, gy = (t + b) / 2.0;
+        for (std::int64_t x = l; x < r; ++x) {
+            const std::int64_t top = std::llround(cy - half(x)), bottom = std::llround(cy + half(x));
+            const std::int64_t nearTop = std::max(std::llround(cy - half(x - 1)), std::llround(cy - half(x + 1)));
+            const std::int64_t nearBottom =
+                std::min(std::llround(cy + half(x - 1)), std::llround(cy + half(x + 1)));
+            for (std::int64_t y = top; y <= bottom; ++y) {
+                const bool edge = ra <= 0 || rb <= 0 || y <= std::max(top, nearTop - 1) ||
+                                  y >= std::min(bottom, nearBottom + 1);
+                if (edge && keep(double(x) - gx, gy - double(y)))
+                    Put(x, y, Pen);
+            }
+        }
+    }
+
+    QImage& Image;
+    TColor Pen = clBlack, Brush = clWhite;
+    TBrushStyle Style = TBrushStyle::Solid;
+    std::int64_t X = 0, Y = 0;
+};
+
+}  // namespace
+
+// Random sheets of lines (short strokes and long ones, partly off the image), circles and
+// arcs in several pens, drawn by the direct raster and by the plain reference.
+TEST(QtCanvasDraw, DirectRasterMatchesThePlainReferencePixelForPixel)
+{
+    std::mt19937 rng(21);
+    for (int round = 0; round < 12; ++round) {
+        THpglSheet sheet;
+        int x = 760, y = 1080;
+        for (int i = 0; i < 3000; ++i) {
+            const unsigned pick = rng() % 100;
+            if (pick < 2)
+                sheet.Add(hkSP, static_cast<std::int32_t>(rng() % 9));
+            else if (pick < 4)
+                sheet.Add(hkCI, static_cast<std::int32_t>(rng() % 400));
+            else if (pick < 6)
+                sheet.Add(hkAA, x + static_cast<int>(rng() % 301) - 150, y + static_cast<int>(rng() % 301) - 150,
+                          static_cast<int>(rng() % 721) - 360);
+            else if (pick < 30) {  // long lines across and beyond the frame
+                x = static_cast<int>(rng() % 2400) - 400, y = static_cast<int>(rng() % 3200) - 500;
+                sheet.Add(pick < 10 ? hkPU : hkPD, x, y);
+            } else {  // short strokes, as curves are exported
+                x += static_cast<int>(rng() % 41) - 20, y += static_cast<int>(rng() % 41) - 20;
+                sheet.Add(pick < 33 ? hkPU : hkPD, x, y);
+            }
+        }
+        const int w = 200 + static_cast<int>(rng() % 700), h = 200 + static_cast<int>(rng() % 900);
+        QImage direct(w, h, QImage::Format_RGB32), plain(w, h, QImage::Format_RGB32);
+        direct.fill(Qt::white);
+        plain.fill(Qt::white);
+        {
+            QPainter p(&direct);
+            QtCanvas c(p);
+            sheet.Draw(c, w, h);
+        }
+        TReferenceCanvas reference(plain);
+        sheet.Draw(reference, w, h);
+        int differ = 0;
+        for (int py = 0; py < h; ++py)
+            for (int px = 0; px < w; ++px)
+                differ += direct.pixel(px, py) != plain.pixel(px, py);
+        EXPECT_EQ(differ, 0) << "round " << round << ", " << w << " x " << h;
+    }
 }

@@ -2,11 +2,13 @@
 // Shared pieces of grafonel-cli's commands.
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
 class THpglSheet;
+struct TPlotSettings;
 
 namespace cli {
 
@@ -29,6 +31,8 @@ bool ParsePair(const std::string& text, std::int32_t& a, std::int32_t& b);
 bool ParseSpeed(const std::vector<std::string>& args, std::size_t& i, int& speed, std::string& error);
 // Loads a plot file or, in the Qt build, an SVG drawing.
 bool LoadSheet(THpglSheet& sheet, const std::string& file, std::string& error);
+// The estimate of a run from object `first` (0-based) and the sheet's warnings, a line each.
+void PrintPlotForecast(std::FILE* out, const THpglSheet& sheet, const TPlotSettings& settings, std::int32_t first);
 #ifdef GRAFONEL_WITH_QT
 // The one QGuiApplication of the run (offscreen), made on first use: SVG text and rendering need it.
 void EnsureGuiApp();

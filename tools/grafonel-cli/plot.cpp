@@ -9,6 +9,7 @@
 
 #include "cli.h"
 #include "sheet/hpglsheet.h"
+#include "plot/estimate.h"
 #include "plot/ostrel.h"
 #include "plot/plotrun.h"
 #include "serial/uidispatch.h"
@@ -26,6 +27,7 @@ struct TLineOptions {
     bool Rts = false;
     int Speed = kOstrelDefaultSpeed;
     bool Accelerate = true;
+    std::int64_t From = 1;  // the first object to send, counted from 1
     std::vector<std::string> Files;
 };
 
@@ -57,6 +59,12 @@ bool ParseLine(const std::vector<std::string>& args, TLineOptions& o, bool plot,
                 return false;
         } else if (plot && a == "--constant-speed") {
             o.Accelerate = false;
+        } else if (plot && a == "--from") {
+            if (i + 1 >= args.size() || !ParseInt(args[i + 1], 1, INT32_MAX, o.From)) {
+                error = "--from takes the number of the object to resume from, 1 or more";
+                return false;
+            }
+            ++i;
         } else if (a.size() > 1 && a[0] == '-') {
             error = "unknown option '" + a + "'";
             return false;
@@ -117,8 +125,9 @@ constexpr int kExitWhole = 0;
 constexpr int kExitError = 1;
 constexpr int kExitStopped = 130;  // as a shell reports a command ended by Ctrl-C
 
+// earlyEnd: told how far a run that did not finish got, whatever ended it.
 int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>& run, const char* what,
-              const char* unit)
+              const char* unit, const std::function<void(const TPlotRunner&)>& earlyEnd = {})
 {
     TQueueDispatcher console;
     SetUiDispatcher(&console);
@@ -164,6 +173,12 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>
                      static_cast<unsigned long long>(p.BytesTotal), static_cast<int>(p.LineUse * 100 + 0.5),
                      Clock(p.SecondsLeft).c_str(), tty ? "   " : "\n");
     };
+    bool opened = false;
+    runner.OnOpened = [&] { opened = true; };
+    auto early = [&] {
+        if (opened && earlyEnd)
+            earlyEnd(runner);
+    };
     auto endLine = [&] {
         if (tty && shown)
             std::fputc('\n', stderr);
@@ -179,15 +194,18 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>
         case TPlotEnd::Stopped:
             std::fprintf(stderr, "grafonel-cli: %s stopped after %s %d of %d; the device got the closing commands\n",
                          what, unit, r.LastObject, r.MaxObjects);
+            early();
             return kExitStopped;
         case TPlotEnd::Aborted:
             std::fprintf(stderr, "grafonel-cli: %s dropped after %s %d of %d\n", what, unit, r.LastObject,
                          r.MaxObjects);
+            early();
             return kExitStopped;
         }
     } catch (const std::exception& e) {
         endLine();
         Fail(e.what());  // the run's one report of what went wrong
+        early();
         return kExitError;
     }
     return kExitWhole;
@@ -204,7 +222,23 @@ int CmdPlot(const std::vector<std::string>& args)
     THpglSheet sheet;
     if (!LoadSheet(sheet, o.Files[0], error))
         return Fail(error);
-    return RunOnLine(o, [&](TPlotRunner& r) { return r.Plot(sheet, o.Speed, o.Accelerate); }, "plot", "object");
+    const std::int32_t count = sheet.Count();
+    if (o.From > 1 && o.From > count)
+        return Fail("--from " + std::to_string(o.From) + ": the sheet has " + std::to_string(count) + " objects");
+    const auto first = static_cast<std::int32_t>(o.From - 1);
+    TPlotSettings settings;
+    settings.Speed = o.Speed;
+    settings.Accelerate = o.Accelerate;
+    settings.Baud = o.Baud;
+    PrintPlotForecast(stderr, sheet, settings, first);
+    return RunOnLine(
+        o, [&](TPlotRunner& r) { return r.Plot(sheet, o.Speed, o.Accelerate, first); }, "plot", "object",
+        [&](const TPlotRunner& r) {
+            if (r.Handed() >= count)
+                return;
+            std::fprintf(stderr, "grafonel-cli: stopped after object %d of %d; resume with --from %d\n", r.Handed(),
+                         count, r.Handed() + 1);
+        });
 }
 
 int CmdService(const std::vector<std::string>& args)
@@ -230,10 +264,14 @@ std::vector<Command> PlotCommands()
         "Exit status: 0 when everything was sent, 1 on an error (the port or the device failed),\n"
         "2 on a usage error, 130 when stopped or dropped by Ctrl-C or SIGTERM.\n";
     return {
-        {"plot", "plot IN --port DEV [--baud N] [--handshake xon|rts] [--speed S] [--constant-speed]",
-         "Plots IN on the device as the plot dialog does, with a progress line.\n" + line +
+        {"plot", "plot IN --port DEV [--baud N] [--handshake xon|rts] [--speed S] [--constant-speed] [--from N]",
+         "Plots IN on the device as the plot dialog does, with a progress line. The first lines\n"
+         "give the estimated time and what will go wrong (a drawing beyond the paper, pen\n"
+         "changes, arcs drawn more than once). A plot that ends early says where to resume.\n" + line +
              "  --speed S           speed setting from 12 to 100 (default 20)\n"
              "  --constant-speed    no acceleration to double speed\n"
+             "  --from N            resume at object N (counted from 1): the device is first brought\n"
+             "                      to the pen position, mode and pen it had before that object\n"
              "Ctrl-C (or SIGTERM) stops after the object in hand, sends the closing commands and\n"
              "waits for the device however long it holds the line; a second Ctrl-C drops the rest,\n"
              "completes a command the drop cut if the device still takes bytes, and ends within 2 s.\n" + exits,

@@ -74,7 +74,7 @@ int Fail(const std::string& m)
 
 int main(int argc, char** argv)
 {
-    long rate = 9600, buffer = 256;
+    long rate = 9600, buffer = static_cast<long>(kOstrelInputBuffer);
     double seconds = 0;
     bool xoff = false;
     std::string raw, png, svg;
@@ -157,6 +157,7 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     TOstrelInterpreter device;
+    device.Clock = TOstrelClock(static_cast<double>(rate) / 10.0, static_cast<std::uint64_t>(buffer));
     std::string held;      // the device's input buffer: bytes off the line not yet interpreted
     std::string received;  // for --raw
     using Clock = std::chrono::steady_clock;
@@ -345,6 +346,7 @@ int main(int argc, char** argv)
                 "%llu unknown%s, %.3f s; estimated plot time %.1f s; fault: %s\n",
                 static_cast<unsigned long long>(taken), static_cast<unsigned long long>(device.Commands),
                 device.PenDownLength, static_cast<unsigned long long>(xoffs), longestHold,
-                static_cast<unsigned long long>(device.Unknown), unknown.c_str(), span, device.Seconds, played.c_str());
+                static_cast<unsigned long long>(device.Unknown), unknown.c_str(), span, device.Clock.Seconds(),
+                played.c_str());
     return 0;
 }
