@@ -325,7 +325,9 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
         std::uint64_t delivered = P.BytesSent;
         try {
             const std::int64_t left = Left();
-            delivered = Written > static_cast<std::uint64_t>(left) ? Written - static_cast<std::uint64_t>(left) : 0;
+            delivered = std::max(delivered, Written > static_cast<std::uint64_t>(left)
+                                                ? Written - static_cast<std::uint64_t>(left)
+                                                : std::uint64_t{0});
         } catch (...) {
         }
         HandedObjects = std::min(HandedObjects, DeliveredObjects(delivered));
