@@ -11,7 +11,9 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
+#include "base/posixio.h"
 #include "sheet/hpglsheet.h"
 #include "sheet/wrap.h"
 
@@ -25,16 +27,12 @@ constexpr int kCtrlZ = 26;
 // One character of push-back.
 class TCharStream {
 public:
-    explicit TCharStream(int fd) : Fd(fd), Buffer(new unsigned char[kBufferSize]) {}
+    // Owns fd from here on, even if the buffer cannot be had.
+    explicit TCharStream(posixio::TFd fd) : Fd(std::move(fd)), Buffer(new unsigned char[kBufferSize]) {}
     // Reads the bytes of text, which must outlive the stream.
     explicit TCharStream(std::string_view text)
         : Pos(reinterpret_cast<const unsigned char*>(text.data())), Limit(Pos + text.size()), Offset(text.size())
     {
-    }
-    ~TCharStream()
-    {
-        if (Fd >= 0)
-            ::close(Fd);
     }
     TCharStream(const TCharStream&) = delete;
     TCharStream& operator=(const TCharStream&) = delete;
@@ -82,28 +80,24 @@ private:
 
     bool Fill()
     {
-        if (End || Fd < 0) {
+        if (End || !Fd.Valid()) {
             End = true;
             return false;
         }
-        for (;;) {
-            ssize_t n = ::read(Fd, Buffer.get(), kBufferSize);
-            if (n > 0) {
-                Pos = Buffer.get();
-                Limit = Pos + n;
-                Offset += static_cast<std::uint64_t>(n);
-                return true;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                Error = errno;
-            End = true;
-            return false;
+        const ssize_t n = posixio::RetryEintr([&] { return ::read(Fd.Get(), Buffer.get(), kBufferSize); });
+        if (n > 0) {
+            Pos = Buffer.get();
+            Limit = Pos + n;
+            Offset += static_cast<std::uint64_t>(n);
+            return true;
         }
+        if (n < 0)
+            Error = errno;
+        End = true;
+        return false;
     }
 
-    int Fd = -1;
+    posixio::TFd Fd;
     std::unique_ptr<unsigned char[]> Buffer;
     const unsigned char* Pos = nullptr;
     const unsigned char* Limit = nullptr;
@@ -337,17 +331,15 @@ void ReadCommands(THpglSheet& sheet, TCharStream& s, std::uint64_t total)
 
 TFileResult THpglSheet::LoadFromFile(const std::string& fileName)
 {
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    posixio::TFd fd(posixio::RetryEintr([&] { return ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC); }));
+    if (!fd.Valid())
         return TFileResult::FromErrno(errno);
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.Get(), &st) == 0 && S_ISDIR(st.st_mode))
         return TFileResult::FromErrno(EISDIR);
-    }
     const std::uint64_t total = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
 
-    TCharStream s(fd);
+    TCharStream s(std::move(fd));
     ReadCommands(*this, s, total);
     int readError = s.ReadError();
     CalcExtents();
