@@ -4,7 +4,7 @@ namespace cli {
 
 std::vector<Command> StreamCommands();
 std::vector<Command> PlotCommands();
-#ifdef GRAFONEL_WITH_QT
+#if defined(GRAFONEL_WITH_QT) || defined(GRAFONEL_QT_HANDOFF)
 std::vector<Command> RenderCommands();
 #endif
 
@@ -13,7 +13,7 @@ std::vector<Command> ExtraCommands()
     std::vector<Command> all = StreamCommands();
     for (auto& c : PlotCommands())
         all.push_back(std::move(c));
-#ifdef GRAFONEL_WITH_QT
+#if defined(GRAFONEL_WITH_QT) || defined(GRAFONEL_QT_HANDOFF)
     for (auto& c : RenderCommands())
         all.push_back(std::move(c));
 #endif
