@@ -205,6 +205,13 @@ void TExtentsWalk::IncludeSquare(std::int32_t cx, std::int32_t cy, std::int64_t 
 
 inline void TExtentsWalk::Take(const THpglObject& o)
 {
+    // Most objects by far: an absolute pen move after the first point.
+    if ((o.Kind == hkPU || o.Kind == hkPD) && o.ParamCount >= 2 && !Relative && Started) {
+        PenX = X = o.P1;
+        PenY = Y = o.P2;
+        Include(X, Y);
+        return;
+    }
     const bool move = THpglSheet::IsMove(o.Kind, &Relative);
     if (o.Kind == hkCI && o.ParamCount >= 1) {
         // A circle widens the extents by its square, so fitting never cuts it off.
