@@ -2,6 +2,7 @@
 BUILD      ?= build
 JOBS       ?= 2
 FUZZ_SECONDS ?= 60
+FUZZ_MAX_LEN ?= 16384
 CMAKE_FLAGS ?=
 GEN        := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 SAMPLES    ?= $(abspath ../shared/hpgl-samples)
@@ -29,21 +30,23 @@ run: build
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
 
-# The core without Qt under AddressSanitizer + UndefinedBehaviorSanitizer, and the
-# threaded parts under ThreadSanitizer.
+# The whole suite, windows and command-line tools included, under AddressSanitizer +
+# UndefinedBehaviorSanitizer, halting on the first report (Qt itself is not instrumented);
+# the threaded parts under ThreadSanitizer.
+SAN_ENV := ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 QT_QPA_PLATFORM=offscreen
 test-sanitize: test-asan test-tsan
 
 test-asan: setup
-	cmake -S . -B $(BUILD)-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DGRAFONEL_WITH_QT=OFF -DGRAFONEL_BENCH=OFF \
-	  -DGRAFONEL_SANITIZE=address,undefined
+	cmake -S . -B $(BUILD)-asan $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" \
+	  -DGRAFONEL_BENCH=OFF -DGRAFONEL_SANITIZE=address,undefined $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-asan -j $(JOBS)
-	cd $(BUILD)-asan && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  ctest --output-on-failure -j $(JOBS) --timeout 900
+	cd $(BUILD)-asan && $(SAN_ENV) ctest --output-on-failure -j $(JOBS) --timeout 900
 
 test-tsan: setup
 	@if [ -n "$$(ls tests/serial 2>/dev/null)" ]; then \
 	  cmake -S . -B $(BUILD)-tsan $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGRAFONEL_WITH_QT=OFF -DGRAFONEL_BENCH=OFF \
-	    -DGRAFONEL_SANITIZE=thread && \
+	    -DGRAFONEL_SANITIZE=thread $(CMAKE_FLAGS) && \
 	  cmake --build $(BUILD)-tsan -j $(JOBS) && \
 	  cd $(BUILD)-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	    ctest --output-on-failure -j $(JOBS) --timeout 900 -R '^(Serial|Comm|Write|Event)'; \
@@ -56,13 +59,18 @@ bench: build
 bench-compare: build
 	@bash bench/compare.sh $(BUILD)
 
-# libFuzzer on the reader, seeded from the sample plot files; any report fails the run.
+# libFuzzer on the reader and on the whole sheet pipeline, each for FUZZ_SECONDS, seeded from
+# the sample plot files; any report fails the run. Corpora are kept in $(BUILD)-fuzz between runs.
+FUZZ_TARGETS := fuzz_reader fuzz_sheet
 fuzz: setup
-	cmake -S fuzz -B $(BUILD)-fuzz $(GEN) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S fuzz -B $(BUILD)-fuzz $(GEN) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-fuzz -j $(JOBS)
-	rm -rf $(BUILD)-fuzz/corpus && mkdir -p $(BUILD)-fuzz/corpus
-	$(BUILD)-fuzz/fuzz_reader -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
-	  -print_final_stats=1 $(BUILD)-fuzz/corpus $(SAMPLES)
+	@for t in $(FUZZ_TARGETS); do \
+	  echo "== $$t"; mkdir -p $(BUILD)-fuzz/corpus-$$t $(BUILD)-fuzz/findings && \
+	  QT_QPA_PLATFORM=offscreen $(BUILD)-fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+	    -max_len=$(FUZZ_MAX_LEN) -print_final_stats=1 -artifact_prefix=$(BUILD)-fuzz/findings/$$t- \
+	    $(BUILD)-fuzz/corpus-$$t $(SAMPLES) || exit 1; \
+	done
 
 # The Debian package from a release build of the programs alone (no tests, no benchmarks):
 # $(BUILD)-deb/grafonel_VERSION_ARCH.deb. Install it with apt-get install ./grafonel_*.deb.

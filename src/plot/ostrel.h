@@ -34,6 +34,13 @@ public:
     std::int32_t PenX = 0;
     std::int32_t PenY = 0;
     bool Relative = false;
+    // The device's own state, which differs from the tracker after an arc in relative mode:
+    // the arc's points are PA commands, so the device is then absolute and later relative
+    // moves start from the arc's last point as the device, not the tracker, counts them.
+    std::int32_t DeviceX = 0;
+    std::int32_t DeviceY = 0;
+    bool DeviceRelative = false;
+    bool Down = false;  // the last pen command was PD
 
     // Sink: any callable taking (std::string_view text, TThrottle throttle). The views are
     // valid only during the call.
@@ -49,9 +56,52 @@ public:
     std::vector<TOstrelText> ObjectTexts(const THpglObject& object);
     std::vector<TOstrelText> Epilogue();
 
+    // Follows an object as ObjectTexts does, sending nothing; an arc of any sweep costs the
+    // same as one of its points.
+    void Skip(const THpglObject& object);
+    // After the prologue of a run that starts in the middle of a sheet: brings the device to
+    // the state it has here (pen up, an absolute move to its pen, PR again, PD again).
+    template <class Sink>
+    void Restore(Sink&& sink);
+
 private:
+    // Mode and pen position as a pen command changes them; true for the four pen commands.
+    bool Follow(const THpglObject& o);
     template <class Sink>
     void Arc(const THpglObject& o, Sink& sink);
+};
+
+// An arc as the device stream walks it: from the pen position about a centre, points at
+// 3-degree steps forward (positive sweep) or 1-degree steps backward, the end itself never sent.
+struct TOstrelArc {
+    std::int32_t Cx, Cy;
+    long double R;
+    float A;
+    std::int64_t Step, Sweep;
+
+    TOstrelArc(std::int32_t penX, std::int32_t penY, const THpglObject& o)
+        : TOstrelArc(penX, penY, o, ArcRadius(penX, penY, o.P1, o.P2))
+    {
+    }
+    // How many points the arc sends.
+    std::int64_t Points() const { return Sweep > 0 ? (Sweep + 2) / 3 : -Sweep; }
+    // The point at offset i degrees from the start (i a multiple of Step).
+    void Point(std::int64_t i, std::int32_t& x, std::int32_t& y) const
+    {
+        const long double theta = A - static_cast<long double>(i) * kArcPi / 180;
+        const double t = static_cast<double>(theta);
+        x = range::Clamp32(static_cast<std::int64_t>(Cx - R * std::cos(t)));
+        y = range::Clamp32(static_cast<std::int64_t>(Cy + R * std::sin(t)));
+    }
+    // The offset of the n-th point (0-based).
+    std::int64_t Offset(std::int64_t n) const { return n * Step; }
+
+private:
+    TOstrelArc(std::int32_t penX, std::int32_t penY, const THpglObject& o, std::int64_t r)
+        : Cx(o.P1), Cy(o.P2), R(static_cast<long double>(r)), A(ArcStartAngle(penX, penY, o.P1, o.P2, r))
+        , Step(o.P3 > 0 ? 3 : -1), Sweep(o.P3)
+    {
+    }
 };
 
 namespace ostrel_detail {
@@ -83,13 +133,14 @@ void TOstrelStream::Epilogue(Sink&& sink)
     sink(std::string_view(" BP "), TThrottle::None);
 }
 
-template <class Sink>
-void TOstrelStream::ObjectTexts(const THpglObject& o, Sink&& sink)
+inline bool TOstrelStream::Follow(const THpglObject& o)
 {
     if (o.Kind == hkPA)
-        Relative = false;
+        Relative = DeviceRelative = false;
     else if (o.Kind == hkPR)
-        Relative = true;
+        Relative = DeviceRelative = true;
+    else if (o.Kind == hkPU || o.Kind == hkPD)
+        Down = o.Kind == hkPD;
     const bool move = o.Kind >= hkPU && o.Kind <= hkPR;
     if (move && o.ParamCount >= 2) {
         if (Relative) {
@@ -99,7 +150,48 @@ void TOstrelStream::ObjectTexts(const THpglObject& o, Sink&& sink)
             PenX = o.P1;
             PenY = o.P2;
         }
+        if (DeviceRelative) {
+            DeviceX = wrap::Add(DeviceX, o.P1);
+            DeviceY = wrap::Add(DeviceY, o.P2);
+        } else {
+            DeviceX = o.P1;
+            DeviceY = o.P2;
+        }
     }
+    return move;
+}
+
+inline void TOstrelStream::Skip(const THpglObject& o)
+{
+    if (Follow(o) || o.Kind != hkAA || o.P3 == 0)
+        return;
+    const TOstrelArc arc(PenX, PenY, o);
+    arc.Point(arc.Offset(arc.Points() - 1), PenX, PenY);
+    DeviceX = PenX;
+    DeviceY = PenY;
+    DeviceRelative = false;
+}
+
+template <class Sink>
+void TOstrelStream::Restore(Sink&& sink)
+{
+    char buf[32];
+    sink(std::string_view("PU"), TThrottle::UnitStart);
+    sink(std::string_view("PA"), TThrottle::UnitStart);
+    char* end = ostrel_detail::Number(buf, DeviceX);
+    *end++ = ' ';
+    end = ostrel_detail::Number(end, DeviceY);
+    sink(std::string_view(buf, static_cast<std::size_t>(end - buf)), TThrottle::SameUnit);
+    if (DeviceRelative)
+        sink(std::string_view("PR"), TThrottle::UnitStart);
+    if (Down)
+        sink(std::string_view("PD"), TThrottle::UnitStart);
+}
+
+template <class Sink>
+void TOstrelStream::ObjectTexts(const THpglObject& o, Sink&& sink)
+{
+    Follow(o);
 
     char buf[32];
     switch (o.Kind) {
@@ -143,27 +235,22 @@ void TOstrelStream::ObjectTexts(const THpglObject& o, Sink&& sink)
 template <class Sink>
 void TOstrelStream::Arc(const THpglObject& o, Sink& sink)
 {
-    const std::int32_t cx = o.P1, cy = o.P2, sweep = o.P3;
-    if (sweep == 0)
+    if (o.P3 == 0)
         return;
-    const std::int64_t r = ArcRadius(PenX, PenY, cx, cy);
-    const long double rl = static_cast<long double>(r);
-    const float a = ArcStartAngle(PenX, PenY, cx, cy, r);
-    // Offsets strictly inside the sweep: 3-degree steps forward, 1-degree steps backward.
-    const std::int64_t step = sweep > 0 ? 3 : -1;
+    const TOstrelArc arc(PenX, PenY, o);
     char buf[32];
     buf[0] = 'P';
     buf[1] = 'A';
-    for (std::int64_t i = 0; sweep > 0 ? i < sweep : i > sweep; i += step) {
-        const long double theta = a - static_cast<long double>(i) * kArcPi / 180;
-        const double t = static_cast<double>(theta);
-        const std::int32_t x = range::Clamp32(static_cast<std::int64_t>(cx - rl * std::cos(t)));
-        const std::int32_t y = range::Clamp32(static_cast<std::int64_t>(cy + rl * std::sin(t)));
+    // Offsets strictly inside the sweep.
+    for (std::int64_t i = 0; arc.Sweep > 0 ? i < arc.Sweep : i > arc.Sweep; i += arc.Step) {
+        std::int32_t x, y;
+        arc.Point(i, x, y);
         char* end = ostrel_detail::Number(buf + 2, x);
         *end++ = ' ';
         end = ostrel_detail::Number(end, y);
-        PenX = x;
-        PenY = y;
+        DeviceX = PenX = x;
+        DeviceY = PenY = y;
+        DeviceRelative = false;
         sink(std::string_view(buf, static_cast<std::size_t>(end - buf)), TThrottle::UnitStart);
     }
 }
@@ -175,6 +262,24 @@ void OstrelSheetStream(const THpglSheet& sheet, int speed, bool accelerate, Sink
     TOstrelStream stream;
     stream.Prologue(speed, accelerate, sink);
     for (const THpglObject* o = sheet.First; o; o = o->Next)
+        stream.ObjectTexts(*o, sink);
+    stream.Epilogue(sink);
+}
+
+// The stream of a run that starts at object `first` (0-based) of the sheet: the prologue, the
+// device brought to the state the whole run would have left it in before that object, the
+// objects from there on and the epilogue. From object 0 it is the plain stream.
+template <class Sink>
+void OstrelResumeStream(const THpglSheet& sheet, std::int32_t first, int speed, bool accelerate, Sink&& sink)
+{
+    TOstrelStream stream;
+    stream.Prologue(speed, accelerate, sink);
+    const THpglObject* o = sheet.First;
+    for (std::int32_t i = 0; o && i < first; ++i, o = o->Next)
+        stream.Skip(*o);
+    if (first > 0)
+        stream.Restore(sink);
+    for (; o; o = o->Next)
         stream.ObjectTexts(*o, sink);
     stream.Epilogue(sink);
 }

@@ -120,18 +120,23 @@ TPlotRunner::TEnd TPlotRunner::Run(const std::function<bool()>& body)
     }
 }
 
-TPlotRunner::TEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate)
+TPlotRunner::TEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate, std::int32_t first)
 {
     return Run([&] {
         P.MaxObjects = sheet.Count();
         if (SetMaxValue)
             SetMaxValue(P.MaxObjects);
-        OstrelSheetStream(sheet, speed, accelerate, [&](std::string_view t, TThrottle) { P.BytesTotal += t.size(); });
+        OstrelResumeStream(sheet, first, speed, accelerate,
+                           [&](std::string_view t, TThrottle) { P.BytesTotal += t.size(); });
 
         TOstrelStream stream;
         stream.Prologue(speed, accelerate, [&](std::string_view t, TThrottle) { Write(t); });
         const THpglObject* o = sheet.First;
         std::int32_t n = 0;
+        for (; o && n < first; ++n, o = o->Next)
+            stream.Skip(*o);
+        if (first > 0)
+            stream.Restore([&](std::string_view t, TThrottle) { Write(t); });
         while (o && Running()) {
             if (SetProgress)
                 SetProgress(n);

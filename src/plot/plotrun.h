@@ -12,7 +12,7 @@
 #include "serial/vacomm.h"
 
 struct TPlotProgress {
-    std::int32_t Objects = 0;      // objects handed over
+    std::int32_t Objects = 0;      // objects handed over, counted from the sheet's first
     std::int32_t MaxObjects = 0;
     std::uint64_t BytesSent = 0;   // bytes that have left the program
     std::uint64_t BytesTotal = 0;  // the whole run's bytes
@@ -47,8 +47,14 @@ public:
     // Opens the port (its error propagates before anything is sent), sends the prologue,
     // the objects while Running holds, the epilogue, waits for the line to drain and
     // closes. An error during the run closes the port before it propagates.
-    TEnd Plot(const THpglSheet& sheet, int speed, bool accelerate);
+    // From object `first` (0-based): the device is brought to the state the whole run would
+    // have left it in before that object (OstrelResumeStream).
+    TEnd Plot(const THpglSheet& sheet, int speed, bool accelerate, std::int32_t first = 0);
     TEnd Service();
+
+    // Objects of the last plot handed over whole, counted from the sheet's first: where a
+    // run that ended early resumes.
+    std::int32_t Handed() const { return P.Objects; }
 
     // The motor service's fixed texts.
     static std::vector<std::string> ServiceTexts(int pass);

@@ -7,7 +7,9 @@
 #include <QScopeGuard>
 #include <algorithm>
 
+#include "plot/estimate.h"
 #include "plot/ostrel.h"
+#include "plot/preflight.h"
 #include "serial/ports.h"
 #include "ui/fonts.h"
 
@@ -30,7 +32,7 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
     , Sheet(sheet)
 {
     setWindowTitle(tr("Ostrel (the device's command set: see README, \"Dry-running a plot\")"));
-    setFixedSize(434, 163);
+    setFixedSize(434, 163);  // grown below by LayOutBelow
     setFont(DesignFont());
 
     cbPort = new QComboBox(this);
@@ -105,6 +107,29 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
     setTabOrder(btnPlot, btnServiceX);
     setTabOrder(btnServiceX, btnClose);
 
+    lblEstimate = new QLabel(this);
+    lblEstimate->setGeometry(16, 163, 402, 14);
+    lblWarnings = new QLabel(this);
+    lblWarnings->setWordWrap(true);
+    lblWarnings->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblResume = new QLabel(this);
+    sbFrom = new QSpinBox(this);
+    sbFrom->setPrefix(tr("from object "));
+    sbFrom->setRange(1, 1);
+    sbFrom->setEnabled(false);
+    btnResume = new QPushButton(tr("&Resume"), this);
+    btnResume->setToolTip(tr("plot from the chosen object on, the device set as the whole plot would have it"));
+    btnResume->setAutoDefault(false);
+    btnResume->setEnabled(false);
+    setTabOrder(btnClose, sbFrom);
+    setTabOrder(sbFrom, btnResume);
+    connect(btnResume, &QPushButton::clicked, this, [this] { btnResumeClick(); });
+    connect(sbFrom, &QSpinBox::valueChanged, this, [this] { UpdateEstimate(); });
+    EstimateTimer = new QTimer(this);
+    EstimateTimer->setSingleShot(true);
+    EstimateTimer->setInterval(250);
+    connect(EstimateTimer, &QTimer::timeout, this, [this] { ShowEstimate(); });
+
     connect(cbPort, &QComboBox::currentIndexChanged, this, [this] { cbPortChange(); });
     connect(cbBaud, &QComboBox::currentIndexChanged, this, [this] { cbBaudChange(); });
     connect(rbXon, &QRadioButton::clicked, this, [this] { rbXonClick(); });
@@ -131,6 +156,7 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
     flow.SetXonXoffIn(true);
     VaComm1.SetFlowControl(flow);
     FormCreate();
+    UpdateWarnings();
 }
 
 TfrmOstrel::~TfrmOstrel()
@@ -160,6 +186,7 @@ void TfrmOstrel::cbPortChange()
 void TfrmOstrel::cbBaudChange()
 {
     VaComm1.SetBaudrate(static_cast<TVaBaudrate>(cbBaud->currentIndex() + 1));
+    UpdateEstimate();
 }
 
 void TfrmOstrel::rbXonClick()
@@ -181,12 +208,64 @@ void TfrmOstrel::tbSpeedChange()
     if (cbZrychlovat->isChecked())
         text += QStringLiteral(", accelerate during %1 points (%2mm)").arg(s).arg(s / 8);
     lblSpeed->setText(text);
+    UpdateEstimate();
+}
+
+void TfrmOstrel::UpdateEstimate()
+{
+    if (!lblEstimate)
+        return;  // FormCreate runs before the labels below the design exist
+    if (HugeSheet)
+        EstimateTimer->start();
+    else
+        ShowEstimate();
+}
+
+void TfrmOstrel::ShowEstimate()
+{
+    TPlotSettings settings;
+    settings.Speed = tbSpeed->value();
+    settings.Accelerate = cbZrychlovat->isChecked();
+    settings.Baud = BaudrateValue(VaComm1.Baudrate());
+    static const int kDataBits[] = {4, 5, 6, 7, 8};
+    static const double kStopBits[] = {1, 1.5, 2};
+    settings.FrameBits = LineFrameBits(kDataBits[VaComm1.Databits()], VaComm1.Parity() != paNone,
+                                       kStopBits[VaComm1.Stopbits()]);
+    QString text = QString::fromStdString(EstimateText(EstimatePlot(Sheet, settings)));
+    if (ResumeCount >= 0 && sbFrom->value() > 1)
+        text += tr("; from object %1: %2")
+                    .arg(sbFrom->value())
+                    .arg(QString::fromStdString(DurationText(EstimatePlot(Sheet, settings, sbFrom->value() - 1).Seconds)));
+    lblEstimate->setText(text);
+}
+
+void TfrmOstrel::UpdateWarnings()
+{
+    QStringList lines;
+    for (const auto& w : Preflight(Sheet))
+        lines << QString::fromStdString(w.Text);
+    lblWarnings->setText(lines.join(QLatin1Char('\n')));
+    LayOutBelow();
+}
+
+void TfrmOstrel::LayOutBelow()
+{
+    // The design's 434 x 163, grown downward only as far as the rows below it need.
+    const int warnings = lblWarnings->text().isEmpty() ? 0 : lblWarnings->heightForWidth(402);
+    lblWarnings->setGeometry(16, 181, 402, warnings);
+    const int row = 181 + warnings + (warnings ? 6 : 0);
+    lblResume->setGeometry(16, row + 4, 190, 14);
+    sbFrom->setGeometry(210, row + 2, 126, 21);
+    btnResume->setGeometry(344, row, 75, 25);
+    setFixedSize(434, row + 25 + 8);
 }
 
 void TfrmOstrel::SetBusy(bool busy)
 {
     for (QWidget* w : std::initializer_list<QWidget*>{btnPlot, btnServiceX, cbZrychlovat, tbSpeed, cbPort, cbBaud})
         w->setEnabled(!busy);
+    btnResume->setEnabled(!busy && ResumeCount >= 0);
+    sbFrom->setEnabled(!busy && ResumeCount >= 0);
 }
 
 TPlotRunner TfrmOstrel::MakeRunner()
@@ -250,9 +329,63 @@ void TfrmOstrel::Run(const std::function<TPlotRunner::TEnd(TPlotRunner&)>& run)
     Ended(run(runner));
 }
 
+void TfrmOstrel::PlotFrom(std::int32_t first)
+{
+    const std::int32_t count = Sheet.Count();
+    Run([&](TPlotRunner& r) {
+        try {
+            const TPlotRunner::TEnd end = r.Plot(Sheet, tbSpeed->value(), cbZrychlovat->isChecked(), first);
+            Offer(r.Handed(), count);
+            return end;
+        } catch (...) {
+            Offer(r.Handed(), count);
+            throw;
+        }
+    });
+}
+
+void TfrmOstrel::Offer(std::int32_t handed, std::int32_t count)
+{
+    if (handed >= count) {
+        ResumeCount = -1;
+        lblResume->clear();
+        sbFrom->setRange(1, 1);
+        sbFrom->setEnabled(false);
+        btnResume->setEnabled(false);
+    } else {
+        // The user may move the point back: after a failure the device may not have drawn
+        // everything that was handed over.
+        ResumeCount = count;
+        lblResume->setText(tr("Stopped after object %1 of %2.").arg(handed).arg(count));
+        sbFrom->setRange(1, count);
+        sbFrom->setValue(handed + 1);
+        sbFrom->setEnabled(true);
+        btnResume->setEnabled(true);
+    }
+    UpdateEstimate();
+}
+
 void TfrmOstrel::btnPlotClick()
 {
-    Run([&](TPlotRunner& r) { return r.Plot(Sheet, tbSpeed->value(), cbZrychlovat->isChecked()); });
+    PlotFrom(0);
+}
+
+void TfrmOstrel::btnResumeClick()
+{
+    if (ResumeCount >= 0)
+        PlotFrom(sbFrom->value() - 1);
+}
+
+void TfrmOstrel::showEvent(QShowEvent* event)
+{
+    // The sheet may have changed since the last showing: an offer for another sheet goes.
+    const std::int32_t count = Sheet.Count();
+    if (ResumeCount >= 0 && ResumeCount != count)
+        Offer(0, 0);
+    HugeSheet = count > 200000;
+    UpdateWarnings();
+    ShowEstimate();
+    QDialog::showEvent(event);
 }
 
 void TfrmOstrel::btnServiceXClick()

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTimer>
 #include <functional>
 
@@ -38,6 +39,13 @@ public:
     QPushButton* btnPlot = nullptr;
     QPushButton* btnServiceX = nullptr;
     QPushButton* btnClose = nullptr;
+    // Below the design's controls: the estimate, the sheet's warnings, and resuming a run
+    // that ended early from an object of the user's choice.
+    QLabel* lblEstimate = nullptr;
+    QLabel* lblWarnings = nullptr;
+    QLabel* lblResume = nullptr;
+    QSpinBox* sbFrom = nullptr;
+    QPushButton* btnResume = nullptr;
     TVaComm VaComm1;
 
     bool Running = false;
@@ -51,12 +59,17 @@ public:
     void btnPlotClick();
     void btnServiceXClick();
     void btnCloseClick();
+    void btnResumeClick();
+    // The estimate for the sheet at the controls' settings, and the sheet's warnings.
+    void UpdateEstimate();
+    void UpdateWarnings();
     void SetBusy(bool busy);
     bool Busy() const { return InRun; }
 
     // The serial devices present besides COM1 to COM4: USB adapters and their stable names.
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -65,11 +78,20 @@ private:
     void Run(const std::function<TPlotRunner::TEnd(TPlotRunner&)>& run);
     void Ended(TPlotRunner::TEnd end);
     void ShowProgress(const TPlotProgress& p);
+    void PlotFrom(std::int32_t first);
+    // After a plot: offers to resume when it ended before the last object.
+    void Offer(std::int32_t handed, std::int32_t count);
+    void LayOutBelow();
 
     QTimer* Backstop = nullptr;  // wakes the run's waits now and then, whatever else happens
     bool InRun = false;
     const THpglSheet& Sheet;
     bool CloseWhenDone = false;
+    std::int32_t ResumeCount = -1;  // the sheet's objects when the offer was made; -1: none
+    // A huge sheet's estimate takes a good part of a second: it waits until the slider rests.
+    QTimer* EstimateTimer = nullptr;
+    bool HugeSheet = false;
+    void ShowEstimate();
 };
 
 extern TfrmOstrel* frmOstrel;

@@ -282,6 +282,9 @@ void QtCanvas::SetPixel(std::int32_t x, std::int32_t y, TColor color)
             Bits[std::int64_t{y} * Stride + x] = 0xff000000u | color;
         return;
     }
+    // No surface reaches that far, and QRect's right edge would overflow at the 32-bit limit.
+    if (!Near(x) || !Near(y))
+        return;
     Painter.fillRect(QRect(x, y, 1, 1), ToQColor(color));
 }
 
@@ -373,12 +376,12 @@ void QtCanvas::Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32
     if (r.width() < 0 || r.height() < 0)
         return;
     const double cx = (std::int64_t{x1} + x2) / 2.0, cy = (std::int64_t{y1} + y2) / 2.0;
+    // Rays in y-up orientation; coinciding rays give the whole ellipse.
+    TArcRays rays{x3 - cx, cy - y3, x4 - cx, cy - y4, true};
+    const double cross = rays.Sx * rays.Ey - rays.Sy * rays.Ex;
+    const double dot = rays.Sx * rays.Ex + rays.Sy * rays.Ey;
+    const bool whole = cross == 0 && dot >= 0;
     if (Bits) {
-        // Rays in y-up orientation; coinciding rays give the whole ellipse.
-        TArcRays rays{x3 - cx, cy - y3, x4 - cx, cy - y4, true};
-        const double cross = rays.Sx * rays.Ey - rays.Sy * rays.Ex;
-        const double dot = rays.Sx * rays.Ex + rays.Sy * rays.Ey;
-        const bool whole = cross == 0 && dot >= 0;
         rays.Narrow = cross > 0;
         RasterEllipse(std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2), whole ? nullptr : &rays);
         return;
@@ -392,8 +395,12 @@ void QtCanvas::Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32
     double span = a4 - a3;
     while (span <= 0)
         span += 360;
-    if (std::lround(span * 16) % (360 * 16) == 0)
-        span = 360;  // coinciding rays: the whole ellipse
+    // Only rays that truly coincide close the ellipse; a sweep too small for Qt's sixteenths
+    // of a degree draws next to nothing, as the raster path does.
+    if (whole)
+        span = 360;
+    else if (span >= 360)
+        span = cross > 0 ? 0 : 360;
     Painter.drawArc(r, static_cast<int>(std::lround(a3 * 16)), static_cast<int>(std::lround(span * 16)));
 }
 

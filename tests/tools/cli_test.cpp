@@ -66,7 +66,7 @@ TEST(CliHelp, DescribesEveryCommand)
 {
     auto r = Cli("--help");
     EXPECT_EQ(r.Status, 0);
-    for (const char* c : {"info", "convert", "stream"}) {
+    for (const char* c : {"info", "convert", "stream", "estimate"}) {
         EXPECT_NE(r.Out.find(c), std::string::npos) << c;
         auto h = Cli(std::string(c) + " --help");
         EXPECT_EQ(h.Status, 0);
@@ -97,4 +97,38 @@ TEST(CliStream, RefusesSpeedsOutsideTheTrackBar)
         EXPECT_NE(r.Out.find("12 to 100"), std::string::npos) << s;
     }
     EXPECT_EQ(Cli("stream " + Quote(in) + " --speed 12").Status, 0);
+}
+
+TEST(CliEstimate, PrintsTheEstimateAloneForTheSettingsGiven)
+{
+    testfiles::TempDir dir;
+    std::string moves;
+    for (int i = 0; i < 5; ++i)
+        moves += "PA2500,0;PA0,0;";  // ten moves of 2500 units: 10 s each at 250 units a second
+    auto in = dir.Write("in.plt", moves);
+    auto r = RunCommand(kCli + " estimate " + Quote(in) + " --constant-speed");
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out, "about 2 min: drawing 2 min, line 0 s at 9600\n");
+    EXPECT_EQ(Cli("estimate " + Quote(in)).Out, "about 50 s: drawing 50 s, line 0 s at 9600\n");
+    EXPECT_EQ(Cli("estimate " + Quote(in) + " --speed 100 --constant-speed").Out,
+              "about 8 min: drawing 8 min, line 0 s at 9600\n");
+    // 82 bytes at 11 bytes a second.
+    EXPECT_EQ(Cli("estimate --baud 110 --constant-speed " + Quote(in)).Out,
+              "about 2 min: drawing 2 min, line 7 s at 110\n");
+    EXPECT_EQ(Cli("estimate " + Quote(dir.Write("e.plt", ""))).Out, "under a second: drawing 0 s, line 0 s at 9600\n");
+}
+
+TEST(CliEstimate, BadOptionsAndFilesSayWhy)
+{
+    testfiles::TempDir dir;
+    auto in = dir.Write("in.plt", "PD1,1;");
+    for (const std::string& args : std::vector<std::string>{" --baud fast", " --baud 10", " --baud", " --speed 5", " --fast", " " + Quote(in)}) {
+        const auto r = Cli("estimate " + Quote(in) + args);
+        EXPECT_NE(r.Status, 0) << args;
+        EXPECT_EQ(r.Out.rfind("grafonel-cli: ", 0), 0u) << args << ": " << r.Out;
+    }
+    const auto missing = Cli("estimate " + Quote(dir.File("none.plt")));
+    EXPECT_NE(missing.Status, 0);
+    EXPECT_NE(missing.Out.find("none.plt"), std::string::npos) << missing.Out;
+    EXPECT_NE(Cli("estimate").Status, 0);
 }

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "formfixture.h"
+#include "plot/estimate.h"
 #include "plot/ostrel.h"
 #include "sheettext.h"
 #include "streamtext.h"
@@ -167,4 +168,101 @@ TEST_F(FormTest, MotorServiceSendsItsBytesAndCountsPasses)
     EXPECT_EQ(got.substr(got.size() - 9), " SD20 IN ");
     EXPECT_EQ(frmOstrel->pbPlot->maximum(), 10);
     EXPECT_EQ(positions, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 0}));  // 0 was already shown
+}
+
+namespace {
+
+TPlotSettings DialogSettings(int speed, bool accelerate, std::int64_t baud)
+{
+    TPlotSettings s;
+    s.Speed = speed;
+    s.Accelerate = accelerate;
+    s.Baud = baud;
+    return s;
+}
+
+}  // namespace
+
+TEST_F(FormTest, PlotDialogShowsTheEstimateAndWarningsBelowItsDesign)
+{
+    testfiles::TempDir dir;
+    Open(dir.Write("w.plt", "SP1;PA-80,0;PD;PA1000,2000;SP2;PA100,200;"));
+    auto* d = frmOstrel;
+    d->show();
+    const THpglSheet& sheet = *frmMain->Sheet;
+    EXPECT_EQ(d->lblEstimate->text().toStdString(), EstimateText(EstimatePlot(sheet, DialogSettings(20, true, 9600))));
+    d->tbSpeed->setValue(60);
+    EXPECT_EQ(d->lblEstimate->text().toStdString(), EstimateText(EstimatePlot(sheet, DialogSettings(60, true, 9600))));
+    d->cbZrychlovat->click();
+    EXPECT_EQ(d->lblEstimate->text().toStdString(), EstimateText(EstimatePlot(sheet, DialogSettings(60, false, 9600))));
+    d->cbBaud->setCurrentIndex(0);  // 110
+    EXPECT_TRUE(d->lblEstimate->text().endsWith(" at 110")) << d->lblEstimate->text().toStdString();
+    EXPECT_EQ(d->lblEstimate->text().toStdString(), EstimateText(EstimatePlot(sheet, DialogSettings(60, false, 110))));
+    EXPECT_TRUE(d->lblEstimate->text().startsWith("about "));
+
+    EXPECT_TRUE(d->lblWarnings->text().contains("10 mm on the left")) << d->lblWarnings->text().toStdString();
+    EXPECT_TRUE(d->lblWarnings->text().contains("(SP 1, 2)"));
+    // The design's controls stay where they were; the dialog only grows downward.
+    EXPECT_EQ(d->btnPlot->geometry(), QRect(144, 128, 75, 25));
+    EXPECT_EQ(d->btnClose->geometry(), QRect(344, 128, 75, 25));
+    EXPECT_EQ(d->pbPlot->geometry(), QRect(144, 96, 281, 20));
+    EXPECT_EQ(d->width(), 434);
+    EXPECT_GE(d->lblWarnings->geometry().top(), 163);
+    EXPECT_LE(d->lblWarnings->geometry().bottom(), d->btnResume->geometry().top());
+    EXPECT_LE(d->btnResume->geometry().bottom(), d->height());
+    const int withWarnings = d->height();
+    d->hide();
+
+    // A sheet without warnings takes less room; the warnings go with it.
+    Open(dir.Write("ok.plt", "PA10,10;PD;PA100,100;"));
+    d->show();
+    EXPECT_TRUE(d->lblWarnings->text().isEmpty());
+    EXPECT_LT(d->height(), withWarnings);
+    EXPECT_FALSE(d->btnResume->isEnabled());
+    d->hide();
+    d->cbBaud->setCurrentIndex(6);
+    d->tbSpeed->setValue(20);
+    d->cbZrychlovat->setChecked(true);
+}
+
+TEST_F(FormTest, AStoppedPlotOffersToResumeWhereItStopped)
+{
+    testfiles::TempDir dir;
+    std::string text = "PA10,10;PD;PR5,0;";
+    for (int i = 0; i < 50; ++i)
+        text += (i % 2 ? "PA" : "PR") + std::to_string(i * 7) + "," + std::to_string(i * 3) + ";";
+    Open(dir.Write("many.plt", text));
+    const THpglSheet& sheet = *frmMain->Sheet;
+    {
+        TSimProcess sim("--rate 9600");
+        UseLine(sim.Path);
+        auto stop = QObject::connect(frmOstrel->pbPlot, &QProgressBar::valueChanged, [&](int v) {
+            if (v == 4)
+                QTimer::singleShot(0, [] { frmOstrel->btnClose->click(); });
+        });
+        frmOstrel->btnPlot->click();
+        QObject::disconnect(stop);
+        sim.Wait();
+    }
+    EXPECT_EQ(frmOstrel->lblResume->text(), "Stopped after object 5 of 53.");
+    EXPECT_EQ(frmOstrel->sbFrom->value(), 6);
+    EXPECT_TRUE(frmOstrel->btnResume->isEnabled());
+    EXPECT_TRUE(frmOstrel->lblEstimate->text().contains("; from object 6: ")) << frmOstrel->lblEstimate->text().toStdString();
+
+    // The user moves the point back one object and resumes.
+    frmOstrel->sbFrom->setValue(5);
+    {
+        TSimProcess sim("--rate 19200 --raw " + Quote(dir.File("raw")));
+        UseLine(sim.Path);
+        frmOstrel->btnResume->click();
+        sim.Wait();
+    }
+    std::string expected;
+    OstrelResumeStream(sheet, 4, 20, true, [&](std::string_view t, TThrottle) { expected += t; });
+    EXPECT_EQ(testfiles::ReadAll(dir.File("raw")), expected);
+    // Finished: nothing left to resume.
+    EXPECT_TRUE(frmOstrel->lblResume->text().isEmpty());
+    EXPECT_FALSE(frmOstrel->btnResume->isEnabled());
+    EXPECT_FALSE(frmOstrel->sbFrom->isEnabled());
+    EXPECT_TRUE(Boxes.empty());
 }

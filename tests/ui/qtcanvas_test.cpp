@@ -110,6 +110,27 @@ TEST(QtCanvas, PainterPathAgreesWithDirectPathOnEndPixels)
     EXPECT_EQ(img.pixel(15, 15), qRgb(255, 0, 0));
 }
 
+// Pixels at the ends of the 32-bit range are off any surface; on the painter path they once
+// built a rectangle whose right edge overflowed.
+TEST(QtCanvas, FarPixelsOnThePainterPathAreSkipped)
+{
+    QImage img(20, 20, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    {
+        QPainter p(&img);
+        p.setClipRect(img.rect());
+        QtCanvas c(p);
+        for (std::int32_t v : {INT32_MAX, INT32_MIN, INT32_MAX - 1, 1 << 30})
+            for (std::int32_t w : {INT32_MAX, INT32_MIN, 5}) {
+                c.SetPixel(v, w, clRed);
+                c.SetPixel(w, v, clRed);
+            }
+        c.SetPixel(5, 5, clRed);
+    }
+    EXPECT_EQ(InkCount(img, img.rect()), 1);
+    EXPECT_EQ(img.pixel(5, 5), qRgb(255, 0, 0));
+}
+
 TEST(QtCanvas, RectangleLeavesOutRightAndBottomEdgesAndFillsWithBrush)
 {
     auto img = Paint(20, 20, [](QtCanvas& c) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <fstream>
+#include <iterator>
 
 #include "runcommand.h"
 #include "testfiles.h"
@@ -63,4 +65,28 @@ TEST(CliRender, BadArgumentsAndFilesFailClearly)
         EXPECT_NE(r.Status, 0) << args;
         EXPECT_NE(r.Out.find("grafonel-cli:"), std::string::npos) << args;
     }
+}
+
+// A pen that stays put far off the page once overflowed Qt's rectangle on the printer path
+// (caught by the sanitizer build); the page must come out, with the near line on it.
+TEST(CliRender, FarPointsAtTheEdgesOfTheRangeStillGiveAPage)
+{
+    testfiles::TempDir dir;
+    auto in = dir.Write("far.plt",
+                        "PU2147483647,2147483647;PD;PU;PA-2147483648,-2147483648;PD;PU;PA2147483647,-2147483648;"
+                        "PD;PU;CI2147483647;AA-2147483648,2147483647,355;PU0,0;PD1520,2160;");
+    for (const char* name : {"far.pdf", "far.png"}) {
+        auto out = dir.File(name);
+        auto r = RunCommand(kCli + " render " + Quote(in) + " " + Quote(out) + " 2>&1");
+        ASSERT_EQ(r.Status, 0) << name << ": " << r.Out;
+        std::ifstream f(out, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        EXPECT_GT(bytes.size(), 500u) << name;
+    }
+    QImage png(QString::fromStdString(dir.File("far.png")));
+    ASSERT_FALSE(png.isNull());
+    int diagonal = 0;  // the frame's diagonal crosses the middle row near its middle
+    for (int x = png.width() / 2 - 3; x <= png.width() / 2 + 3; ++x)
+        diagonal += png.pixel(x, png.height() / 2) == qRgb(0, 0, 0);
+    EXPECT_GT(diagonal, 0);
 }

@@ -2,11 +2,13 @@
 // Shared pieces of grafonel-cli's commands.
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
 class THpglSheet;
+struct TPlotSettings;
 
 namespace cli {
 
@@ -37,6 +39,8 @@ void RememberCommandLine(int argc, char** argv);
 // Replaces this process with grafonel-cli-qt; returns only when that failed, with why.
 std::string RunQtBuild();
 #endif
+// The estimate of a run from object `first` (0-based) and the sheet's warnings, a line each.
+void PrintPlotForecast(std::FILE* out, const THpglSheet& sheet, const TPlotSettings& settings, std::int32_t first);
 #ifdef GRAFONEL_WITH_QT
 // The one QGuiApplication of the run (offscreen), made on first use: SVG text and rendering need it.
 void EnsureGuiApp();

@@ -9,6 +9,7 @@
 
 #include "cli.h"
 #include "sheet/hpglsheet.h"
+#include "plot/estimate.h"
 #include "plot/ostrel.h"
 #include "plot/plotrun.h"
 #include "serial/uidispatch.h"
@@ -28,6 +29,7 @@ struct TLineOptions {
     bool Rts = false;
     int Speed = kOstrelDefaultSpeed;
     bool Accelerate = true;
+    std::int64_t From = 1;  // the first object to send, counted from 1
     std::vector<std::string> Files;
 };
 
@@ -59,6 +61,12 @@ bool ParseLine(const std::vector<std::string>& args, TLineOptions& o, bool plot,
                 return false;
         } else if (plot && a == "--constant-speed") {
             o.Accelerate = false;
+        } else if (plot && a == "--from") {
+            if (i + 1 >= args.size() || !ParseInt(args[i + 1], 1, INT32_MAX, o.From)) {
+                error = "--from takes the number of the object to resume from, 1 or more";
+                return false;
+            }
+            ++i;
         } else if (a.size() > 1 && a[0] == '-') {
             error = "unknown option '" + a + "'";
             return false;
@@ -114,7 +122,9 @@ std::string Clock(double s)
     return buf;
 }
 
-int RunOnLine(const TLineOptions& o, const std::function<TPlotRunner::TEnd(TPlotRunner&)>& run, const char* what)
+// earlyEnd: told how far a run that did not finish got, whatever ended it.
+int RunOnLine(const TLineOptions& o, const std::function<TPlotRunner::TEnd(TPlotRunner&)>& run, const char* what,
+              const std::function<void(const TPlotRunner&)>& earlyEnd = {})
 {
     TQueueDispatcher console;
     SetUiDispatcher(&console);
@@ -159,6 +169,12 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotRunner::TEnd(TPlot
                      static_cast<unsigned long long>(p.BytesTotal), static_cast<int>(p.LineUse * 100 + 0.5),
                      Clock(p.SecondsLeft).c_str(), tty ? "   " : "\n");
     };
+    bool opened = false;
+    runner.OnOpened = [&] { opened = true; };
+    auto early = [&] {
+        if (opened && earlyEnd)
+            earlyEnd(runner);
+    };
     try {
         const TPlotRunner::TEnd end = run(runner);
         if (tty)
@@ -168,14 +184,22 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotRunner::TEnd(TPlot
             return 0;
         case TPlotRunner::TEnd::Stopped:
             std::fprintf(stderr, "grafonel-cli: %s stopped; the device got the closing commands\n", what);
+            early();
             return 0;
-        case TPlotRunner::TEnd::Stalled:
-            return Fail("the device stopped taking data; the rest of the " + std::string(what) + " was dropped");
+        case TPlotRunner::TEnd::Stalled: {
+            const int r = Fail("the device stopped taking data; the rest of the " + std::string(what) + " was dropped");
+            early();
+            return r;
+        }
         }
     } catch (const TAbandoned&) {
-        return Fail(std::string(what) + " abandoned");
+        const int r = Fail(std::string(what) + " abandoned");
+        early();
+        return r;
     } catch (const EVaCommError& e) {
-        return Fail(e.what());
+        const int r = Fail(e.what());
+        early();
+        return r;
     }
     return 0;
 }
@@ -191,7 +215,23 @@ int CmdPlot(const std::vector<std::string>& args)
     THpglSheet sheet;
     if (!LoadSheet(sheet, o.Files[0], error))
         return Fail(error);
-    return RunOnLine(o, [&](TPlotRunner& r) { return r.Plot(sheet, o.Speed, o.Accelerate); }, "plot");
+    const std::int32_t count = sheet.Count();
+    if (o.From > 1 && o.From > count)
+        return Fail("--from " + std::to_string(o.From) + ": the sheet has " + std::to_string(count) + " objects");
+    const auto first = static_cast<std::int32_t>(o.From - 1);
+    TPlotSettings settings;
+    settings.Speed = o.Speed;
+    settings.Accelerate = o.Accelerate;
+    settings.Baud = o.Baud;
+    PrintPlotForecast(stderr, sheet, settings, first);
+    return RunOnLine(
+        o, [&](TPlotRunner& r) { return r.Plot(sheet, o.Speed, o.Accelerate, first); }, "plot",
+        [&](const TPlotRunner& r) {
+            if (r.Handed() >= count)
+                return;
+            std::fprintf(stderr, "grafonel-cli: stopped after object %d of %d; resume with --from %d\n", r.Handed(),
+                         count, r.Handed() + 1);
+        });
 }
 
 int CmdService(const std::vector<std::string>& args)
@@ -214,10 +254,14 @@ std::vector<Command> PlotCommands()
         "  --baud N            line rate (default 9600)\n"
         "  --handshake xon|rts XON/XOFF (default) or the device's CTS line\n";
     return {
-        {"plot", "plot IN --port DEV [--baud N] [--handshake xon|rts] [--speed S] [--constant-speed]",
-         "Plots IN on the device as the plot dialog does, with a progress line.\n" + line +
+        {"plot", "plot IN --port DEV [--baud N] [--handshake xon|rts] [--speed S] [--constant-speed] [--from N]",
+         "Plots IN on the device as the plot dialog does, with a progress line. The first lines\n"
+         "give the estimated time and what will go wrong (a drawing beyond the paper, pen\n"
+         "changes, arcs drawn more than once). A plot that ends early says where to resume.\n" + line +
              "  --speed S           speed setting from 12 to 100 (default 20)\n"
              "  --constant-speed    no acceleration to double speed\n"
+             "  --from N            resume at object N (counted from 1): the device is first brought\n"
+             "                      to the pen position, mode and pen it had before that object\n"
              "Ctrl-C stops after the object in hand and still sends the closing commands; a second\n"
              "Ctrl-C drops what has not been sent and stops at once.\n",
          CmdPlot},

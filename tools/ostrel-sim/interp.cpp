@@ -28,8 +28,10 @@ std::int32_t Clamp32(std::int64_t v)
 void TOstrelInterpreter::Feed(std::string_view bytes)
 {
     Bytes += bytes.size();
-    for (char c : bytes)
+    for (char c : bytes) {
+        ++Pending;
         Char(c);
+    }
 }
 
 void TOstrelInterpreter::Finish()
@@ -41,6 +43,8 @@ void TOstrelInterpreter::Finish()
         Unrecognised(std::string(1, M[0]));
     }
     State = TState::Idle;
+    Clock.Bytes(Pending);
+    Pending = 0;
 }
 
 void TOstrelInterpreter::Unrecognised(const std::string& what)
@@ -119,18 +123,7 @@ void TOstrelInterpreter::MoveTo(std::int64_t x, std::int64_t y)
 {
     const std::int32_t nx = Clamp32(x), ny = Clamp32(y);
     const double length = std::hypot(static_cast<double>(nx) - X, static_cast<double>(ny) - Y);
-    // The pen runs at 625 / S mm/s (8 units a mm); with acceleration (S positive) it speeds up
-    // to twice that over S points and slows down again over as many before it stops.
-    const double speed = 625.0 / std::max(1, std::abs(Speed)) * 8;  // units per second
-    if (Speed > 0) {
-        const double ramp = Speed;
-        if (length <= 2 * ramp)
-            Seconds += length / (1.5 * speed);
-        else
-            Seconds += 2 * ramp / (1.5 * speed) + (length - 2 * ramp) / (2 * speed);
-    } else {
-        Seconds += length / speed;
-    }
+    Clock.Move(length, Down);
     if (Down) {
         PenDownLength += length;
         Lines.push_back({X, Y, nx, ny});
@@ -144,6 +137,10 @@ void TOstrelInterpreter::MoveTo(std::int64_t x, std::int64_t y)
 void TOstrelInterpreter::Execute()
 {
     ++Commands;
+    // The bytes since the last command go with this one.
+    Clock.Boundary();
+    Clock.Bytes(Pending);
+    Pending = 0;
     const std::string m{M[0], M[1]};
     const std::size_t n = Nums.size();
     auto pairs = [&] {
@@ -158,7 +155,7 @@ void TOstrelInterpreter::Execute()
     };
     if (m == "SD") {
         if (n >= 1)
-            Speed = Clamp32(Nums[0]);
+            Clock.Speed = Speed = Clamp32(Nums[0]);
     } else if (m == "BP") {
         ++Beeps;
     } else if (m == "IN") {
@@ -171,13 +168,17 @@ void TOstrelInterpreter::Execute()
         Relative = m == "PR";
         pairs();
     } else if (m == "CI") {
-        if (n >= 1)
+        if (n >= 1) {
             Circles.push_back({X, Y, std::llabs(Nums[0])});
+            Clock.Circle(static_cast<double>(Circles.back().R));
+        }
         else
             Unrecognised("CI without a radius");
     } else if (m == "ER") {
-        if (n >= 2)
+        if (n >= 2) {
             Rects.push_back({X, Y, Clamp32(Nums[0]), Clamp32(Nums[1])});
+            Clock.Rectangle(Rects.back().W, Rects.back().H);
+        }
         else
             Unrecognised("ER without its size");
     } else {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "plot/estimate.h"
+
 class TCanvas;
 
 struct TSimLine {
@@ -41,7 +43,9 @@ public:
     std::uint64_t Beeps = 0;
     double PenDownLength = 0;  // plotter units
     double PenUpLength = 0;
-    double Seconds = 0;        // estimated plotting time at the speeds sent
+    // Times what the device does at the speeds sent, with the line's rate and the input
+    // buffer as the simulator plays them (the program's own estimator).
+    TOstrelClock Clock;
     std::int32_t Speed = 20;   // the last SD value (negative: constant speed)
     std::int32_t X = 0, Y = 0;
     bool Down = false;
@@ -63,6 +67,7 @@ private:
     char M[2] = {0, 0};
     std::vector<std::int64_t> Nums;
     bool InNumber = false;
+    std::uint64_t Pending = 0;  // bytes of the command being read
     bool Negative = false;
     std::int64_t Value = 0;
 };

@@ -59,7 +59,7 @@ int Fail(const std::string& m)
 
 int main(int argc, char** argv)
 {
-    long rate = 9600, buffer = 256;
+    long rate = 9600, buffer = static_cast<long>(kOstrelInputBuffer);
     double seconds = 0;
     bool xoff = false;
     std::string raw, png, svg;
@@ -125,6 +125,7 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     TOstrelInterpreter device;
+    device.Clock = TOstrelClock(static_cast<double>(rate) / 10.0, static_cast<std::uint64_t>(buffer));
     std::string held;      // the device's input buffer
     std::string received;  // for --raw
     using Clock = std::chrono::steady_clock;
@@ -243,6 +244,6 @@ int main(int argc, char** argv)
                 "%llu unknown%s, %.3f s; estimated plot time %.1f s\n",
                 static_cast<unsigned long long>(device.Bytes), static_cast<unsigned long long>(device.Commands),
                 device.PenDownLength, static_cast<unsigned long long>(xoffs), longestHold,
-                static_cast<unsigned long long>(device.Unknown), unknown.c_str(), span, device.Seconds);
+                static_cast<unsigned long long>(device.Unknown), unknown.c_str(), span, device.Clock.Seconds());
     return 0;
 }
