@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "base/posixio.h"
+#include "sheet/extentswalk.h"
 #include "sheet/hpglsheet.h"
 #include "sheet/wrap.h"
 
@@ -273,10 +274,13 @@ constexpr int Code(const char (&m)[3])
 }
 
 // Appends every command of the stream to the sheet; the progress hook learns how far it got.
-void ReadCommands(THpglSheet& sheet, TCharStream& s, std::uint64_t total)
+// The extents are gathered as the objects come, while they are still in the cache.
+void ReadCommands(THpglSheet& sheet, TCharStream& s, std::uint64_t total, TExtentsWalk& extents)
 {
     std::uint8_t counter = 0;
     for (int m = ReadMnemonic(s); m != 0; m = ReadMnemonic(s)) {
+        if (counter % 32 == 0)
+            extents.TakeUpTo(sheet);
         if (counter++ % 100 == 0 && sheet.OnProgress)
             sheet.OnProgress(s.Consumed(), total);
         std::int8_t kind;
@@ -340,9 +344,11 @@ TFileResult THpglSheet::LoadFromFile(const std::string& fileName)
     const std::uint64_t total = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
 
     TCharStream s(std::move(fd));
-    ReadCommands(*this, s, total);
+    TExtentsWalk extents;
+    ReadCommands(*this, s, total, extents);
     int readError = s.ReadError();
-    CalcExtents();
+    extents.TakeUpTo(*this);
+    extents.Store(*this);
     // Objects read before a read error stay in the sheet, but the caller learns of it.
     return readError ? TFileResult::FromErrno(readError) : TFileResult{};
 }
@@ -350,6 +356,8 @@ TFileResult THpglSheet::LoadFromFile(const std::string& fileName)
 void THpglSheet::LoadFromText(std::string_view text)
 {
     TCharStream s(text);
-    ReadCommands(*this, s, text.size());
-    CalcExtents();
+    TExtentsWalk extents;
+    ReadCommands(*this, s, text.size(), extents);
+    extents.TakeUpTo(*this);
+    extents.Store(*this);
 }
