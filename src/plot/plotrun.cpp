@@ -164,6 +164,9 @@ TPlotRunner::TEnd TPlotRunner::Service()
 {
     return Run([&] {
         P.MaxObjects = 10;
+        // The texts of ServiceTexts: opening " SD20 " (6) + " BP IN PR-10,0" (14) = 20; ten
+        // passes of " SDnn" (5, nn = 26 down to 17) + " PR1550,0 " (10) + " PR-1550,0 " (11)
+        // = 260; closing " SD20 IN " (9). 20 + 260 + 9 = 289.
         P.BytesTotal = 289;
         if (SetMaxValue)
             SetMaxValue(10);
