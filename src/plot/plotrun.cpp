@@ -1,5 +1,6 @@
 #include "plot/plotrun.h"
 
+#include "base/scopeexit.h"
 #include "plot/ostrel.h"
 
 namespace {
@@ -99,6 +100,8 @@ void TPlotRunner::Finish()
 TPlotRunner::TEnd TPlotRunner::Run(const std::function<bool()>& body)
 {
     Comm.Open();
+    // From here the port is closed on every path, a throw from any step included.
+    const base::TScopeExit finish([this] { Finish(); });
     if (OnOpened)
         OnOpened();
     P = TPlotProgress{};
@@ -108,15 +111,10 @@ TPlotRunner::TEnd TPlotRunner::Run(const std::function<bool()>& body)
         const bool finished = body();
         Drain();
         Report(true);
-        Finish();
         return finished ? TEnd::Finished : TEnd::Stopped;
     } catch (const TStalled&) {
         Comm.PurgeWrite();
-        Finish();
         return TEnd::Stalled;
-    } catch (...) {
-        Finish();
-        throw;
     }
 }
 

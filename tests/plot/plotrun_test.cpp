@@ -136,3 +136,12 @@ TEST_F(PlotRun, FailedOpenSendsNothingAndAnErrorDuringTheRunClosesThePort)
     EXPECT_FALSE(Comm.Active());
     EXPECT_EQ(Positions.back(), 0);
 }
+
+TEST_F(PlotRun, AThrowRightAfterTheOpenStillClosesThePort)
+{
+    THpglSheet s;
+    LoadText(s, "PD1,1;");
+    Runner.OnOpened = [] { throw EVaCommError("opened hook failed"); };
+    EXPECT_EQ(Message([&] { Runner.Plot(s, 20, true); }), "opened hook failed");
+    EXPECT_FALSE(Comm.Active());
+}
