@@ -20,6 +20,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/posixio.h"
 #include "interp.h"
 #include "ui/qtcanvas.h"
 
@@ -100,7 +101,8 @@ int main(int argc, char** argv)
         }
     }
 
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const posixio::TFd line(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const int master = line.Get();
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
         return Fail(std::string("cannot create a pseudo-terminal: ") + std::strerror(errno));
     const char* name = ::ptsname(master);
@@ -109,13 +111,13 @@ int main(int argc, char** argv)
     const std::string path = name;
     // Our own slave descriptor keeps the line up until the sender's first byte, so a sender
     // that has not opened the line yet does not read as the end of input.
-    int slave = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0)
+    posixio::TFd slave(posixio::RetryEintr([&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC); }));
+    if (!slave.Valid())
         return Fail("cannot open " + path + ": " + std::strerror(errno));
     termios t{};
-    if (::tcgetattr(slave, &t) == 0) {
+    if (::tcgetattr(slave.Get(), &t) == 0) {
         ::cfmakeraw(&t);
-        ::tcsetattr(slave, TCSANOW, &t);
+        ::tcsetattr(slave.Get(), TCSANOW, &t);
     }
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
@@ -167,6 +169,7 @@ int main(int argc, char** argv)
         const std::size_t room = static_cast<std::size_t>(buffer) - held.size();
         pollfd p{master, static_cast<short>(room > 0 && !ended ? POLLIN : 0), 0};
         const int timeout = rate > 0 || room == 0 ? 1 : 50;
+        // Not retried: a signal must reach the loop's Interrupted check at once.
         if (::poll(&p, 1, timeout) < 0 && errno != EINTR)
             return Fail(std::string("poll: ") + std::strerror(errno));
         if (room > 0 && !ended && (p.revents & (POLLIN | POLLHUP | POLLERR))) {
@@ -175,8 +178,7 @@ int main(int argc, char** argv)
                 if (!any) {
                     any = true;
                     first = Clock::now();
-                    ::close(slave);
-                    slave = -1;
+                    slave.Reset();
                 }
                 held.append(readBuf.data(), static_cast<std::size_t>(n));
                 if (!raw.empty())
@@ -204,9 +206,7 @@ int main(int argc, char** argv)
         taken += held.size();
     }
     device.Finish();
-    if (slave >= 0)
-        ::close(slave);
-    ::close(master);
+    slave.Reset();
 
     std::string error;
     if (!raw.empty() && !WriteWhole(raw, QByteArray(received.data(), static_cast<qsizetype>(received.size())), error))
