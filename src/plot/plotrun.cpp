@@ -2,22 +2,10 @@
 
 #include <algorithm>
 
+#include "base/scopeexit.h"
 #include "plot/ostrel.h"
 
 namespace {
-
-// Runs a callable when the scope ends, however it ends.
-template <class F>
-class TScopeExit {
-public:
-    explicit TScopeExit(F f) : Fn(std::move(f)) {}
-    ~TScopeExit() { Fn(); }
-    TScopeExit(const TScopeExit&) = delete;
-    TScopeExit& operator=(const TScopeExit&) = delete;
-
-private:
-    F Fn;
-};
 
 std::string MessageOf(std::exception_ptr e)
 {
@@ -293,14 +281,14 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
         if (userOnError)
             userOnError(c, errors);
     };
-    TScopeExit restore([&] {
+    const base::TScopeExit restore([&] {
         Comm.SetDispatcher(before == UiDispatcher() ? nullptr : before);
         Comm.OnError = userOnError;
     });
 
     Comm.Open();
     // The port is closed on every way out, a throw included.
-    TScopeExit release([&] {
+    const base::TScopeExit release([&] {
         try {
             Comm.Close();
         } catch (...) {

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/posixio.h"
+
 void TBufferedOut::Put(const char* s, std::size_t n)
 {
     while (n > 0) {
@@ -32,10 +34,10 @@ void TBufferedOut::Flush()
 {
     std::size_t off = 0;
     while (off < Used && Error == 0) {
-        ssize_t n = ::write(Fd, Buffer + off, Used - off);
+        const ssize_t n = posixio::RetryEintr([&] { return ::write(Fd, Buffer + off, Used - off); });
         if (n > 0)
             off += static_cast<std::size_t>(n);
-        else if (n < 0 && errno != EINTR)
+        else if (n < 0)
             Error = errno;
         else if (n == 0)
             Error = EIO;
@@ -45,27 +47,8 @@ void TBufferedOut::Flush()
 
 namespace {
 
-// Closes the descriptor it holds; Close() reports what close says.
-class TFd {
-public:
-    explicit TFd(int fd = -1) : Fd(fd) {}
-    ~TFd()
-    {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return Fd; }
-    int Close()
-    {
-        const int fd = std::exchange(Fd, -1);
-        return fd >= 0 && ::close(fd) != 0 ? errno : 0;
-    }
-
-private:
-    int Fd;
-};
+using posixio::RetryEintr;
+using posixio::TFd;
 
 // The first error of a write sequence: the one so far, else what closing reports.
 int CloseKeepingFirst(TFd& fd, int error)
@@ -138,9 +121,7 @@ int ScratchFile()
 int WriteAll(int fd, const char* data, std::size_t size)
 {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = RetryEintr([&] { return ::write(fd, data, size); });
         if (n <= 0)
             return n < 0 ? errno : EIO;
         data += n;
@@ -178,9 +159,7 @@ TFileResult RewriteInPlace(const std::string& target, const std::function<void(T
     int error = 0;
     std::vector<char> buffer(1 << 16);
     for (off_t at = 0; at < size && error == 0;) {
-        const ssize_t n = ::pread(scratch.Get(), buffer.data(), buffer.size(), at);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = RetryEintr([&] { return ::pread(scratch.Get(), buffer.data(), buffer.size(), at); });
         if (n <= 0) {
             error = n < 0 ? errno : EIO;
             break;

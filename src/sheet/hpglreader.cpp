@@ -11,7 +11,10 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
+#include "base/posixio.h"
+#include "sheet/extentswalk.h"
 #include "sheet/hpglsheet.h"
 #include "sheet/wrap.h"
 
@@ -25,16 +28,12 @@ constexpr int kCtrlZ = 26;
 // One character of push-back.
 class TCharStream {
 public:
-    explicit TCharStream(int fd) : Fd(fd), Buffer(new unsigned char[kBufferSize]) {}
+    // Owns fd from here on, even if the buffer cannot be had.
+    explicit TCharStream(posixio::TFd fd) : Fd(std::move(fd)), Buffer(new unsigned char[kBufferSize]) {}
     // Reads the bytes of text, which must outlive the stream.
     explicit TCharStream(std::string_view text)
         : Pos(reinterpret_cast<const unsigned char*>(text.data())), Limit(Pos + text.size()), Offset(text.size())
     {
-    }
-    ~TCharStream()
-    {
-        if (Fd >= 0)
-            ::close(Fd);
     }
     TCharStream(const TCharStream&) = delete;
     TCharStream& operator=(const TCharStream&) = delete;
@@ -82,28 +81,24 @@ private:
 
     bool Fill()
     {
-        if (End || Fd < 0) {
+        if (End || !Fd.Valid()) {
             End = true;
             return false;
         }
-        for (;;) {
-            ssize_t n = ::read(Fd, Buffer.get(), kBufferSize);
-            if (n > 0) {
-                Pos = Buffer.get();
-                Limit = Pos + n;
-                Offset += static_cast<std::uint64_t>(n);
-                return true;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                Error = errno;
-            End = true;
-            return false;
+        const ssize_t n = posixio::RetryEintr([&] { return ::read(Fd.Get(), Buffer.get(), kBufferSize); });
+        if (n > 0) {
+            Pos = Buffer.get();
+            Limit = Pos + n;
+            Offset += static_cast<std::uint64_t>(n);
+            return true;
         }
+        if (n < 0)
+            Error = errno;
+        End = true;
+        return false;
     }
 
-    int Fd = -1;
+    posixio::TFd Fd;
     std::unique_ptr<unsigned char[]> Buffer;
     const unsigned char* Pos = nullptr;
     const unsigned char* Limit = nullptr;
@@ -279,10 +274,13 @@ constexpr int Code(const char (&m)[3])
 }
 
 // Appends every command of the stream to the sheet; the progress hook learns how far it got.
-void ReadCommands(THpglSheet& sheet, TCharStream& s, std::uint64_t total)
+// The extents are gathered as the objects come, while they are still in the cache.
+void ReadCommands(THpglSheet& sheet, TCharStream& s, std::uint64_t total, TExtentsWalk& extents)
 {
     std::uint8_t counter = 0;
     for (int m = ReadMnemonic(s); m != 0; m = ReadMnemonic(s)) {
+        if (counter % 32 == 0)
+            extents.TakeUpTo(sheet);
         if (counter++ % 100 == 0 && sheet.OnProgress)
             sheet.OnProgress(s.Consumed(), total);
         std::int8_t kind;
@@ -337,20 +335,20 @@ void ReadCommands(THpglSheet& sheet, TCharStream& s, std::uint64_t total)
 
 TFileResult THpglSheet::LoadFromFile(const std::string& fileName)
 {
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    posixio::TFd fd(posixio::RetryEintr([&] { return ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC); }));
+    if (!fd.Valid())
         return TFileResult::FromErrno(errno);
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.Get(), &st) == 0 && S_ISDIR(st.st_mode))
         return TFileResult::FromErrno(EISDIR);
-    }
     const std::uint64_t total = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
 
-    TCharStream s(fd);
-    ReadCommands(*this, s, total);
+    TCharStream s(std::move(fd));
+    TExtentsWalk extents;
+    ReadCommands(*this, s, total, extents);
     int readError = s.ReadError();
-    CalcExtents();
+    extents.TakeUpTo(*this);
+    extents.Store(*this);
     // Objects read before a read error stay in the sheet, but the caller learns of it.
     return readError ? TFileResult::FromErrno(readError) : TFileResult{};
 }
@@ -358,6 +356,8 @@ TFileResult THpglSheet::LoadFromFile(const std::string& fileName)
 void THpglSheet::LoadFromText(std::string_view text)
 {
     TCharStream s(text);
-    ReadCommands(*this, s, text.size());
-    CalcExtents();
+    TExtentsWalk extents;
+    ReadCommands(*this, s, text.size(), extents);
+    extents.TakeUpTo(*this);
+    extents.Store(*this);
 }

@@ -8,6 +8,7 @@
 
 #include <sys/mman.h>
 
+#include "sheet/extentswalk.h"
 #include "sheet/wrap.h"
 
 const char* HpglMnemonic(std::int8_t kind)
@@ -118,10 +119,13 @@ THpglObject* THpglSheet::NextBlock()
 
 int THpglSheet::Count() const
 {
-    int n = 0;
-    for (const THpglObject* o = First; o; o = o->Next)
-        ++n;
-    return n;
+    // Every object handed out is linked, in the order handed out: block by block up to Free.
+    if (!First)
+        return 0;
+    std::size_t n = static_cast<std::size_t>(Free - Current->Begin);
+    for (const TBlock* b = Blocks; b != Current; b = b->Next)
+        n += static_cast<std::size_t>(b->End - b->Begin);
+    return static_cast<int>(n);
 }
 
 void THpglSheet::FreeObjects()
@@ -186,58 +190,64 @@ float ArcStartAngle(std::int32_t x, std::int32_t y, std::int32_t cx, std::int32_
 
 void THpglSheet::CalcExtents()
 {
-    XMin = XMax = YMin = YMax = 0;
-    bool relative = false;
-    bool started = false;
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    // The pen as Draw moves it, which an arc leaves at its end: the centre of a circle.
-    std::int32_t penX = 0;
-    std::int32_t penY = 0;
-    auto start = [&](std::int32_t sx, std::int32_t sy) {
-        if (!started) {
-            XMin = XMax = sx;
-            YMin = YMax = sy;
-            started = true;
-        }
-    };
-    // Points of the square around a circle can lie beyond the 32-bit range; they are held
-    // at its edge rather than wrapped into the opposite side.
-    auto includeSquare = [&](std::int32_t cx, std::int32_t cy, std::int64_t r) {
-        IncludePoint(range::Clamp32(std::int64_t{cx} + r), range::Clamp32(std::int64_t{cy} + r));
-        IncludePoint(range::Clamp32(std::int64_t{cx} - r), range::Clamp32(std::int64_t{cy} - r));
-    };
+    TExtentsWalk walk;
+    walk.TakeUpTo(*this);
+    walk.Store(*this);
+}
 
-    for (const THpglObject* o = First; o; o = o->Next) {
-        bool move = IsMove(o->Kind, &relative);
-        if (o->Kind == hkCI && o->ParamCount >= 1) {
-            // A circle widens the extents by its square, so fitting never cuts it off.
-            start(x, y);
-            std::int64_t r = o->P1;
-            includeSquare(penX, penY, r < 0 ? -r : r);
-            continue;
-        }
-        if (move && o->ParamCount > 0) {
-            penX = relative ? wrap::Add(penX, o->P1) : o->P1;
-            penY = relative ? wrap::Add(penY, o->P2) : o->P2;
-        } else if (o->Kind == hkAA) {
-            ArcPenAfter(penX, penY, o->P1, o->P2, o->P3);
-        }
-        if (o->ParamCount < 2)
-            continue;
-        start(o->P1, o->P2);
-        if (move && relative) {
-            x = wrap::Add(x, o->P1);
-            y = wrap::Add(y, o->P2);
-        } else if (o->Kind != hkER && o->Kind != hkAA) {
-            x = o->P1;
-            y = o->P2;
-        }
-        IncludePoint(x, y);
-        if (o->Kind == hkER) {
-            IncludePoint(range::Clamp32(std::int64_t{x} + o->P1), range::Clamp32(std::int64_t{y} + o->P2));
-        } else if (o->Kind == hkAA) {
-            includeSquare(o->P1, o->P2, ArcRadius(x, y, o->P1, o->P2));
-        }
+// Points of the square around a circle can lie beyond the 32-bit range; they are held at its
+// edge rather than wrapped into the opposite side.
+void TExtentsWalk::IncludeSquare(std::int32_t cx, std::int32_t cy, std::int64_t r)
+{
+    Include(range::Clamp32(std::int64_t{cx} + r), range::Clamp32(std::int64_t{cy} + r));
+    Include(range::Clamp32(std::int64_t{cx} - r), range::Clamp32(std::int64_t{cy} - r));
+}
+
+inline void TExtentsWalk::Take(const THpglObject& o)
+{
+    // Most objects by far: an absolute pen move after the first point.
+    if ((o.Kind == hkPU || o.Kind == hkPD) && o.ParamCount >= 2 && !Relative && Started) {
+        PenX = X = o.P1;
+        PenY = Y = o.P2;
+        Include(X, Y);
+        return;
+    }
+    const bool move = THpglSheet::IsMove(o.Kind, &Relative);
+    if (o.Kind == hkCI && o.ParamCount >= 1) {
+        // A circle widens the extents by its square, so fitting never cuts it off.
+        Start(X, Y);
+        const std::int64_t r = o.P1;
+        IncludeSquare(PenX, PenY, r < 0 ? -r : r);
+        return;
+    }
+    if (move && o.ParamCount > 0) {
+        PenX = Relative ? wrap::Add(PenX, o.P1) : o.P1;
+        PenY = Relative ? wrap::Add(PenY, o.P2) : o.P2;
+    } else if (o.Kind == hkAA) {
+        ArcPenAfter(PenX, PenY, o.P1, o.P2, o.P3);
+    }
+    if (o.ParamCount < 2)
+        return;
+    Start(o.P1, o.P2);
+    if (move && Relative) {
+        X = wrap::Add(X, o.P1);
+        Y = wrap::Add(Y, o.P2);
+    } else if (o.Kind != hkER && o.Kind != hkAA) {
+        X = o.P1;
+        Y = o.P2;
+    }
+    Include(X, Y);
+    if (o.Kind == hkER) {
+        Include(range::Clamp32(std::int64_t{X} + o.P1), range::Clamp32(std::int64_t{Y} + o.P2));
+    } else if (o.Kind == hkAA) {
+        IncludeSquare(o.P1, o.P2, ArcRadius(X, Y, o.P1, o.P2));
+    }
+}
+
+void TExtentsWalk::TakeUpTo(const THpglSheet& sheet)
+{
+    for (const THpglObject* o = Taken ? Taken->Next : sheet.First; o; o = o->Next) {
+        Take(*o);
+        Taken = o;
     }
 }

@@ -105,3 +105,40 @@ TEST(CliDrawing, UnreadableDrawingIsAnErrorWithTheReason)
     EXPECT_NE(r.Out.find("cannot read '" + in + "': not a readable SVG drawing: line 1"), std::string::npos) << r.Out;
     EXPECT_EQ(testfiles::ReadAll(out), "keep");
 }
+
+TEST(CliDrawing, QtIsLoadedOnlyForDrawingsAndRendering)
+{
+    testfiles::TempDir dir;
+    const std::string plot = dir.Write("a.plt", "PA;PD100,100;");
+    const std::string svg = dir.Write("a.svg", kSquare);
+    // The dynamic loader lists every library it loads.
+    auto loads = [&](const std::string& args) {
+        auto r = RunCommand("LD_DEBUG=libs " + kCli + " " + args + " 2>&1");
+        EXPECT_EQ(r.Status, 0) << args << r.Out;
+        return r.Out.find("libQt6") != std::string::npos;
+    };
+    EXPECT_FALSE(loads("info " + Quote(plot)));
+    EXPECT_FALSE(loads("convert " + Quote(plot) + " " + Quote(dir.File("b.plt")) + " --zoom-auto"));
+    EXPECT_FALSE(loads("stream " + Quote(plot) + " -o " + Quote(dir.File("b.bin"))));
+    EXPECT_FALSE(loads("render --help"));
+    EXPECT_TRUE(loads("info " + Quote(svg)));
+    EXPECT_TRUE(loads("render " + Quote(plot) + " " + Quote(dir.File("a.png"))));
+}
+
+TEST(CliDrawing, WithoutItsQtHalfPlotFilesStillWorkAndDrawingsSayWhatIsMissing)
+{
+    testfiles::TempDir dir;
+    const std::string alone = dir.File("grafonel-cli");
+    std::filesystem::copy_file(kCli, alone);
+    const std::string plot = dir.Write("a.plt", "PA;PD100,100;");
+    auto r = RunCommand(Quote(alone) + " info " + Quote(plot) + " 2>&1");
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out, "Objects: 2\nHPGL size: min=100,100 max=100,100\n");
+    r = RunCommand(Quote(alone) + " info " + Quote(dir.Write("a.svg", kSquare)) + " 2>&1");
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Out.find("grafonel-cli-qt': No such file or directory"), std::string::npos) << r.Out;
+    r = RunCommand(Quote(alone) + " render " + Quote(plot) + " " + Quote(dir.File("a.png")) + " 2>&1");
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Out.find("render: this needs '"), std::string::npos) << r.Out;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("a.png")));
+}

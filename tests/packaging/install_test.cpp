@@ -119,6 +119,17 @@ TEST_F(InstallTree, ProgramsInstalledAndRunFromTheStage)
     EXPECT_EQ(RunCommand(Quote(Usr("bin/grafonel-cli")) + " --help").Status, 0);
 }
 
+TEST_F(InstallTree, CommandLineToolFindsItsQtHalfForRendering)
+{
+    ASSERT_TRUE(fs::is_regular_file(Usr("libexec/grafonel/grafonel-cli-qt")));
+    testfiles::TempDir dir;
+    const std::string in = dir.Write("a.plt", "PA;PD1520,2160;");
+    const std::string out = dir.File("a.png");
+    const TRunResult r = RunCommand(Quote(Usr("bin/grafonel-cli")) + " render " + Quote(in) + " " + Quote(out) + " 2>&1");
+    EXPECT_EQ(r.Status, 0) << r.Out;
+    EXPECT_EQ(QImage(QString::fromStdString(out)).size(), QSize(760, 1080));
+}
+
 TEST_F(InstallTree, DesktopEntryStartsTheWindowWithOneFileForPlotFiles)
 {
     const auto entry = DesktopEntry(Usr("share/applications/" + kAppId + ".desktop"));

@@ -364,3 +364,12 @@ TEST_F(PlotRun, ProgressNeverShowsTheLineOverFullOrNoTimeLeftTooSoon)
     }
     EXPECT_EQ(reports.back().BytesSent, StreamText(s).size());
 }
+
+TEST_F(PlotRun, AThrowRightAfterTheOpenStillClosesThePort)
+{
+    THpglSheet s;
+    LoadText(s, "PD1,1;");
+    Runner.OnOpened = [] { throw EVaCommError("opened hook failed"); };
+    EXPECT_EQ(Message([&] { Runner.Plot(s, 20, true); }), "opened hook failed");
+    EXPECT_FALSE(Comm.Active());
+}

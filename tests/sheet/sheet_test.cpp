@@ -130,3 +130,57 @@ TEST(Sheet, ExtremeCoordinatesNeitherOverflowNorWrapExtents)
     EXPECT_EQ(s.YMin, INT_MIN);
     EXPECT_EQ(s.YMax, INT_MAX);
 }
+
+TEST(Sheet, CountIsTheListLengthAcrossBlocksLoadsAndClears)
+{
+    auto walked = [](const THpglSheet& s) {
+        int n = 0;
+        for (const THpglObject* o = s.First; o; o = o->Next)
+            ++n;
+        return n;
+    };
+    THpglSheet s;
+    // Block edges (64, 192, ...), a mapped block and beyond, then fewer after a Clear
+    // (reused blocks), then loads appended to objects already there.
+    for (int target : {1, 63, 64, 65, 191, 192, 193, 20000, 300000, 10, 0, 250000}) {
+        s.Clear();
+        for (int i = 0; i < target; ++i)
+            s.Add(hkPD, i, i);
+        EXPECT_EQ(s.Count(), target);
+        EXPECT_EQ(walked(s), target);
+    }
+    LoadText(s, "PA;PD1,2,3,4;SP2;CI5;");
+    EXPECT_EQ(s.Count(), 250005);
+    EXPECT_EQ(s.Count(), walked(s));
+}
+
+TEST(Sheet, ExtentsGatheredDuringALoadEqualAFreshWalk)
+{
+    // Long enough that the reader gathers the extents in many stretches; every kind of
+    // object, relative stretches, arcs moving the pen, and a load appended to a sheet.
+    std::string text = "PA;SP1;PU10,10;";
+    std::uint32_t seed = 12345;
+    auto next = [&seed](int range) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(range)) - range / 2;
+    };
+    for (int i = 0; i < 5000; ++i) {
+        switch ((next(1000) + 500) % 7) {
+        case 0: text += "PR;PD" + std::to_string(next(200)) + "," + std::to_string(next(200)) + ";PA;"; break;
+        case 1: text += "AA" + std::to_string(next(4000)) + "," + std::to_string(next(4000)) + ",45;"; break;
+        case 2: text += "CI" + std::to_string(next(300)) + ";"; break;
+        case 3: text += "ER" + std::to_string(next(500)) + "," + std::to_string(next(500)) + ";"; break;
+        default: text += "PD" + std::to_string(next(6000)) + "," + std::to_string(next(6000)) + ";"; break;
+        }
+    }
+    THpglSheet s;
+    LoadText(s, text);
+    std::string loaded = Extents(s);
+    s.CalcExtents();
+    EXPECT_EQ(loaded, Extents(s));
+    LoadText(s, "PR;" + text);  // appended: the walk goes on from the objects already there
+    loaded = Extents(s);
+    s.CalcExtents();
+    EXPECT_EQ(loaded, Extents(s));
+    EXPECT_NE(loaded, "0,0 0,0");
+}

@@ -31,6 +31,16 @@ bool ParsePair(const std::string& text, std::int32_t& a, std::int32_t& b);
 bool ParseSpeed(const std::vector<std::string>& args, std::size_t& i, int& speed, std::string& error);
 // Loads a plot file or, in the Qt build, an SVG drawing.
 bool LoadSheet(THpglSheet& sheet, const std::string& file, std::string& error);
+// The render command, its texts and the given way of running it.
+Command RenderCommand(std::function<int(const std::vector<std::string>&)> run);
+#ifdef GRAFONEL_QT_HANDOFF
+// Qt's libraries cost every process that loads them megabytes and milliseconds, so this
+// build links none: a run that needs Qt (render, an SVG drawing) is carried out by
+// grafonel-cli-qt, the same commands built with Qt, on the same command line.
+void RememberCommandLine(int argc, char** argv);
+// Replaces this process with grafonel-cli-qt; returns only when that failed, with why.
+std::string RunQtBuild();
+#endif
 // The estimate of a run from object `first` (0-based) and the sheet's warnings, a line each.
 void PrintPlotForecast(std::FILE* out, const THpglSheet& sheet, const TPlotSettings& settings, std::int32_t first);
 #ifdef GRAFONEL_WITH_QT

@@ -5,7 +5,7 @@ namespace cli {
 std::vector<Command> StreamCommands();
 std::vector<Command> PlotCommands();
 std::vector<Command> EstimateCommands();
-#ifdef GRAFONEL_WITH_QT
+#if defined(GRAFONEL_WITH_QT) || defined(GRAFONEL_QT_HANDOFF)
 std::vector<Command> RenderCommands();
 #endif
 
@@ -16,7 +16,7 @@ std::vector<Command> ExtraCommands()
         all.push_back(std::move(c));
     for (auto& c : EstimateCommands())
         all.push_back(std::move(c));
-#ifdef GRAFONEL_WITH_QT
+#if defined(GRAFONEL_WITH_QT) || defined(GRAFONEL_QT_HANDOFF)
     for (auto& c : RenderCommands())
         all.push_back(std::move(c));
 #endif

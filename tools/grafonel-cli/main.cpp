@@ -12,7 +12,7 @@
 #include "cli.h"
 #include "sheet/frame.h"
 #include "sheet/hpglsheet.h"
-#ifdef GRAFONEL_WITH_QT
+#if defined(GRAFONEL_WITH_QT) || defined(GRAFONEL_QT_HANDOFF)
 #include "import/drawing.h"
 #endif
 
@@ -62,6 +62,12 @@ bool LoadSheet(THpglSheet& sheet, const std::string& file, std::string& error)
         EnsureGuiApp();
     TFileResult r = LoadDrawing(sheet, file);
 #else
+#ifdef GRAFONEL_QT_HANDOFF
+    if (IsSvgDrawing(file)) {
+        error = "cannot read '" + file + "': " + RunQtBuild();
+        return false;
+    }
+#endif
     TFileResult r = sheet.LoadFromFile(file);
 #endif
     if (!r.Ok()) {
@@ -152,6 +158,9 @@ int CmdConvert(const std::vector<std::string>& args)
 
 int main(int argc, char** argv)
 {
+#ifdef GRAFONEL_QT_HANDOFF
+    RememberCommandLine(argc, argv);
+#endif
     const std::vector<Command> commands = {
         {"info", "info FILE",
          "Loads FILE (a plot file or an SVG drawing) into an empty sheet and prints the window's two status texts,\n"

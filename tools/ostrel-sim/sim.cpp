@@ -24,6 +24,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/posixio.h"
 #include "interp.h"
 #include "ui/qtcanvas.h"
 
@@ -132,7 +133,8 @@ int main(int argc, char** argv)
         return Fail("--hold-ms goes with --hold-at");
     const std::uint64_t faultAt = static_cast<std::uint64_t>(faultAtArg);
 
-    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    posixio::TFd line(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    int master = line.Get();
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
         return Fail(std::string("cannot create a pseudo-terminal: ") + std::strerror(errno));
     const char* name = ::ptsname(master);
@@ -141,13 +143,13 @@ int main(int argc, char** argv)
     const std::string path = name;
     // Our own slave descriptor keeps the line up until the sender's first byte, so a sender
     // that has not opened the line yet does not read as the end of input.
-    int slave = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0)
+    posixio::TFd slave(posixio::RetryEintr([&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC); }));
+    if (!slave.Valid())
         return Fail("cannot open " + path + ": " + std::strerror(errno));
     termios t{};
-    if (::tcgetattr(slave, &t) == 0) {
+    if (::tcgetattr(slave.Get(), &t) == 0) {
         ::cfmakeraw(&t);
-        ::tcsetattr(slave, TCSANOW, &t);
+        ::tcsetattr(slave.Get(), TCSANOW, &t);
     }
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
@@ -202,7 +204,7 @@ int main(int argc, char** argv)
             if (fault == TFault::Hangup) {
                 announce("hang-up");
                 // Closing the master hangs the line up, as unplugging an adapter does.
-                ::close(master);
+                line.Reset();
                 master = -1;
                 hungUp = true;
                 break;
@@ -257,8 +259,7 @@ int main(int argc, char** argv)
                 if (!any) {
                     any = true;
                     first = Clock::now();
-                    ::close(slave);
-                    slave = -1;
+                    slave.Reset();
                 }
                 credit -= static_cast<double>(n);
                 taken += static_cast<std::uint64_t>(n);
@@ -287,7 +288,7 @@ int main(int argc, char** argv)
             wait = {0, 0};
         if (::ppoll(&p, 1, &wait, nullptr) < 0 && errno != EINTR)
             return Fail(std::string("poll: ") + std::strerror(errno));
-        lineHup = (p.revents & (POLLHUP | POLLERR)) != 0 && slave < 0;
+        lineHup = (p.revents & (POLLHUP | POLLERR)) != 0 && !slave.Valid();
     }
     if (xoffSent)
         longestHold = std::max(longestHold, std::chrono::duration<double>(Clock::now() - holdStart).count());
@@ -296,10 +297,7 @@ int main(int argc, char** argv)
         last = Clock::now();
     }
     device.Finish();
-    if (slave >= 0)
-        ::close(slave);
-    if (master >= 0)
-        ::close(master);
+    slave.Reset();
 
     std::string error;
     if (!raw.empty() && !WriteWhole(raw, QByteArray(received.data(), static_cast<qsizetype>(received.size())), error))
