@@ -44,10 +44,27 @@ struct TChildProcess {
             Wait();
         }
     }
+    // Sends a signal and waits until the child has taken it: two signals sent back to back
+    // would otherwise merge into one while the first still waits, as a user's two presses of
+    // Ctrl-C never do.
     void Signal(int sig) const
     {
-        if (Pid > 0)
-            ::kill(Pid, sig);
+        if (Pid <= 0 || ::kill(Pid, sig) != 0)
+            return;
+        const auto give = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (Pending(sig) && std::chrono::steady_clock::now() < give)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // Whether a signal sent to the process waits for delivery.
+    bool Pending(int sig) const
+    {
+        std::ifstream f("/proc/" + std::to_string(Pid) + "/status");
+        std::string line;
+        while (std::getline(f, line)) {
+            if (line.rfind("ShdPnd:", 0) == 0)
+                return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+        }
+        return false;
     }
     // Waits for the end; the exit status, or -1 when it did not exit on its own.
     int Wait()
