@@ -69,7 +69,11 @@ double TPlotRunner::LineBytesPerSecond(const TVaCustomComm& comm)
 
 std::int64_t TPlotRunner::Left()
 {
-    return static_cast<std::int64_t>(Comm.WriteBufUsed()) + Comm.OutputQueueCount();
+    const std::int64_t left = static_cast<std::int64_t>(Comm.WriteBufUsed()) + Comm.OutputQueueCount();
+    // Kept for a failure, when the port may no longer say.
+    if (Written > static_cast<std::uint64_t>(left))
+        SurelyLeft = std::max(SurelyLeft, Written - static_cast<std::uint64_t>(left));
+    return left;
 }
 
 std::int64_t TPlotRunner::QueueCap() const
@@ -159,6 +163,7 @@ void TPlotRunner::WaitForRoom()
 {
     while (Comm.WriteBufFree() < kThrottle || Comm.OutputQueueCount() > QueueCap())
         Step(true);
+    Left();  // notes what surely left, for a resume should the device go next
 }
 
 void TPlotRunner::Drain()
@@ -259,7 +264,7 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
     R = TPlotResult{};
     P = TPlotProgress{};
     P.MaxObjects = R.MaxObjects;
-    Written = 0;
+    Written = SurelyLeft = 0;
     Tail.clear();
     TailStart = 0;
     UnitStarts.clear();
@@ -309,16 +314,15 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
         }
         R.End = TPlotEnd::Failed;
         R.Error = MessageOf(e);
-        // Only what surely left counts; a vanished device may not say how much that was.
-        std::uint64_t delivered = P.BytesSent;
+        // Only what surely left counts; a vanished device may not say how much that was, so
+        // the last count it gave stands.
         try {
-            const std::int64_t left = Left();
-            delivered = std::max(delivered, Written > static_cast<std::uint64_t>(left)
-                                                ? Written - static_cast<std::uint64_t>(left)
-                                                : std::uint64_t{0});
+            Left();
         } catch (...) {
         }
-        HandedObjects = std::min(HandedObjects, DeliveredObjects(delivered));
+        const std::int32_t delivered = DeliveredObjects(SurelyLeft);
+        // A failure during a drop keeps the drop's count if that is lower.
+        HandedObjects = InAbort ? std::min(HandedObjects, delivered) : delivered;
         std::rethrow_exception(e);
     };
     bool abort = false;

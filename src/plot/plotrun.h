@@ -114,6 +114,8 @@ private:
     TPlotProgress P;
     double LineBytes = 960;
     std::uint64_t Written = 0;
+    // The most bytes known to have left the program's and the system's queues.
+    std::uint64_t SurelyLeft = 0;
     std::uint32_t LastReport = 0;
     bool Stopping = false;
     bool InAbort = false;

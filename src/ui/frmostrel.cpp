@@ -284,12 +284,14 @@ void TfrmOstrel::ShowProgress(const TPlotProgress& p)
                           .arg(Seconds(p.SecondsLeft)));
 }
 
-void TfrmOstrel::Ended(const TPlotResult& result, bool service)
+void TfrmOstrel::Ended(const TPlotRunner& runner, bool service)
 {
+    const TPlotResult& result = runner.Result();
     if (result.End == TPlotEnd::Aborted) {
-        // The dialog stays, saying how far the drawing got, until Close.
+        // The dialog stays, saying how far the drawing got, until Close. A plot counts what
+        // surely reached the line, as the resume offer does: a drop may cut what was queued.
         lblStats->setText(service ? tr("Motor service dropped after pass %1 of %2.").arg(result.LastObject).arg(result.MaxObjects)
-                                  : tr("Plot dropped after object %1 of %2.").arg(result.LastObject).arg(result.MaxObjects));
+                                  : tr("Plot dropped after object %1 of %2.").arg(runner.Handed()).arg(result.MaxObjects));
         return;
     }
     if (CloseWhenDone) {
@@ -336,7 +338,7 @@ void TfrmOstrel::Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool serv
             CloseWhenDone = false;  // the error box shows; the dialog stays
     });
     run(runner);
-    Ended(runner.Result(), service);
+    Ended(runner, service);
 }
 
 void TfrmOstrel::PlotFrom(std::int32_t first)

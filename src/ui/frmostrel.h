@@ -75,7 +75,7 @@ protected:
 
 private:
     void Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool service);
-    void Ended(const TPlotResult& result, bool service);
+    void Ended(const TPlotRunner& runner, bool service);
     void ShowProgress(const TPlotProgress& p);
     void PlotFrom(std::int32_t first);
     // After a plot: offers to resume when it ended before the last object.

@@ -271,6 +271,8 @@ TEST_F(PlotRun, ADropThatCutsACommandCompletesItBeforeTheClosingText)
     const std::string sent = prefix.substr(0, prefix.size() - 4);  // without " BP "
     // The fake device took everything handed on; the rest of the cut text follows it.
     EXPECT_TRUE(got == sent + sent.substr(sent.size() - 7) + " BP ") << got.substr(got.size() - 40);
+    // The object whose end was still queued is not counted as sent: a resume redraws it.
+    EXPECT_EQ(Runner.Handed(), n - 1);
 }
 
 TEST_F(PlotRun, AVanishedDeviceEndsTheRunWithOneErrorAndTheNextRunIsClean)
@@ -281,11 +283,14 @@ TEST_F(PlotRun, AVanishedDeviceEndsTheRunWithOneErrorAndTheNextRunIsClean)
     Ui.OnException = [&](std::exception_ptr) { ++shown; };
     Runner.SetProgress = [&](int p) {
         Positions.push_back(p);
-        if (p == 20) {
-            // Unplugged: writes and status calls fail from now on.
-            std::lock_guard lock(Dev.M);
-            Dev.Fail = {{"Write", EIO}, {"ClearError", EIO}};
+        if (p == 15) {
+            // The device has drawn ten objects, and the run has seen it do so.
+            const std::size_t ten = StreamText(s, 10).size() - 4;
+            std::unique_lock lock(Dev.M);
+            Dev.Cv.wait_for(lock, 5s, [&] { return Dev.Received.size() >= ten; });
         }
+        if (p == 20)
+            Dev.SetFail({{"Write", EIO}, {"ClearError", EIO}});  // unplugged
     };
     const std::string message = Message([&] { Runner.Plot(s, 20, true); });
     EXPECT_NE(message.find("Input/output error"), std::string::npos) << message;
@@ -294,6 +299,11 @@ TEST_F(PlotRun, AVanishedDeviceEndsTheRunWithOneErrorAndTheNextRunIsClean)
     EXPECT_EQ(Runner.Result().Error, message);
     EXPECT_FALSE(Comm.Active());
     EXPECT_EQ(Positions.back(), 0);
+    // The resume point: objects the device got whole, never one it lacks.
+    const std::string before = StreamText(s, Runner.Handed());
+    EXPECT_GE(Runner.Handed(), 10);
+    EXPECT_LE(Runner.Handed(), 21);
+    EXPECT_EQ(Dev.Taken().rfind(before.substr(0, before.size() - 4), 0), 0u);
 
     {
         std::lock_guard lock(Dev.M);

@@ -143,7 +143,7 @@ TEST(ResumeCli, ARunThatEndsEarlySaysWhereToResume)
     const int from = std::atoi(r.Out.c_str() + at + 21);
     EXPECT_GT(from, 1);
     EXPECT_LE(from, 6000);
-    EXPECT_NE(r.Out.find("stopped after object " + std::to_string(from - 1) + " of 6000"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("plot failed after object " + std::to_string(from - 1) + " of 6000; resume with"), std::string::npos) << r.Out;
     // From there the rest plots to its end.
     std::string out;
     PlotOnDevice(file, " --from " + std::to_string(from), &out);

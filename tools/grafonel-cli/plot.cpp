@@ -125,9 +125,9 @@ constexpr int kExitWhole = 0;
 constexpr int kExitError = 1;
 constexpr int kExitStopped = 130;  // as a shell reports a command ended by Ctrl-C
 
-// earlyEnd: told how far a run that did not finish got, whatever ended it.
+// resume: what to add to the one line that ends a run cut short, given how far it got.
 int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>& run, const char* what,
-              const char* unit, const std::function<void(const TPlotRunner&)>& earlyEnd = {})
+              const char* unit, const std::function<std::string(const TPlotRunner&)>& resume = {})
 {
     TQueueDispatcher console;
     SetUiDispatcher(&console);
@@ -175,10 +175,7 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>
     };
     bool opened = false;
     runner.OnOpened = [&] { opened = true; };
-    auto early = [&] {
-        if (opened && earlyEnd)
-            earlyEnd(runner);
-    };
+    auto rest = [&] { return opened && resume ? resume(runner) : std::string(); };
     auto endLine = [&] {
         if (tty && shown)
             std::fputc('\n', stderr);
@@ -192,20 +189,23 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>
         case TPlotEnd::Failed:  // raised, never returned
             return kExitWhole;
         case TPlotEnd::Stopped:
-            std::fprintf(stderr, "grafonel-cli: %s stopped after %s %d of %d; the device got the closing commands\n",
-                         what, unit, r.LastObject, r.MaxObjects);
-            early();
+            std::fprintf(stderr, "grafonel-cli: %s stopped after %s %d of %d; the device got the closing commands%s\n",
+                         what, unit, r.LastObject, r.MaxObjects, rest().c_str());
             return kExitStopped;
         case TPlotEnd::Aborted:
-            std::fprintf(stderr, "grafonel-cli: %s dropped after %s %d of %d\n", what, unit, r.LastObject,
-                         r.MaxObjects);
-            early();
+            // Counted by what surely reached the line: a drop may cut what was queued.
+            std::fprintf(stderr, "grafonel-cli: %s dropped after %s %d of %d%s\n", what, unit, runner.Handed(),
+                         r.MaxObjects, rest().c_str());
             return kExitStopped;
         }
     } catch (const std::exception& e) {
         endLine();
-        Fail(e.what());  // the run's one report of what went wrong
-        early();
+        // The run's one report of what went wrong.
+        if (opened)
+            Fail(std::string(e.what()) + "; " + what + " failed after " + unit + " " +
+                 std::to_string(runner.Handed()) + " of " + std::to_string(runner.Result().MaxObjects) + rest());
+        else
+            Fail(e.what());
         return kExitError;
     }
     return kExitWhole;
@@ -234,10 +234,7 @@ int CmdPlot(const std::vector<std::string>& args)
     return RunOnLine(
         o, [&](TPlotRunner& r) { return r.Plot(sheet, o.Speed, o.Accelerate, first); }, "plot", "object",
         [&](const TPlotRunner& r) {
-            if (r.Handed() >= count)
-                return;
-            std::fprintf(stderr, "grafonel-cli: stopped after object %d of %d; resume with --from %d\n", r.Handed(),
-                         count, r.Handed() + 1);
+            return r.Handed() < count ? "; resume with --from " + std::to_string(r.Handed() + 1) : std::string();
         });
 }
 
