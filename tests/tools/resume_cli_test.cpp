@@ -162,6 +162,28 @@ TEST(ResumeCli, FromOutsideTheSheetIsRefused)
     }
 }
 
+// Played at the pace of the device's pen, and of its line, the simulator takes what the
+// estimate says, whether the line or the pen sets the pace. Both run 48 times faster than
+// the real device, so a plot of minutes takes seconds.
+TEST(ResumeCli, EstimateMatchesTheSimulatorPlayingThePensPace)
+{
+    auto files = testfiles::Samples();
+    REQUIRE_SAMPLES(files);
+    for (const std::string name : {"/signcut-cup-corrupt.plt", "/hp2xx-acad.hp", "/hp2xx-arcs.hp"}) {
+        THpglSheet s;
+        ASSERT_TRUE(s.LoadFromFile(GRAFONEL_SAMPLES_DIR + name).Ok());
+        TPlotSettings settings;
+        settings.Baud = 2400;
+        const TPlotEstimate e = EstimatePlot(s, settings);
+        TSimProcess sim("--rate 2400 --pace 48 --xoff");
+        const auto r = RunCommand(kCli + " plot " + Quote(GRAFONEL_SAMPLES_DIR + name) + " --port " + sim.Path +
+                                  " --baud 115200 2>&1");
+        EXPECT_EQ(r.Status, 0) << r.Out;
+        sim.Wait();
+        EXPECT_NEAR(sim.Summary(" s; estimated"), e.Seconds, 0.1 * e.Seconds) << name << sim.Output;
+    }
+}
+
 TEST(ResumeCli, EstimateMatchesTheSimulatorsLineTime)
 {
     // The simulator plays the line (not the pen): at a slow rate its elapsed time is the

@@ -22,7 +22,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
+#include <utility>
 
 #include "base/posixio.h"
 #include "interp.h"
@@ -32,7 +34,7 @@ namespace {
 
 const char* const kUsage =
     "usage: ostrel-sim [--rate BAUD] [--buffer N] [--xoff] [--raw FILE] [--png FILE] [--svg FILE] [--seconds N]\n"
-    "                  [--hold-at N --hold-ms MS | --jam-at N | --hangup-at N]\n"
+    "                  [--hold-at N --hold-ms MS | --jam-at N | --hangup-at N] [--pace F]\n"
     "Opens a pseudo-terminal, prints its path on the first line and plays the plotting device on it.\n"
     "  --rate BAUD   the line delivers BAUD/10 bytes a second (default 9600; 0: as fast as they come)\n"
     "  --buffer N    the device's input buffer in bytes (default 256)\n"
@@ -47,6 +49,9 @@ const char* const kUsage =
     "  --png FILE    write the drawing on the 1520 x 2160 frame (760 x 1080 pixels)\n"
     "  --svg FILE    write the drawing as SVG in plotter units\n"
     "  --seconds N   stop after N seconds (default: at the end of input)\n"
+    "  --pace F      the device takes a command only when its pen has drawn the one before,\n"
+    "                the pen and the line both F times faster than the real device's (1: real\n"
+    "                time); the summary's time is then the device's (the time taken times F)\n"
     "The end of input is the sender closing the line after it has written (or hanging up).\n"
     "A fault is announced as 'ostrel-sim: playing FAULT at byte N' when it begins; the summary\n"
     "line ends with the fault played.\n";
@@ -75,7 +80,7 @@ int Fail(const std::string& m)
 
 int main(int argc, char** argv)
 {
-    long rate = 9600, buffer = static_cast<long>(kOstrelInputBuffer);
+    long rate = 9600, buffer = static_cast<long>(kOstrelInputBuffer), pace = 0;
     double seconds = 0;
     bool xoff = false;
     std::string raw, png, svg;
@@ -117,6 +122,9 @@ int main(int argc, char** argv)
             if (!v)
                 return Fail(a + " takes a file name");
             (a == "--raw" ? raw : a == "--png" ? png : svg) = v;
+        } else if (a == "--pace") {
+            if (!number(pace, 1, 1000))
+                return Fail("--pace takes a whole factor from 1 to 1000");
         } else if (a == "--seconds") {
             long s;
             if (!number(s, 1, 1000000))
@@ -132,6 +140,12 @@ int main(int argc, char** argv)
     if (fault != TFault::Hold && holdMs != 0)
         return Fail("--hold-ms goes with --hold-at");
     const std::uint64_t faultAt = static_cast<std::uint64_t>(faultAtArg);
+    if (pace > 0 && rate == 0)
+        return Fail("--pace needs a line rate");
+    // The device's clock, before any pacing: the summary's estimate is the real device's.
+    const double deviceRate = static_cast<double>(rate) / 10.0;
+    if (pace > 0)
+        rate *= pace;
 
     posixio::TFd line(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     int master = line.Get();
@@ -159,12 +173,17 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     TOstrelInterpreter device;
-    device.Clock = TOstrelClock(static_cast<double>(rate) / 10.0, static_cast<std::uint64_t>(buffer));
+    device.Clock = TOstrelClock(deviceRate, static_cast<std::uint64_t>(buffer));
     std::string held;      // the device's input buffer: bytes off the line not yet interpreted
     std::string received;  // for --raw
     using Clock = std::chrono::steady_clock;
     const auto started = Clock::now();
     Clock::time_point first{}, last{}, lastTick = started, holdStart{}, holdEnd{};
+    // With --pace: when the pen has drawn what it was given; when each read's bytes came in
+    // (one past the last byte's count, the time); how many bytes the pen has been given.
+    Clock::time_point penFree{};
+    std::deque<std::pair<std::uint64_t, Clock::time_point>> arrivals;
+    std::uint64_t fed = 0;
     bool any = false, ended = false, xoffSent = false, holding = false, jammed = false, hungUp = false;
     bool faultPlayed = false;
     std::uint64_t taken = 0, xoffs = 0;
@@ -222,8 +241,29 @@ int main(int argc, char** argv)
             holding = false;
         // The device interprets what its buffer holds unless it is busy (a hold) or stuck.
         if (!holding && !jammed && !held.empty()) {
-            device.Feed(held);
-            held.clear();
+            if (pace > 0) {
+                // A command goes to the pen once the one before is drawn. The pen's times add
+                // up from when it could start, not from when this loop woke, so a late wake-up
+                // does not slow the pen down.
+                std::size_t k = 0;
+                for (; k < held.size() && penFree <= now; ++k, ++fed) {
+                    while (arrivals.size() > 1 && arrivals.front().first <= fed)
+                        arrivals.pop_front();
+                    const double before = device.Clock.DrawSeconds;
+                    device.Feed(std::string_view(held).substr(k, 1));
+                    const double draw = device.Clock.DrawSeconds - before;
+                    // The command this byte completes starts when the pen is free and the
+                    // byte has come.
+                    if (draw > 0)
+                        penFree = std::max(penFree, arrivals.front().second) +
+                                  std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(draw / static_cast<double>(pace)));
+                }
+                held.erase(0, k);
+            } else {
+                device.Feed(held);
+                held.clear();
+            }
             last = now;
         }
         // What waits for the device: its buffer and what is still on the line (in the
@@ -237,7 +277,7 @@ int main(int argc, char** argv)
             sendFlow(true);
         else if (xoffSent && !holding && !jammed && input <= static_cast<std::size_t>(buffer / 2))
             sendFlow(false);
-        if (ended && held.empty())
+        if (ended && held.empty() && (pace == 0 || penFree <= now))
             break;
         if (jammed && any && lineHup) {
             ended = true;  // the sender has gone; the jammed device keeps what it had
@@ -250,6 +290,9 @@ int main(int argc, char** argv)
         lastTick = now;
         credit = rate > 0 ? std::min(creditCap, credit + dt * static_cast<double>(rate) / 10.0) : 1e18;
         std::size_t room = jammed ? 0 : static_cast<std::size_t>(buffer) - held.size();
+        // A line stopped by a full buffer or with nothing to carry saves nothing up.
+        if (pace > 0 && (room == 0 || pending == 0))
+            credit = std::min(credit, 1.0);
         room = static_cast<std::size_t>(std::min<double>(static_cast<double>(room), std::floor(credit)));
         if (fault != TFault::None && !faultPlayed)
             room = static_cast<std::size_t>(std::min<std::uint64_t>(room, faultAt - taken));
@@ -263,6 +306,8 @@ int main(int argc, char** argv)
                 }
                 credit -= static_cast<double>(n);
                 taken += static_cast<std::uint64_t>(n);
+                if (pace > 0)
+                    arrivals.emplace_back(taken, Clock::now());
                 held.append(readBuf.data(), static_cast<std::size_t>(n));
                 if (!raw.empty())
                     received.append(readBuf.data(), static_cast<std::size_t>(n));
@@ -296,7 +341,15 @@ int main(int argc, char** argv)
         device.Feed(held);
         last = Clock::now();
     }
+    const double drawnBefore = device.Clock.DrawSeconds;
     device.Finish();
+    if (pace > 0 && any) {
+        // The last command is complete only now; the pen's time ends the plot.
+        const double draw = device.Clock.DrawSeconds - drawnBefore;
+        const Clock::time_point from = arrivals.empty() ? penFree : std::max(penFree, arrivals.back().second);
+        last = std::max(last, from + std::chrono::duration_cast<Clock::duration>(
+                                         std::chrono::duration<double>(draw / static_cast<double>(pace))));
+    }
     slave.Reset();
 
     std::string error;
@@ -325,7 +378,9 @@ int main(int argc, char** argv)
             return Fail("cannot write '" + png + "': " + f.errorString().toStdString());
     }
 
-    const double span = any ? std::chrono::duration<double>((last > first ? last : first) - first).count() : 0.0;
+    // In the device's seconds: paced, the simulator ran `pace` times faster.
+    const double span = (any ? std::chrono::duration<double>((last > first ? last : first) - first).count() : 0.0) *
+                        static_cast<double>(std::max(pace, 1L));
     std::string unknown;
     for (const auto& [what, count] : device.UnknownNames)
         unknown += (unknown.empty() ? " (" : ", ") + what + " x" + std::to_string(count);
