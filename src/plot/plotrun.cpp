@@ -223,6 +223,7 @@ void TPlotRunner::Abort()
     // What is queued ends on a command boundary. If the device takes it soon enough it goes
     // whole and nothing is cut.
     const std::int64_t left0 = Left();
+    std::uint64_t delivered = Written;
     bool moved = left0 == 0;
     WaitUntil(t0 + 1000, [&] { return moved = moved || Left() < left0; });
     const bool drained = moved && WaitUntil(t0 + 1400, [&] { return Left() == 0; });
@@ -237,8 +238,7 @@ void TPlotRunner::Abort()
         }
         WaitUntil(GetTickCount32() + 30, [] { return false; });
         const std::int64_t left = Left();
-        const std::uint64_t delivered =
-            Written > static_cast<std::uint64_t>(left) ? Written - static_cast<std::uint64_t>(left) : 0;
+        delivered = Written > static_cast<std::uint64_t>(left) ? Written - static_cast<std::uint64_t>(left) : 0;
         Comm.PurgeWrite();
         HandedObjects = DeliveredObjects(delivered);
         if (frozen)
@@ -250,7 +250,8 @@ void TPlotRunner::Abort()
                 Write(rest, false);
         }
     }
-    if (moved) {
+    // A drop during a stop's drain: the closing text went already, or its cut was completed.
+    if (moved && delivered <= ClosingAt) {
         TOstrelStream().Epilogue([&](std::string_view t, TThrottle) { Write(t, true); });
         if (!WaitUntil(t0 + 1800, [&] { return Left() == 0; }))
             Comm.PurgeWrite();
@@ -265,6 +266,7 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
     P = TPlotProgress{};
     P.MaxObjects = R.MaxObjects;
     Written = SurelyLeft = 0;
+    ClosingAt = UINT64_MAX;
     Tail.clear();
     TailStart = 0;
     UnitStarts.clear();
@@ -397,6 +399,7 @@ TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate, 
             StopTick = GetTickCount32();
         }
         // The epilogue goes also when the run was stopped.
+        ClosingAt = Written;
         stream.Epilogue([&](std::string_view t, TThrottle) { Write(t, true); });
         return o == nullptr;
     });
@@ -425,6 +428,7 @@ TPlotEnd TPlotRunner::Service()
                 break;
             }
         }
+        ClosingAt = Written;
         for (const auto& t : ServiceTexts(11))
             Write(t, true);
         return whole;

@@ -116,6 +116,8 @@ private:
     std::uint64_t Written = 0;
     // The most bytes known to have left the program's and the system's queues.
     std::uint64_t SurelyLeft = 0;
+    // Where the run's closing text starts, once written.
+    std::uint64_t ClosingAt = UINT64_MAX;
     std::uint32_t LastReport = 0;
     bool Stopping = false;
     bool InAbort = false;

@@ -228,6 +228,38 @@ TEST_F(PlotRun, AnAbortOnAJammedLineDropsTheRestAndClosesWithinTwoSeconds)
     EXPECT_TRUE(Dev.Taken() == StreamText(s));
 }
 
+// Close, then Close again while the stop waits for a held line to take the closing text:
+// the device gets that text once.
+TEST_F(PlotRun, ADropDuringAStopsDrainSendsTheClosingTextOnce)
+{
+    THpglSheet s;
+    Strokes(s, 200);
+    Dev.SetHold(true);
+    bool dropping = false;
+    std::thread release;
+    Runner.Aborting = [&] { return dropping; };
+    Runner.SetProgress = [this](int p) {
+        if (p == 3)
+            Running = false;
+    };
+    Runner.Pump = [&](bool wait) {
+        Ui.Pump(wait ? 5ms : 0ms);
+        // Only the drain waits here: four small objects never fill the buffer.
+        if (wait && !Running && !dropping) {
+            dropping = true;
+            release = std::thread([this] {
+                std::this_thread::sleep_for(100ms);
+                Dev.SetHold(false);
+            });
+        }
+    };
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Aborted);
+    if (release.joinable())
+        release.join();
+    EXPECT_TRUE(Dev.Taken() == StreamText(s, 4)) << Dev.Taken();
+    EXPECT_EQ(Runner.Handed(), 4);
+}
+
 TEST_F(PlotRun, AnAbortWhileTheDeviceTakesBytesEndsOnACommandAndSendsTheClosingText)
 {
     THpglSheet s;
