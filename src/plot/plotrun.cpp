@@ -224,6 +224,7 @@ void TPlotRunner::Abort()
     // whole and nothing is cut.
     const std::int64_t left0 = Left();
     std::uint64_t delivered = Written;
+    std::uint64_t completed = 0;  // what the device has whole once a cut command is completed
     bool moved = left0 == 0;
     WaitUntil(t0 + 1000, [&] { return moved = moved || Left() < left0; });
     const bool drained = moved && WaitUntil(t0 + 1400, [&] { return Left() == 0; });
@@ -248,6 +249,7 @@ void TPlotRunner::Abort()
             const std::string rest = CutRest(delivered);
             if (!rest.empty())
                 Write(rest, false);
+            completed = delivered + rest.size();
         }
     }
     // A drop during a stop's drain: the closing text went already, or its cut was completed.
@@ -255,6 +257,8 @@ void TPlotRunner::Abort()
         TOstrelStream().Epilogue([&](std::string_view t, TThrottle) { Write(t, true); });
         if (!WaitUntil(t0 + 1800, [&] { return Left() == 0; }))
             Comm.PurgeWrite();
+        else if (completed > delivered)
+            HandedObjects = DeliveredObjects(completed);  // the completed command ended an object
     }
     Report(true);
     Comm.Close();
