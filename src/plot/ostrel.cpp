@@ -66,12 +66,7 @@ TStreamSize OstrelStreamSize(const THpglSheet& sheet, int speed, bool accelerate
     TStreamSize size;
     TOstrelStream stream;
     auto count = [&](std::string_view t, TThrottle) { size.Bytes += t.size(); };
-    stream.Prologue(speed, accelerate, count);
-    const THpglObject* o = sheet.First;
-    for (std::int32_t n = 0; o && n < first; ++n, o = o->Next)
-        stream.Skip(*o);
-    if (first > 0)
-        stream.Restore(count);
+    const THpglObject* o = OstrelLeadIn(stream, sheet, first, speed, accelerate, count);
     // Small arcs are counted exactly while the budget lasts, then sized from two points each:
     // a sheet of a million arcs is sized as fast as one of a million lines.
     std::uint64_t budget = maxPoints;

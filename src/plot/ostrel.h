@@ -289,6 +289,21 @@ void OstrelSheetStream(const THpglSheet& sheet, int speed, bool accelerate, Sink
     stream.Epilogue(sink);
 }
 
+// What a run from object `first` (0-based) sends before that object: the prologue, then the
+// device brought to the state the whole run would have left it in. Returns that object.
+template <class Sink>
+const THpglObject* OstrelLeadIn(TOstrelStream& stream, const THpglSheet& sheet, std::int32_t first, int speed,
+                                bool accelerate, Sink&& sink)
+{
+    stream.Prologue(speed, accelerate, sink);
+    const THpglObject* o = sheet.First;
+    for (std::int32_t i = 0; o && i < first; ++i, o = o->Next)
+        stream.Skip(*o);
+    if (first > 0)
+        stream.Restore(sink);
+    return o;
+}
+
 // The stream of a run that starts at object `first` (0-based) of the sheet: the prologue, the
 // device brought to the state the whole run would have left it in before that object, the
 // objects from there on and the epilogue. From object 0 it is the plain stream.
@@ -296,12 +311,7 @@ template <class Sink>
 void OstrelResumeStream(const THpglSheet& sheet, std::int32_t first, int speed, bool accelerate, Sink&& sink)
 {
     TOstrelStream stream;
-    stream.Prologue(speed, accelerate, sink);
-    const THpglObject* o = sheet.First;
-    for (std::int32_t i = 0; o && i < first; ++i, o = o->Next)
-        stream.Skip(*o);
-    if (first > 0)
-        stream.Restore(sink);
+    const THpglObject* o = OstrelLeadIn(stream, sheet, first, speed, accelerate, sink);
     for (; o; o = o->Next)
         stream.ObjectTexts(*o, sink);
     stream.Epilogue(sink);
