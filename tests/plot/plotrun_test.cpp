@@ -138,6 +138,26 @@ THpglSheet& Strokes(THpglSheet& s, int n)
     return s;
 }
 
+// Lets a held device take bytes again a while later, from a thread of its own.
+struct TLaterRelease {
+    explicit TLaterRelease(commport::TFakeDevice& dev) : Dev(dev) {}
+    commport::TFakeDevice& Dev;
+    std::thread T;
+    void After(std::chrono::milliseconds wait)
+    {
+        T = std::thread([this, wait] {
+            std::this_thread::sleep_for(wait);
+            Dev.SetHold(false);
+        });
+    }
+    void Join()
+    {
+        if (T.joinable())
+            T.join();
+    }
+    ~TLaterRelease() { Join(); }
+};
+
 // A device that takes bytes slowly, by holding the line most of the time.
 struct TSlowDevice {
     commport::TFakeDevice& Dev;
@@ -236,7 +256,7 @@ TEST_F(PlotRun, ADropDuringAStopsDrainSendsTheClosingTextOnce)
     Strokes(s, 200);
     Dev.SetHold(true);
     bool dropping = false;
-    std::thread release;
+    TLaterRelease release{Dev};
     Runner.Aborting = [&] { return dropping; };
     Runner.SetProgress = [this](int p) {
         if (p == 3)
@@ -247,15 +267,11 @@ TEST_F(PlotRun, ADropDuringAStopsDrainSendsTheClosingTextOnce)
         // Only the drain waits here: four small objects never fill the buffer.
         if (wait && !Running && !dropping) {
             dropping = true;
-            release = std::thread([this] {
-                std::this_thread::sleep_for(100ms);
-                Dev.SetHold(false);
-            });
+            release.After(100ms);
         }
     };
     EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Aborted);
-    if (release.joinable())
-        release.join();
+    release.Join();
     EXPECT_TRUE(Dev.Taken() == StreamText(s, 4)) << Dev.Taken();
     EXPECT_EQ(Runner.Handed(), 4);
 }
@@ -292,22 +308,18 @@ TEST_F(PlotRun, ADropThatCutsACommandCompletesItBeforeTheClosingText)
     // The device holds the line until the drop is asked for, then takes bytes again.
     Dev.SetHold(true);
     bool dropping = false;
-    std::thread release;
+    TLaterRelease release{Dev};
     Runner.Aborting = [&] { return dropping; };
     Runner.Pump = [&](bool wait) {
         Ui.Pump(wait ? 5ms : 0ms);
         if (Comm.WriteBufFree() < TPlotRunner::kThrottle && !dropping) {
             Running = false;
             dropping = true;
-            release = std::thread([this] {
-                std::this_thread::sleep_for(200ms);
-                Dev.SetHold(false);
-            });
+            release.After(200ms);
         }
     };
     EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Aborted);
-    if (release.joinable())
-        release.join();
+    release.Join();
     const std::string got = Dev.Taken();
     const int n = Runner.Result().LastObject;
     const std::string prefix = StreamText(s, n);
