@@ -173,8 +173,10 @@ TEST(PlotCliFaults, AnAbortWhileTheDeviceTakesBytesLeavesNoCutCommand)
     THpglSheet s;
     BigSheet(s, dir, file, 20000);
     // The device holds the line for a moment mid-plot, so the stop is still draining when
-    // the drop comes; it takes bytes again well within the drop's second.
-    TSimProcess sim("--rate 115200 --xoff --hold-at 20000 --hold-ms 500 --raw " + Quote(dir.File("raw")));
+    // the drop comes; it takes bytes again well within the drop's second. The line is fast:
+    // a pseudo-terminal takes up to 64 kB before an XOFF lands when the simulator wakes late
+    // on a busy machine, and the device must work that off within the second as well.
+    TSimProcess sim("--rate 1000000 --xoff --hold-at 100000 --hold-ms 500 --raw " + Quote(dir.File("raw")));
     TChildProcess cli = Plot(file, sim, dir);
     ASSERT_TRUE(sim.WaitFor("playing hold"));
     cli.Signal(SIGINT);
@@ -265,8 +267,9 @@ TEST(PlotCliFaults, AHugeArcSendsAtOnceAndAnAbortEndsIt)
 {
     testfiles::TempDir dir;
     const std::string file = dir.Write("arc.plt", "PA100,0;AA0,0,-2147483648;");
-    // The device announces its first byte by a one-byte hold.
-    TSimProcess sim("--rate 115200 --xoff --hold-at 1 --hold-ms 1 --raw " + Quote(dir.File("raw")));
+    // The device announces its first byte by a one-byte hold. The line is fast, so that what
+    // a pseudo-terminal may have taken ahead is worked off well within the drop's second.
+    TSimProcess sim("--rate 1000000 --xoff --hold-at 1 --hold-ms 1 --raw " + Quote(dir.File("raw")));
     const auto start = Clock::now();
     TChildProcess cli = Plot(file, sim, dir);
     ASSERT_TRUE(sim.WaitFor("playing hold"));
