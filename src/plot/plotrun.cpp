@@ -67,13 +67,22 @@ double TPlotRunner::LineBytesPerSecond(const TVaCustomComm& comm)
     return baud / (1 + data + parity + stop);
 }
 
+std::uint64_t TPlotRunner::Gone(std::int64_t left) const
+{
+    return Written > static_cast<std::uint64_t>(left) ? Written - static_cast<std::uint64_t>(left) : 0;
+}
+
+std::int64_t TPlotRunner::Noted(std::int64_t staged, std::int64_t queued)
+{
+    const std::int64_t left = staged + queued;
+    // Kept for a failure, when the port may no longer say.
+    SurelyLeft = std::max(SurelyLeft, Gone(left));
+    return left;
+}
+
 std::int64_t TPlotRunner::Left()
 {
-    const std::int64_t left = static_cast<std::int64_t>(Comm.WriteBufUsed()) + Comm.OutputQueueCount();
-    // Kept for a failure, when the port may no longer say.
-    if (Written > static_cast<std::uint64_t>(left))
-        SurelyLeft = std::max(SurelyLeft, Written - static_cast<std::uint64_t>(left));
-    return left;
+    return Noted(Comm.WriteBufUsed(), Comm.OutputQueueCount());
 }
 
 std::int64_t TPlotRunner::QueueCap() const
@@ -161,9 +170,14 @@ void TPlotRunner::Step(bool wait)
 
 void TPlotRunner::WaitForRoom()
 {
-    while (Comm.WriteBufFree() < kThrottle || Comm.OutputQueueCount() > QueueCap())
+    for (;;) {
+        // Each look also notes what surely left, for a resume should the device go next.
+        const std::int64_t queued = Comm.OutputQueueCount();
+        Noted(Comm.WriteBufUsed(), queued);
+        if (Comm.WriteBufFree() >= kThrottle && queued <= QueueCap())
+            return;
         Step(true);
-    Left();  // notes what surely left, for a resume should the device go next
+    }
 }
 
 void TPlotRunner::Drain()
@@ -185,7 +199,7 @@ void TPlotRunner::Report(bool force)
         LastLeft = left;
         LastMove = now;
     }
-    P.BytesSent = Written > static_cast<std::uint64_t>(left) ? Written - static_cast<std::uint64_t>(left) : 0;
+    P.BytesSent = Gone(left);
     Window.emplace_back(now, P.BytesSent);
     while (Window.size() > 2 && now - Window[1].first >= 3000)
         Window.pop_front();
@@ -239,7 +253,7 @@ void TPlotRunner::Abort()
         }
         WaitUntil(GetTickCount32() + 30, [] { return false; });
         const std::int64_t left = Left();
-        delivered = Written > static_cast<std::uint64_t>(left) ? Written - static_cast<std::uint64_t>(left) : 0;
+        delivered = Gone(left);
         Comm.PurgeWrite();
         HandedObjects = DeliveredObjects(delivered);
         if (frozen)

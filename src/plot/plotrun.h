@@ -105,6 +105,10 @@ private:
     void CheckFault();
     void Report(bool force);
     std::int64_t Left();
+    // What is still staged and queued, noting what has surely left.
+    std::int64_t Noted(std::int64_t staged, std::int64_t queued);
+    // The bytes written that are no longer in the queues, given what still is.
+    std::uint64_t Gone(std::int64_t left) const;
     std::int64_t QueueCap() const;
     std::int32_t DeliveredObjects(std::uint64_t delivered) const;
     std::string CutRest(std::uint64_t delivered) const;
