@@ -80,6 +80,15 @@ void ExpectResumeDrawsTheWhole(const std::string& file, int k)
                                 << whole.size() << " whole";
 }
 
+// Plots a sample whole on the simulator at the given baud rate and waits for its summary.
+void PlotSample(const std::string& name, TSimProcess& sim, const std::string& baud)
+{
+    const auto r = RunCommand(kCli + " plot " + Quote(GRAFONEL_SAMPLES_DIR + name) + " --port " + sim.Path +
+                              " --baud " + baud + " 2>&1");
+    EXPECT_EQ(r.Status, 0) << r.Out;
+    sim.Wait();
+}
+
 }  // namespace
 
 TEST(ResumeCli, CutAndResumedPlotsDrawTheWholeDrawing)
@@ -176,10 +185,7 @@ TEST(ResumeCli, EstimateMatchesTheSimulatorPlayingThePensPace)
         settings.Baud = 2400;
         const TPlotEstimate e = EstimatePlot(s, settings);
         TSimProcess sim("--rate 2400 --pace 48 --xoff");
-        const auto r = RunCommand(kCli + " plot " + Quote(GRAFONEL_SAMPLES_DIR + name) + " --port " + sim.Path +
-                                  " --baud 115200 2>&1");
-        EXPECT_EQ(r.Status, 0) << r.Out;
-        sim.Wait();
+        PlotSample(name, sim, "115200");
         EXPECT_NEAR(sim.Summary(" s; estimated"), e.Seconds, 0.1 * e.Seconds) << name << sim.Output;
     }
 }
@@ -197,10 +203,7 @@ TEST(ResumeCli, EstimateMatchesTheSimulatorsLineTime)
         settings.Baud = 4800;
         const TPlotEstimate e = EstimatePlot(s, settings);
         TSimProcess sim("--rate 4800");
-        const auto r = RunCommand(kCli + " plot " + Quote(GRAFONEL_SAMPLES_DIR + name) + " --port " + sim.Path +
-                                  " --baud 4800 2>&1");
-        EXPECT_EQ(r.Status, 0) << r.Out;
-        sim.Wait();
+        PlotSample(name, sim, "4800");
         const double took = sim.Summary(" s; estimated");
         EXPECT_NEAR(took, e.LineSeconds, 0.1 * e.LineSeconds) << name << sim.Output;
         // And its own reckoning of the whole plot is the program's estimate.
