@@ -142,6 +142,26 @@ void THpglSheet::Clear()
     CalcExtents();
 }
 
+void THpglSheet::TruncateAfter(THpglObject* last)
+{
+    if (!last) {
+        Clear();
+        return;
+    }
+    // Objects are handed out in list order, so the block that holds last ends the list.
+    TBlock* block = Blocks;
+    while (block && !(last >= block->Begin && last < block->End))
+        block = block->Next;
+    if (!block)
+        return;
+    Current = block;
+    Free = last + 1;
+    FreeEnd = block->End;
+    last->Next = nullptr;
+    Last = last;
+    CalcExtents();
+}
+
 bool THpglSheet::IsMove(std::int8_t kind, bool* relative)
 {
     if (relative) {

@@ -49,6 +49,9 @@ public:
     void Add(std::int8_t kind, std::int32_t p1, std::int32_t p2, std::int32_t p3);
     int Count() const;
     void Clear();
+    // Drops every object after last (all of them for nullptr), as if they had never been
+    // added, and recomputes the extents: a load that refuses a file takes back what it added.
+    void TruncateAfter(THpglObject* last);
 
     // True for the four pen commands; PA makes *relative false and PR makes it true.
     static bool IsMove(std::int8_t kind, bool* relative = nullptr);
