@@ -184,3 +184,24 @@ TEST(Sheet, ExtentsGatheredDuringALoadEqualAFreshWalk)
     EXPECT_EQ(loaded, Extents(s));
     EXPECT_NE(loaded, "0,0 0,0");
 }
+
+TEST(Sheet, TruncateAfterTakesBackWhatWasAppendedAcrossBlocks)
+{
+    for (int kept : {0, 1, 63, 64, 65, 9000}) {
+        THpglSheet sheet;
+        for (int i = 0; i < kept; ++i)
+            sheet.Add(hkPD, i, 1);
+        THpglObject* const last = sheet.Last;
+        const std::string before = SheetText(sheet);
+        for (int i = 0; i < 20000; ++i)
+            sheet.Add(hkPD, -i, 50000);
+        sheet.TruncateAfter(last);
+        EXPECT_EQ(sheet.Count(), kept);
+        EXPECT_EQ(SheetText(sheet), before);
+        EXPECT_EQ(sheet.YMax, kept ? 1 : 0) << kept;
+        // The pool hands out the freed places again, in order.
+        sheet.Add(hkPU, 7, 7);
+        EXPECT_EQ(sheet.Count(), kept + 1);
+        EXPECT_EQ(sheet.Last->P1, 7);
+    }
+}
