@@ -23,11 +23,15 @@ namespace {
 
 using namespace hpgltok;
 
+constexpr int kEtx = 3;
+constexpr int kEsc = 27;
+
 // Appends every command of the stream to the sheet; the progress hook learns how far it got.
 // The extents are gathered as the objects come, while they are still in the cache.
 void ReadCommands(THpglSheet& sheet, TCharStream& s, std::uint64_t total, TExtentsWalk& extents)
 {
     std::uint8_t counter = 0;
+    int terminator = kEtx;
     for (int m = ReadMnemonic(s); m != 0; m = ReadMnemonic(s)) {
         if (counter % 32 == 0)
             extents.TakeUpTo(sheet);
@@ -47,7 +51,14 @@ void ReadCommands(THpglSheet& sheet, TCharStream& s, std::uint64_t total, TExten
             int c;
             do
                 c = s.Get();
-            while (c != '\n' && c != kEnd);
+            while (c != '\n' && c != terminator && c != kEnd);
+            continue;
+        }
+        case Code("DT"): {
+            // The terminator is the character that follows; ';', a line feed, NUL or ESC
+            // (or nothing) restore ETX.
+            const int c = s.Get();
+            terminator = c == ';' || c == '\n' || c == 0 || c == kEsc || c == kEnd ? kEtx : c;
             continue;
         }
         default:

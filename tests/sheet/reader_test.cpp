@@ -49,10 +49,17 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"XYZPD1,2;", ""},  // 'XY', then 'ZP': the third letter starts the next search
         ReadCase{"PDZ1,2;", "PD"},
         ReadCase{"P1A2PU3,4", "PU 3 4"},
-        // LB skips the rest of its line, commands included.
+        // A label ends at its terminator (ETX unless DT chose another) or at a line feed,
+        // whichever comes first; what follows on the line is read as commands.
         ReadCase{"LBHELLO PD10,10;\nPU;", "PU"},
-        ReadCase{"LBTEXT\x03PD1,1;", ""},
-        ReadCase{"PA1,1;LB\nPD2,2", "PA 1 1|PD 2 2"}));
+        ReadCase{"LBTEXT\x03PD1,1;", "PD 1 1"},
+        ReadCase{"PA1,1;LB\nPD2,2", "PA 1 1|PD 2 2"},
+        ReadCase{"LBA\x03PU1,2;LBB\x03PD3,4;LBC\nPD5,6", "PU 1 2|PD 3 4|PD 5 6"},
+        ReadCase{"DT*;LBA PD 7,7*PD1,1;LBB\x03PD2,2\nPD3,3", "PD 1 1|PD 3 3"},
+        ReadCase{"DT*,1;LBA*PD1,1;DT;LBB*PD2,2\x03PD3,3", "PD 1 1|PD 3 3"},
+        ReadCase{"DT@;DT\nLBX\x03PD1,1;", "PD 1 1"},
+        ReadCase{"DT@;DT\x1bLBX\x03PD1,1;", "PD 1 1"},
+        ReadCase{"DT", ""}));
 
 INSTANTIATE_TEST_SUITE_P(
     Numbers, ReaderSyntax,
@@ -249,4 +256,10 @@ TEST(Reader, ReadsEverySampleFile)
         EXPECT_LE(s.YMin, s.YMax) << f;
     }
     EXPECT_GT(draws, 100000);
+}
+
+TEST(ReaderLabels, ANulAfterDtRestoresTheTerminator)
+{
+    const char text[] = "DT@;DT\0LBX\x03PD1,1;";
+    EXPECT_EQ(Read(std::string(text, sizeof text - 1)), "PD 1 1");
 }
