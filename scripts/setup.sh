@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   poppler-utils
+  gnuplot-nox plotutils
   fonts-liberation
   dpkg-dev fakeroot help2man desktop-file-utils appstream lintian shared-mime-info xdg-utils
 )

@@ -2,13 +2,15 @@
 
 #include "import/svgimport.h"
 
-TFileResult LoadDrawing(THpglSheet& sheet, const std::string& fileName)
+TFileResult LoadDrawing(THpglSheet& sheet, const std::string& fileName, TPlotReading reading, TTranslateReport* report)
 {
     if (IsSvgDrawing(fileName)) {
+        if (report)
+            *report = TTranslateReport{};
         TSvgImportOptions options;
         if (sheet.OnProgress)
             options.OnProgress = [&sheet] { sheet.OnProgress(0, 0); };
         return ImportSvg(sheet, fileName, options);
     }
-    return sheet.LoadFromFile(fileName);
+    return LoadPlotFile(sheet, fileName, reading, report);
 }

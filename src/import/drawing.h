@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "import/plotfile.h"
 #include "sheet/hpglsheet.h"
 
 // True when the file is taken for an SVG drawing: a .svg or .svgz name, gzip data, or text
@@ -11,5 +12,7 @@
 bool IsSvgDrawing(const std::string& fileName);
 
 // Appends the file's drawing to the sheet: an SVG document as pen moves (ImportSvg), anything
-// else as HPGL (THpglSheet::LoadFromFile). SVG needs a QGuiApplication for its text.
-TFileResult LoadDrawing(THpglSheet& sheet, const std::string& fileName);
+// else as a plot file (LoadPlotFile, read as asked; the report says what translation did).
+// SVG needs a QGuiApplication for its text.
+TFileResult LoadDrawing(THpglSheet& sheet, const std::string& fileName, TPlotReading reading = TPlotReading::Translate,
+                        TTranslateReport* report = nullptr);
