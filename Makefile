@@ -59,9 +59,9 @@ bench: build
 bench-compare: build
 	@bash bench/compare.sh $(BUILD)
 
-# libFuzzer on the reader and on the whole sheet pipeline, each for FUZZ_SECONDS, seeded from
+# libFuzzer on the reader, the HP-GL/2 translator and the whole sheet pipeline, each for FUZZ_SECONDS, seeded from
 # the sample plot files; any report fails the run. Corpora are kept in $(BUILD)-fuzz between runs.
-FUZZ_TARGETS := fuzz_reader fuzz_sheet
+FUZZ_TARGETS := fuzz_reader fuzz_sheet fuzz_translate
 fuzz: setup
 	cmake -S fuzz -B $(BUILD)-fuzz $(GEN) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-fuzz -j $(JOBS)
