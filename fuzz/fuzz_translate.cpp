@@ -1,18 +1,24 @@
 // Feeds arbitrary bytes through the HP-GL/2 translator and checks what it leaves: a sheet of
-// the eight commands whose list and extents hold together, or a refusal that added nothing.
+// the eight commands whose list and extents hold together, or a refusal. The limits are a
+// hundredth of the program's, so that no input of a few kilobytes runs for seconds.
 
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
-#include "import/plotfile.h"
+#include "import/hpgltranslate.h"
+#include "sheet/hpgltokens.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
     THpglSheet sheet;
     TTranslateReport report;
-    const TFileResult r = LoadPlotText(sheet, std::string_view(reinterpret_cast<const char*>(data), size),
-                                       TPlotReading::Translate, &report);
+    TTranslateLimits limits;
+    limits.MaxObjects = 1'000'000;
+    limits.MaxHatchStrokes = 100'000;
+    hpgltok::TCharStream s(text);
+    const std::string reason = TranslateHpgl(sheet, s, size, report, limits);
     int n = 0;
     const THpglObject* last = nullptr;
     for (const THpglObject* o = sheet.First; o; o = o->Next) {
@@ -21,13 +27,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         last = o;
         ++n;
     }
-    if (last != sheet.Last || n != sheet.Count())
+    if (last != sheet.Last || n != sheet.Count() || n > limits.MaxObjects)
         std::abort();
-    if (!r.Ok() && (n != 0 || r.Reason.empty()))
-        std::abort();
-    if (n > 0 && (sheet.XMin > sheet.XMax || sheet.YMin > sheet.YMax))
+    if (reason.empty() && n > 0 && (sheet.XMin > sheet.XMax || sheet.YMin > sheet.YMax))
         std::abort();
     if (report.Translated != !report.Summary().empty())
         std::abort();
+    if (!reason.empty()) {
+        sheet.TruncateAfter(nullptr);
+        if (sheet.Count() != 0 || sheet.First)
+            std::abort();
+    }
     return 0;
 }

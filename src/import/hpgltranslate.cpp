@@ -141,6 +141,13 @@ bool IsInert(int m)
     }
 }
 
+// A parameter that selects something (a type, a mode), as an int; anything beyond reason,
+// NaN included, as a value no command accepts.
+int Whole(double v)
+{
+    return v >= -1e9 && v <= 1e9 ? static_cast<int>(v) : -1'000'000'000;
+}
+
 std::string MnemonicText(int m)
 {
     return std::string{static_cast<char>(m >> 8), static_cast<char>(m & 0xff)};
@@ -874,6 +881,9 @@ bool TTranslator::WholeInWindow(TPt centre, double r) const
 void TTranslator::ArcPoints(TPt centre, double radius, double start, double sweep, double chord,
                             std::vector<TPt>& points) const
 {
+    if (!std::isfinite(centre.X) || !std::isfinite(centre.Y) || !std::isfinite(radius) || !std::isfinite(start) ||
+        !std::isfinite(sweep))
+        return;
     double step;
     if (ChordDeviation) {
         const double r = std::fabs(radius);
@@ -1299,6 +1309,10 @@ void TTranslator::Arc(bool relative)
         Did("arcs and circles as lines");
     std::vector<TPt> pts;
     ArcPoints(centre, r, start, sweep, chord, pts);
+    if (pts.empty()) {
+        Pen = end;
+        return;
+    }
     pts.back() = end;
     for (std::size_t i = 1; i < pts.size() && Failure.empty(); ++i)
         LineTo(pts[i]);
@@ -1372,6 +1386,10 @@ void TTranslator::ThreePointArc(bool relative)
         Did("arcs and circles as lines");
     std::vector<TPt> pts;
     ArcPoints(c, r, sa, sweep, chord, pts);
+    if (pts.empty()) {
+        Pen = e;
+        return;
+    }
     pts.back() = e;
     for (std::size_t i = 1; i < pts.size() && Failure.empty(); ++i)
         LineTo(pts[i]);
@@ -1512,7 +1530,7 @@ void TTranslator::LineType()
             return;
         }
         PrevLtType = LtType, PrevLtSet = LtSet, PrevLtLength = LtLength, PrevLtMode = LtMode;
-        LtType = static_cast<int>(p[0]);
+        LtType = Whole(p[0]);
         LtSet = true;
         if (p.size() > 1 && p[1] > 0)
             LtLength = p[1];
@@ -1554,7 +1572,7 @@ void TTranslator::FillType()
         FillKind = 1;
         return;
     }
-    const int kind = static_cast<int>(p[0]);
+    const int kind = Whole(p[0]);
     switch (kind) {
     case 1: case 2: FillKind = kind; break;
     case 3: case 4:
@@ -1595,7 +1613,7 @@ void TTranslator::Scale()
         ++Report.Ignored["SC"];
         return;
     }
-    const int type = p.size() > 4 ? static_cast<int>(p[4]) : 0;
+    const int type = p.size() > 4 ? Whole(p[4]) : 0;
     const bool empty = type == 2 ? (p[1] == 0 || p[3] == 0) : (p[0] == p[1] || p[2] == p[3]);
     bool finite = true;
     for (double v : p)
@@ -1659,7 +1677,7 @@ void TTranslator::Rotate()
 {
     const auto p = ReadParams(1);
     Report.Translated = true;
-    const int angle = p.empty() ? 0 : static_cast<int>(std::fmod(std::fmod(p[0], 360) + 360, 360));
+    const int angle = p.empty() ? 0 : Whole(std::fmod(std::fmod(p[0], 360) + 360, 360));
     if (angle % 90 != 0) {
         ++Report.Ignored["RO"];
         return;
@@ -1727,7 +1745,7 @@ void TTranslator::PolygonMode()
 {
     const auto p = ReadParams(1);
     Report.Translated = true;
-    const int mode = p.empty() ? 0 : static_cast<int>(p[0]);
+    const int mode = p.empty() ? 0 : Whole(p[0]);
     if (mode == 0) {
         Poly = true;
         PolyPoints = 0;
