@@ -17,6 +17,7 @@
 
 #include "import/drawing.h"
 #include "import/svgexport.h"
+#include "plot/preflight.h"
 #include "ui/about.h"
 #include "ui/app.h"
 #include "sheet/canvas.h"
@@ -32,6 +33,8 @@ namespace {
 
 constexpr int kPreviewWidth = 81;
 constexpr int kPreviewHeight = 113;
+constexpr int kPreviewLeft = 8;
+constexpr int kPreviewTop = 48;
 constexpr int kViewLeft = 95;
 constexpr int kViewTop = 32;
 // Qt measures the client area without frame, title and menu bar: what is left of the
@@ -42,6 +45,15 @@ constexpr int kBottomGap = 4;
 TColor ToTColor(const QColor& c)
 {
     return RGBColor(c.red(), c.green(), c.blue());
+}
+
+// An action's caption as its menu shows it: without the accelerator's '&'.
+QString MenuCaption(const QAction* a)
+{
+    QString text = a->text();
+    return text.replace(QStringLiteral("&&"), QStringLiteral("\x01"))
+        .remove(QLatin1Char('&'))
+        .replace(QChar(1), QLatin1Char('&'));
 }
 
 }  // namespace
@@ -79,6 +91,10 @@ void TfrmMain::CreateActions()
 {
     actOpen = MakeAction(tr("&Open..."), tr("Open|Opens an existing file"), 6, &TfrmMain::actOpenExecute);
     actOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    actOpenPlain = MakeAction(tr("Open as plain HPGL\u2026"),
+                              tr("Open as plain HPGL|Reads PA, PR, PU, PD, CI, ER, SP and AA alone"), -1,
+                              &TfrmMain::actOpenPlainExecute);
+    actOpenPlain->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     actSaveAs = MakeAction(tr("Save &As..."), tr("Save As|Saves the active file with a new name"), 7,
                            &TfrmMain::actSaveAsExecute);
     actExportSvg = MakeAction(tr("&Export as SVG..."), tr("Export as SVG|Saves the sheet as an SVG drawing"), -1,
@@ -95,16 +111,16 @@ void TfrmMain::CreateActions()
     actAbout = MakeAction(tr("&About"), QString(), -1, &TfrmMain::actAboutExecute);
     actExit = MakeAction(tr("E&xit"), tr("Exit|Quits the application"), 8, nullptr);
     connect(actExit, &QAction::triggered, this, &QWidget::close);
-    // Fresh: of the sheet's actions only Open.
+    // Fresh: of the sheet's actions only the two Opens.
     for (QAction* a : SheetActions())
-        a->setEnabled(a == actOpen);
+        a->setEnabled(a == actOpen || a == actOpenPlain);
 }
 
 void TfrmMain::CreateMenus()
 {
     MainMenu1 = menuBar();
     File1 = MainMenu1->addMenu(tr("&File"));
-    File1->addActions({actOpen, actSaveAs, actExportSvg, actExit});
+    File1->addActions({actOpen, actOpenPlain, actSaveAs, actExportSvg, actExit});
     Edit1 = MainMenu1->addMenu(tr("&Edit"));
     Edit1->addActions(EditActions());
     Output1 = MainMenu1->addMenu(tr("&Output"));
@@ -133,15 +149,15 @@ void TfrmMain::CreateToolBar()
 void TfrmMain::CreateViews()
 {
     Label1 = new QLabel(tr("Sheet preview:"), Client);
-    Label1->move(8, 32);
+    Label1->move(kPreviewLeft, kViewTop);
     Label1->adjustSize();
-    Label1->move(8, 32 + (16 - Label1->height()) / 2);
+    Label1->move(kPreviewLeft, kViewTop + (16 - Label1->height()) / 2);
 
     // The context menu takes the button releases that would end a drag: opening it ends one.
     const auto endDrag = [this] { Dragging = false; };
 
     imgPreview = new TImageControl(Client);
-    imgPreview->setGeometry(8, 48, kPreviewWidth, kPreviewHeight);
+    imgPreview->setGeometry(kPreviewLeft, kPreviewTop, kPreviewWidth, kPreviewHeight);
     imgPreview->Picture = QImage(kPreviewWidth, kPreviewHeight, QImage::Format_RGB32);
     imgPreview->PopupMenu = PopupMenuImg;
     imgPreview->OnPopup = endDrag;
@@ -154,6 +170,10 @@ void TfrmMain::CreateViews()
     imgView->OnMouseDown = [this](Qt::MouseButton b, int x, int y) { imgViewMouseDown(b, x, y); };
     imgView->OnMouseMove = [this](int x, int y) { imgViewMouseMove(x, y); };
     imgView->OnMouseUp = [this](Qt::MouseButton b, int x, int y) { imgViewMouseUp(b, x, y); };
+
+    MessageBar1 = new TMessageBar(Client);
+    MessageBar1->hide();
+    MessageBar1->OnClose = [this] { FormResize(); };
 }
 
 void TfrmMain::CreateStatusBar()
@@ -219,8 +239,8 @@ QAction* TfrmMain::MakeAction(const QString& caption, const QString& hint, int i
 
 QList<QAction*> TfrmMain::SheetActions() const
 {
-    return {actOpen,     actSaveAs, actExportSvg, act7475,   actZoomIn, actZoomOut,
-            actZoomAuto, actRotate, actMirror,    actOstrel, actPrint};
+    return {actOpen,    actOpenPlain, actSaveAs, actExportSvg, act7475,   actZoomIn,
+            actZoomOut, actZoomAuto,  actRotate, actMirror,    actOstrel, actPrint};
 }
 
 QList<QAction*> TfrmMain::EditActions() const
@@ -275,14 +295,29 @@ QSize TfrmMain::FitView(int wa, int ha)
     return QSize(static_cast<int>(std::int64_t{ha} * kFrameWidth / kFrameHeight), ha);
 }
 
+void TfrmMain::PlaceControls()
+{
+    // The bar spans the preview's column and the view's; both move down by its height, and
+    // its height follows the width its text wraps to.
+    int bar = 0;
+    if (!MessageBar1->isHidden()) {
+        const int width = std::max(1, Client->width() - kPreviewLeft - kRightGap);
+        MessageBar1->setGeometry(kPreviewLeft, kViewTop, width, MessageBar1->HeightFor(width));
+        bar = MessageBar1->height();
+    }
+    Label1->move(kPreviewLeft, kViewTop + (16 - Label1->height()) / 2 + bar);
+    imgPreview->move(kPreviewLeft, kPreviewTop + bar);
+    const int wa = std::max(1, Client->width() - kViewLeft - kRightGap);
+    const int ha = std::max(1, Client->height() - kViewTop - bar - kBottomGap);
+    const QSize s = FitView(wa, ha);
+    imgView->setGeometry(kViewLeft, kViewTop + bar, std::max(1, s.width()), std::max(1, s.height()));
+}
+
 void TfrmMain::FormResize()
 {
-    if (!imgView)
+    if (!MessageBar1)
         return;
-    const int wa = std::max(1, Client->width() - kViewLeft - kRightGap);
-    const int ha = std::max(1, Client->height() - kViewTop - kBottomGap);
-    const QSize s = FitView(wa, ha);
-    imgView->resize(std::max(1, s.width()), std::max(1, s.height()));
+    PlaceControls();
     DrawView();
 }
 
@@ -461,9 +496,16 @@ void TfrmMain::actAboutExecute()
 
 void TfrmMain::actOpenExecute()
 {
+    OpenReading = TPlotReading::Translate;
     if (!OpenFileName.isEmpty())
         OpenDialog->selectFile(OpenFileName);
     OpenDialog->open();
+}
+
+void TfrmMain::actOpenPlainExecute()
+{
+    actOpenExecute();
+    OpenReading = TPlotReading::Plain;
 }
 
 void TfrmMain::actOpenAccept()
@@ -472,10 +514,18 @@ void TfrmMain::actOpenAccept()
     if (files.isEmpty())
         return;
     OpenFileName = files.first();
-    LoadFile(OpenFileName);
+    LoadFile(OpenFileName, OpenReading);
 }
 
-void TfrmMain::LoadFile(const QString& name)
+QString TfrmMain::TranslationMessage(const TTranslateReport& report) const
+{
+    QString text = QString::fromStdString(report.Summary());
+    if (FrameOverrun(*Sheet).Any())
+        text += tr("; \u201c%1\u201d or %2 brings it in").arg(MenuCaption(act7475), MenuCaption(actZoomAuto));
+    return text;
+}
+
+void TfrmMain::LoadFile(const QString& name, TPlotReading reading)
 {
     TFileResult result;
     {
@@ -483,6 +533,11 @@ void TfrmMain::LoadFile(const QString& name)
         SetBusy(true);
         const auto notBusy = qScopeGuard([this] { SetBusy(false); });
         Sheet->Clear();
+        // The last file's message goes with it; the view takes its room back before it is drawn.
+        if (!MessageBar1->isHidden()) {
+            MessageBar1->hide();
+            PlaceControls();
+        }
         // Keep the window alive while reading and while drawing what was read, but only
         // every 50 ms: the hooks run far more often than a person can see.
         auto last = std::chrono::steady_clock::now();
@@ -503,7 +558,14 @@ void TfrmMain::LoadFile(const QString& name)
             Sheet->OnProgress = nullptr;
             Sheet->OnDrawProgress = nullptr;
         });
-        result = LoadDrawing(*Sheet, name.toStdString());
+        TTranslateReport report;
+        result = LoadDrawing(*Sheet, name.toStdString(), reading, &report);
+        // Shown before the drawing, so the view is drawn once, at the size the bar leaves it.
+        if (result.Ok() && report.Translated) {
+            MessageBar1->SetText(TranslationMessage(report));
+            MessageBar1->show();
+            PlaceControls();
+        }
         Redraw();
     }
     if (!result.Ok())

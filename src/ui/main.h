@@ -22,8 +22,10 @@
 #include <QToolBar>
 #include <memory>
 
+#include "import/plotfile.h"
 #include "sheet/hpglsheet.h"
 #include "ui/imagecontrol.h"
+#include "ui/messagebar.h"
 #include "ui/statuspanel.h"
 
 class TfrmMain : public QMainWindow {
@@ -45,8 +47,11 @@ public:
     QMenu* PopupMenuImg = nullptr;
     TStatusPanel* StatusPanel0 = nullptr;
     TStatusPanel* StatusPanel1 = nullptr;
+    // Above the view while shown: what translating the loaded file did.
+    TMessageBar* MessageBar1 = nullptr;
 
     QAction* actOpen = nullptr;
+    QAction* actOpenPlain = nullptr;
     QAction* actSaveAs = nullptr;
     QAction* actExportSvg = nullptr;
     QAction* act7475 = nullptr;
@@ -73,9 +78,10 @@ public:
     std::int32_t LastY = 0;
     std::unique_ptr<THpglSheet> Sheet;
 
-    // The thirteen actions: the sheet's, then About and Exit.
+    // The fourteen actions: the sheet's, then About and Exit.
     QList<QAction*> Actions() const;
-    // The eleven that work on the sheet (Export as SVG after Save As), which a load disables.
+    // The twelve that work on the sheet (Open as plain HPGL after Open, Export as SVG after
+    // Save As), which a load disables.
     QList<QAction*> SheetActions() const;
     // The six of the Edit menu and the context menu.
     QList<QAction*> EditActions() const;
@@ -103,10 +109,11 @@ public:
     void actOstrelExecute();
     void actAboutExecute();
     void actOpenExecute();
+    void actOpenPlainExecute();
     void actOpenAccept();
-    // The load that Open runs on acceptance: busy, clear, load with progress, redraw.
-    // A plot file or an SVG drawing.
-    void LoadFile(const QString& name);
+    // The load that Open runs on acceptance: busy, clear, load with progress, redraw, and
+    // the message bar when the plot file was translated. A plot file or an SVG drawing.
+    void LoadFile(const QString& name, TPlotReading reading = TPlotReading::Translate);
     // Opens a file named from outside the open dialog (the command line, a drop) exactly as
     // accepting it there would: the dialog offers it next time.
     void OpenFile(const QString& name);
@@ -137,6 +144,12 @@ private:
     void FormCreate();
     void FormDestroy();
     QAction* MakeAction(const QString& caption, const QString& hint, int image, void (TfrmMain::*handler)());
+    // Places the message bar (when shown), the preview with its label and the view; the
+    // view keeps the frame's proportion in what is left.
+    void PlaceControls();
+    // The bar's text after a load: what translation did, and how to bring in a drawing
+    // that lies beyond the paper.
+    QString TranslationMessage(const TTranslateReport& report) const;
     // Runs a sheet transform; a refusal leaves the drawing and says so in the size panel.
     void Transform(const QString& name, bool applied);
     // A drop is taken only when Open could run now: not while a file loads (the load
@@ -148,6 +161,8 @@ private:
     bool Busy = false;          // a file is loading: no drag may start
     bool Drawing = false;       // DrawView is running (it may process events)
     bool RedrawPending = false; // DrawView was asked for while drawing
+    // How the open dialog's file is read: Open translates, Open as plain HPGL does not.
+    TPlotReading OpenReading = TPlotReading::Translate;
 };
 
 extern TfrmMain* frmMain;

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
 #include "runcommand.h"
 #include "testfiles.h"
 
@@ -131,4 +135,98 @@ TEST(CliEstimate, BadOptionsAndFilesSayWhy)
     EXPECT_NE(missing.Status, 0);
     EXPECT_NE(missing.Out.find("none.plt"), std::string::npos) << missing.Out;
     EXPECT_NE(Cli("estimate").Status, 0);
+}
+
+namespace {
+// Scaled user units: translated, 0..10 fills the default P1..P2; read plain, the raw numbers.
+const char* const kScaled = "IN;SC0,10,0,10;PU0,0;PD10,10;";
+const char* const kRaw = "PU0,0;PD10,10;";
+}  // namespace
+
+TEST(CliInfo, AddsTheTranslatedLineOnlyWhenTheFileNeededTranslating)
+{
+    testfiles::TempDir dir;
+    // Initialisation and pen selection alone leave the file as the plain reader sees it.
+    auto r = Cli("info " + Quote(dir.Write("p.plt", "IN;SP1;PA-500,100;PD3000,1000;")));
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out, "Objects: 3\nHPGL size: min=-500,100 max=3000,1000\n");
+
+    r = Cli("info " + Quote(dir.Write("s.plt", kScaled)));
+    EXPECT_EQ(r.Status, 0);
+    // The two status texts as before, then the translation's details on a third line.
+    const std::string head = "Objects: 2\nHPGL size: ";
+    ASSERT_EQ(r.Out.rfind(head, 0), 0u) << r.Out;
+    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 3) << r.Out;
+    const std::string last = r.Out.substr(r.Out.find('\n', head.size()) + 1);
+    EXPECT_EQ(last.rfind("Translated: ", 0), 0u) << r.Out;
+    EXPECT_EQ(last.find("HP-GL/2"), std::string::npos) << r.Out;
+    EXPECT_NE(last.find("scaling"), std::string::npos) << r.Out;
+    EXPECT_EQ(last.back(), '\n');
+}
+
+TEST(CliPlain, ReadsEveryCommandsInputAsThePlainReaderDoes)
+{
+    testfiles::TempDir dir;
+    const std::string scaled = dir.Write("s.plt", kScaled), raw = dir.Write("r.plt", kRaw);
+    const std::string out = dir.File("out.plt");
+    // What a command prints and, for convert, what it writes.
+    auto result = [&](const std::string& command, const std::string& in, const std::string& options) {
+        std::remove(out.c_str());
+        const auto r = Cli(command + " " + Quote(in) + options);
+        EXPECT_EQ(r.Status, 0) << command << ": " << r.Out;
+        return r.Out + "|" + testfiles::ReadAll(out);
+    };
+    const std::vector<std::pair<std::string, std::string>> runs = {
+        {"info", ""},
+        {"stream", ""},
+        {"estimate", " --constant-speed"},
+        {"convert", " " + Quote(out) + " --shift 1,2"},
+    };
+    for (const auto& [command, options] : runs) {
+        const std::string plain = result(command, raw, options);
+        EXPECT_EQ(result(command, scaled, options + " --plain"), plain) << command;
+        EXPECT_NE(result(command, scaled, options), plain) << command;
+    }
+    EXPECT_EQ(Cli("info " + Quote(scaled) + " --plain").Out, "Objects: 2\nHPGL size: min=0,0 max=10,10\n");
+}
+
+TEST(CliPlain, AnSvgInputIsAUsageErrorOnEveryCommand)
+{
+    testfiles::TempDir dir;
+    const std::string svg =
+        dir.Write("d.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1mm\" height=\"1mm\"/>");
+    // The port is never opened: the input is refused first.
+    for (const std::string& args : {"info " + Quote(svg), "convert " + Quote(svg) + " " + Quote(dir.File("o.plt")),
+                                    "stream " + Quote(svg), "estimate " + Quote(svg),
+                                    "plot " + Quote(svg) + " --port " + Quote(dir.File("noport"))}) {
+        const auto r = Cli(args + " --plain");
+        EXPECT_EQ(r.Status, 2) << args << ": " << r.Out;
+        EXPECT_EQ(r.Out.rfind("grafonel-cli: --plain", 0), 0u) << r.Out;
+        EXPECT_NE(r.Out.find("d.svg"), std::string::npos) << r.Out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("o.plt")));
+}
+
+TEST(CliPlain, ARefusedTranslationIsAReadErrorNamingTheFile)
+{
+    testfiles::TempDir dir;
+    // One user unit spans the whole default window: 2e9 of them leave the 32-bit range.
+    const auto in = dir.Write("far.plt", "IN;SC0,1,0,1;PA2000000000,0;PD;");
+    const auto r = Cli("info " + Quote(in));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Out.rfind("grafonel-cli: cannot read '" + in + "': ", 0), 0u) << r.Out;
+    EXPECT_GT(r.Out.size(), ("grafonel-cli: cannot read '" + in + "': \n").size());
+    // The plain reader steps over the scaling and takes the number as it is.
+    EXPECT_EQ(Cli("info " + Quote(in) + " --plain").Status, 0);
+}
+
+TEST(CliPlain, EveryCommandThatReadsAFileDescribesIt)
+{
+    for (const char* c : {"info", "convert", "stream", "estimate", "plot"}) {
+        const auto h = Cli(std::string(c) + " --help");
+        EXPECT_NE(h.Out.find("[--plain]"), std::string::npos) << c;
+        EXPECT_NE(h.Out.find("  --plain "), std::string::npos) << c;
+    }
+    EXPECT_NE(Cli("--help").Out.find("--plain"), std::string::npos);
+    EXPECT_EQ(Cli("service --help").Out.find("--plain"), std::string::npos);
 }

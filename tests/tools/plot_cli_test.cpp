@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "childprocess.h"
+#include "import/plotfile.h"
 #include "sheet/hpglsheet.h"
 #include "plot/ostrel.h"
 #include "runcommand.h"
@@ -19,10 +20,11 @@ namespace {
 
 const std::string kCli = GRAFONEL_CLI_PATH;
 
+// The stream of the file as the command line loads it: translated.
 std::string StreamOf(const std::string& file, int speed = 20, bool accelerate = true)
 {
     THpglSheet s;
-    EXPECT_TRUE(s.LoadFromFile(file).Ok());
+    EXPECT_TRUE(LoadPlotFile(s, file).Ok());
     return StreamText(s, INT_MAX, speed, accelerate);
 }
 
@@ -57,7 +59,10 @@ TEST(PlotCli, SlowLineWithSettingsAndTheMotorService)
         const auto r = RunCommand(kCli + " plot " + Quote(small) + " --port " + sim.Path +
                                   " --baud 19200 --speed 50 --constant-speed 2>&1");
         EXPECT_EQ(r.Status, 0) << r.Out;
-        EXPECT_NE(r.Out.find("objects 13/13"), std::string::npos) << r.Out;
+        THpglSheet s;
+        ASSERT_TRUE(LoadPlotFile(s, small).Ok());
+        const std::string all = std::to_string(s.Count());
+        EXPECT_NE(r.Out.find("objects " + all + "/" + all), std::string::npos) << r.Out;
         sim.Wait();
         EXPECT_TRUE(testfiles::ReadAll(dir.File("raw")) == StreamOf(small, 50, false));
     }
@@ -70,6 +75,18 @@ TEST(PlotCli, SlowLineWithSettingsAndTheMotorService)
         EXPECT_EQ(got.size(), 289u);
         EXPECT_EQ(got.substr(0, 20), " SD20  BP IN PR-10,0");
     }
+}
+
+TEST(PlotCli, PlainSendsTheFileAsThePlainReaderReadsIt)
+{
+    testfiles::TempDir dir;
+    const auto in = dir.Write("s.plt", "IN;SC0,10,0,10;PU0,0;PD10,10;");
+    TSimProcess sim("--rate 0 --xoff --raw " + Quote(dir.File("raw")));
+    ASSERT_FALSE(sim.Path.empty());
+    const auto r = RunCommand(kCli + " plot " + Quote(in) + " --plain --port " + sim.Path + " --baud 115200 2>&1");
+    EXPECT_EQ(r.Status, 0) << r.Out;
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(testfiles::ReadAll(dir.File("raw")), " SD20 BP IN PU0 0PD10 10 BP ");
 }
 
 TEST(PlotCli, MissingPortAndBadOptionsSayWhy)

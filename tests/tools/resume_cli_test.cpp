@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "import/plotfile.h"
 #include "plot/estimate.h"
 #include "runcommand.h"
 #include "sheettext.h"
@@ -69,7 +70,7 @@ std::string Prefix(const THpglSheet& sheet, int k, const testfiles::TempDir& dir
 void ExpectResumeDrawsTheWhole(const std::string& file, int k)
 {
     THpglSheet s;
-    ASSERT_TRUE(s.LoadFromFile(file).Ok());
+    ASSERT_TRUE(LoadPlotFile(s, file).Ok());
     testfiles::TempDir dir;
     const auto whole = PlotOnDevice(file, "");
     auto parts = PlotOnDevice(Prefix(s, k, dir), "");
@@ -97,7 +98,7 @@ TEST(ResumeCli, CutAndResumedPlotsDrawTheWholeDrawing)
     REQUIRE_SAMPLES(files);
     for (const std::string name : {"/hp2xx-arcs.hp", "/hp2xx-ci.hp", "/vk2bea-HP8595E-FM.hpgl", "/hp2xx-win_1.hp"}) {
         THpglSheet s;
-        ASSERT_TRUE(s.LoadFromFile(GRAFONEL_SAMPLES_DIR + name).Ok());
+        ASSERT_TRUE(LoadPlotFile(s, GRAFONEL_SAMPLES_DIR + name).Ok());
         ExpectResumeDrawsTheWhole(GRAFONEL_SAMPLES_DIR + name, s.Count() / 2);
     }
     // PA and PR switching with the pen down across each cut, an arc in relative mode.
@@ -180,7 +181,7 @@ TEST(ResumeCli, EstimateMatchesTheSimulatorPlayingThePensPace)
     REQUIRE_SAMPLES(files);
     for (const std::string name : {"/signcut-cup-corrupt.plt", "/hp2xx-acad.hp", "/hp2xx-arcs.hp"}) {
         THpglSheet s;
-        ASSERT_TRUE(s.LoadFromFile(GRAFONEL_SAMPLES_DIR + name).Ok());
+        ASSERT_TRUE(LoadPlotFile(s, GRAFONEL_SAMPLES_DIR + name).Ok());
         TPlotSettings settings;
         settings.Baud = 2400;
         const TPlotEstimate e = EstimatePlot(s, settings);
@@ -198,7 +199,7 @@ TEST(ResumeCli, EstimateMatchesTheSimulatorsLineTime)
     REQUIRE_SAMPLES(files);
     for (const std::string name : {"/vk2bea-HP8595E-FM.hpgl"}) {
         THpglSheet s;
-        ASSERT_TRUE(s.LoadFromFile(GRAFONEL_SAMPLES_DIR + name).Ok());
+        ASSERT_TRUE(LoadPlotFile(s, GRAFONEL_SAMPLES_DIR + name).Ok());
         TPlotSettings settings;
         settings.Baud = 4800;
         const TPlotEstimate e = EstimatePlot(s, settings);

@@ -203,6 +203,7 @@ TEST_F(FormTest, LoadKeepsTheWindowResponsiveAndShowsProgress)
         // Sheet actions stay disabled while a load runs; About and Exit stay available.
         EXPECT_FALSE(frmMain->actZoomIn->isEnabled());
         EXPECT_FALSE(frmMain->actOpen->isEnabled());
+        EXPECT_FALSE(frmMain->actOpenPlain->isEnabled());
         EXPECT_TRUE(frmMain->actAbout->isEnabled());
         EXPECT_TRUE(frmMain->actExit->isEnabled());
     });

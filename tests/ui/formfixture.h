@@ -44,9 +44,11 @@ protected:
     }
 
     // Open through the open dialog, as the user would.
-    void Open(const std::string& path)
+    void Open(const std::string& path) { OpenWith(frmMain->actOpen, path); }
+    // The same through another action that shows the open dialog (Open as plain HPGL).
+    void OpenWith(QAction* action, const std::string& path)
     {
-        frmMain->actOpen->trigger();
+        action->trigger();
         ASSERT_TRUE(frmMain->OpenDialog->isVisible());
         Type(frmMain->OpenDialog, path);
         static_cast<QDialog*>(frmMain->OpenDialog)->accept();  // QFileDialog::accept, as the button does

@@ -37,14 +37,15 @@ void SetSheet(const std::string& hpgl)
 
 }  // namespace
 
-TEST_F(FormTest, StartsFreshWithThreeActionsAndEmptyStatus)
+TEST_F(FormTest, StartsFreshWithFourActionsAndEmptyStatus)
 {
     EXPECT_EQ(frmMain->windowTitle(), "Grafonel");
     EXPECT_EQ(Panel(0), "Objects: 0");
     EXPECT_EQ(Panel(1), "HPGL size: min=0,0 max=0,0");
     EXPECT_FALSE(frmMain->Dragging);
     for (QAction* a : frmMain->Actions()) {
-        const bool on = a == frmMain->actOpen || a == frmMain->actAbout || a == frmMain->actExit;
+        const bool on = a == frmMain->actOpen || a == frmMain->actOpenPlain || a == frmMain->actAbout ||
+                        a == frmMain->actExit;
         EXPECT_TRUE(EnabledEverywhere(a, on)) << a->text().toStdString();
     }
 }
@@ -52,7 +53,8 @@ TEST_F(FormTest, StartsFreshWithThreeActionsAndEmptyStatus)
 TEST_F(FormTest, MenusToolbarAndContextMenuInDesignOrder)
 {
     EXPECT_EQ(Texts(frmMain->MainMenu1->actions()), (QStringList{"&File", "&Edit", "&Output", "&Help"}));
-    EXPECT_EQ(Texts(frmMain->File1->actions()), (QStringList{"&Open...", "Save &As...", "&Export as SVG...", "E&xit"}));
+    EXPECT_EQ(Texts(frmMain->File1->actions()), (QStringList{"&Open...", "Open as plain HPGL\u2026", "Save &As...",
+                                                             "&Export as SVG...", "E&xit"}));
     const QStringList edit{"1/40 to 1/8", "Zoom &In", "Zoom &Out", "Zoom &Auto", "&Rotate", "&Mirror"};
     EXPECT_EQ(Texts(frmMain->Edit1->actions()), edit);
     EXPECT_EQ(Texts(frmMain->PopupMenuImg->actions()), edit);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -89,4 +90,29 @@ TEST(CliRender, FarPointsAtTheEdgesOfTheRangeStillGiveAPage)
     for (int x = png.width() / 2 - 3; x <= png.width() / 2 + 3; ++x)
         diagonal += png.pixel(x, png.height() / 2) == qRgb(0, 0, 0);
     EXPECT_GT(diagonal, 0);
+}
+
+// render runs in the Qt build, which gets the command line as given: --plain included.
+TEST(CliRender, PlainReachesTheQtBuildAndRefusesDrawings)
+{
+    testfiles::TempDir dir;
+    const auto scaled = dir.Write("s.plt", "IN;SC0,100,0,100;SP1;PU0,0;PD1000,1000;");
+    const auto raw = dir.Write("r.plt", "SP1;PU0,0;PD1000,1000;");
+    auto render = [&](const std::string& in, const std::string& options) {
+        const auto out = dir.File("o.png");
+        std::remove(out.c_str());
+        const auto r =
+            RunCommand(kCli + " render " + Quote(in) + " " + Quote(out) + " --size 200x280" + options + " 2>&1");
+        EXPECT_EQ(r.Status, 0) << r.Out;
+        return QImage(QString::fromStdString(out));
+    };
+    const QImage plain = render(raw, "");
+    ASSERT_FALSE(plain.isNull());
+    EXPECT_EQ(render(scaled, " --plain"), plain);
+    EXPECT_NE(render(scaled, ""), plain);
+
+    const auto svg = dir.Write("d.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1mm\" height=\"1mm\"/>");
+    const auto r = RunCommand(kCli + " render " + Quote(svg) + " " + Quote(dir.File("d.png")) + " --plain 2>&1");
+    EXPECT_EQ(r.Status, 2) << r.Out;
+    EXPECT_NE(r.Out.find("--plain"), std::string::npos) << r.Out;
 }

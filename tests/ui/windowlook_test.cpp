@@ -46,8 +46,21 @@ QStringList CutTexts(QWidget* window)
             cut << QStringLiteral("%1 '%2' leaves its parent").arg(w->metaObject()->className(), w->objectName());
         QStyle* style = w->style();
         if (auto* l = qobject_cast<QLabel*>(w)) {
-            if (!l->text().isEmpty())
-                check(l, l->text(), l->contentsRect().width() - std::max(l->indent(), 0));
+            const int room = l->contentsRect().width() - std::max(l->indent(), 0);
+            if (!l->text().isEmpty() && !l->wordWrap()) {
+                check(l, l->text(), room);
+            } else if (!l->text().isEmpty()) {
+                // A wrapped text needs its lines' height; a word wider than the label sticks out.
+                const QRect need = QFontMetrics(l->font()).boundingRect(QRect(0, 0, room, 1 << 20), Qt::TextWordWrap,
+                                                                        Plain(l->text()));
+                if (need.width() > room || need.height() > l->contentsRect().height())
+                    cut << QStringLiteral("%1 '%2': %3x%4 > %5x%6")
+                               .arg(l->metaObject()->className(), l->text())
+                               .arg(need.width())
+                               .arg(need.height())
+                               .arg(room)
+                               .arg(l->contentsRect().height());
+            }
         } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
             QStyleOptionButton o;
             o.initFrom(b);
@@ -111,6 +124,25 @@ TEST_F(FormTest, EveryCaptionShowsWholeInAllThreeWindowsAtTheDesignSize)
     // The measure itself notices a cut caption.
     frmOstrel->cbZrychlovat->setText(QStringLiteral("accelerate to double speed, and then some"));
     EXPECT_EQ(CutTexts(frmOstrel).size(), 1);
+}
+
+TEST_F(FormTest, TheMessageBarsTextShowsWholeFromTheDesignSizeDown)
+{
+    // A long report: several kinds translated, commands ignored, a drawing beyond the paper.
+    frmMain->MessageBar1->SetText(QString::fromUtf8(
+        "HP-GL/2: 4 encoded polylines, 3 fills, 120 dashed lines, 2 scalings, 1 rotations; ignored: 12 commands "
+        "(XY, ZZ); \u201c1/40 to 1/8\u201d or Zoom Auto brings it in"));
+    frmMain->MessageBar1->show();
+    frmMain->FormResize();
+    for (int width : {331, 300, frmMain->minimumWidth()}) {
+        frmMain->resize(width, 386 + frmMain->MainMenu1->height());
+        QApplication::processEvents();
+        EXPECT_EQ(CutTexts(frmMain).join(QLatin1Char('\n')).toStdString(), "") << width;
+    }
+    // The measure notices wrapped lines that the label has no room for.
+    QLabel* text = frmMain->MessageBar1->lblText;
+    text->resize(text->width(), text->height() - 1);
+    EXPECT_EQ(CutTexts(frmMain).size(), 1);
 }
 
 TEST_F(FormTest, StatusPanelsHoldTheWidestCountAndExtentsAtTheDesignSize)

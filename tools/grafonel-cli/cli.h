@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-class THpglSheet;
+#include "import/plotfile.h"
+
 struct TPlotSettings;
 
 namespace cli {
@@ -29,8 +30,12 @@ bool ParseInt(const std::string& text, long long lo, long long hi, std::int64_t&
 bool ParsePair(const std::string& text, std::int32_t& a, std::int32_t& b);
 // Reads "--speed S" at args[i] (12 to 100), moving i past the value.
 bool ParseSpeed(const std::vector<std::string>& args, std::size_t& i, int& speed, std::string& error);
-// Loads a plot file or, in the Qt build, an SVG drawing.
-bool LoadSheet(THpglSheet& sheet, const std::string& file, std::string& error);
+// Loads a plot file, read as asked, or (in the Qt build) an SVG drawing. Returns 0, or the
+// exit status after saying why not: 2 when --plain names an SVG drawing, which has no plain
+// reading, 1 when the file cannot be read or translated.
+int LoadSheet(THpglSheet& sheet, const std::string& file, TPlotReading reading, TTranslateReport* report = nullptr);
+// The help text of --plain, its description starting at `column`.
+std::string PlainHelp(std::size_t column);
 // The render command, its texts and the given way of running it.
 Command RenderCommand(std::function<int(const std::vector<std::string>&)> run);
 #ifdef GRAFONEL_QT_HANDOFF

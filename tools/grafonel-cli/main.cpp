@@ -12,9 +12,7 @@
 #include "cli.h"
 #include "sheet/frame.h"
 #include "sheet/hpglsheet.h"
-#if defined(GRAFONEL_WITH_QT) || defined(GRAFONEL_QT_HANDOFF)
 #include "import/drawing.h"
-#endif
 
 namespace cli {
 
@@ -55,26 +53,34 @@ bool ParsePair(const std::string& text, std::int32_t& a, std::int32_t& b)
     return true;
 }
 
-bool LoadSheet(THpglSheet& sheet, const std::string& file, std::string& error)
+int LoadSheet(THpglSheet& sheet, const std::string& file, TPlotReading reading, TTranslateReport* report)
 {
+    const bool svg = IsSvgDrawing(file);
+    // Refused before any hand-off, so the Qt build is never started for it.
+    if (svg && reading == TPlotReading::Plain)
+        return Usage("--plain reads plot files only; '" + file + "' is an SVG drawing");
 #ifdef GRAFONEL_WITH_QT
-    if (IsSvgDrawing(file))
+    if (svg)
         EnsureGuiApp();
-    TFileResult r = LoadDrawing(sheet, file);
+    TFileResult r = LoadDrawing(sheet, file, reading, report);
 #else
 #ifdef GRAFONEL_QT_HANDOFF
-    if (IsSvgDrawing(file)) {
-        error = "cannot read '" + file + "': " + RunQtBuild();
-        return false;
-    }
+    if (svg)
+        return Fail("cannot read '" + file + "': " + RunQtBuild());
 #endif
-    TFileResult r = sheet.LoadFromFile(file);
+    TFileResult r = LoadPlotFile(sheet, file, reading, report);
 #endif
-    if (!r.Ok()) {
-        error = "cannot read '" + file + "': " + r.Reason;
-        return false;
-    }
-    return true;
+    if (!r.Ok())
+        return Fail("cannot read '" + file + "': " + r.Reason);
+    return 0;
+}
+
+std::string PlainHelp(std::size_t column)
+{
+    std::string option = "  --plain";
+    option.resize(column, ' ');
+    return option + "read a plot file with the plain reader: PA, PR, PU, PD, CI, ER, SP and AA\n" +
+           std::string(column, ' ') + "as they are, everything else stepped over (not for SVG drawings)\n";
 }
 
 }  // namespace cli
@@ -85,20 +91,33 @@ namespace {
 
 int CmdInfo(const std::vector<std::string>& args)
 {
-    if (args.size() != 1)
+    std::vector<std::string> files;
+    TPlotReading reading = TPlotReading::Translate;
+    for (const auto& a : args) {
+        if (a == "--plain")
+            reading = TPlotReading::Plain;
+        else if (a.size() > 1 && a[0] == '-')
+            return Fail("info: unknown option '" + a + "'");
+        else
+            files.push_back(a);
+    }
+    if (files.size() != 1)
         return Fail("info takes one file; see 'grafonel-cli info --help'");
     THpglSheet sheet;
-    std::string error;
-    if (!LoadSheet(sheet, args[0], error))
-        return Fail(error);
+    TTranslateReport report;
+    if (const int status = LoadSheet(sheet, files[0], reading, &report))
+        return status;
     std::printf("Objects: %d\n", sheet.Count());
     std::printf("HPGL size: min=%d,%d max=%d,%d\n", sheet.XMin, sheet.YMin, sheet.XMax, sheet.YMax);
+    if (report.Translated)
+        std::printf("Translated: %s\n", report.Details().c_str());
     return 0;
 }
 
 int CmdConvert(const std::vector<std::string>& args)
 {
     std::vector<std::string> files;
+    TPlotReading reading = TPlotReading::Translate;
     // Each transform is kept with its name so a refusal can say which one it was.
     std::vector<std::pair<std::string, std::function<bool(THpglSheet&)>>> steps;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -123,6 +142,8 @@ int CmdConvert(const std::vector<std::string>& args)
             steps.emplace_back(a, [](THpglSheet& s) { return s.Rotate(); });
         else if (a == "--mirror")
             steps.emplace_back(a, [](THpglSheet& s) { return s.Mirror(); });
+        else if (a == "--plain")
+            reading = TPlotReading::Plain;
         else if (a == "--shift") {
             if (!value(v) || !ParsePair(v, p, q))
                 return Fail("--shift takes DX,DY, two integers in the 32-bit range");
@@ -141,9 +162,8 @@ int CmdConvert(const std::vector<std::string>& args)
     if (files.size() != 2)
         return Fail("convert takes an input and an output file; see 'grafonel-cli convert --help'");
     THpglSheet sheet;
-    std::string error;
-    if (!LoadSheet(sheet, files[0], error))
-        return Fail(error);
+    if (const int status = LoadSheet(sheet, files[0], reading))
+        return status;
     for (auto& [name, step] : steps)
         if (!step(sheet))
             return Fail(name + " refused: a coordinate would leave the 32-bit range; '" + files[1] +
@@ -162,11 +182,14 @@ int main(int argc, char** argv)
     RememberCommandLine(argc, argv);
 #endif
     const std::vector<Command> commands = {
-        {"info", "info FILE",
+        {"info", "info FILE [--plain]",
          "Loads FILE (a plot file or an SVG drawing) into an empty sheet and prints the window's two status texts,\n"
-         "\"Objects: N\" and \"HPGL size: min=X,Y max=X,Y\", each on its own line.\n",
+         "\"Objects: N\" and \"HPGL size: min=X,Y max=X,Y\", each on its own line. When the plot file needed\n"
+         "translating (HP-GL/2, scalings, fills, dashed lines, ...), a third line \"Translated: \" says what was\n"
+         "translated and which commands were ignored.\n" +
+             PlainHelp(18),
          CmdInfo},
-        {"convert", "convert IN OUT [TRANSFORM ...]",
+        {"convert", "convert IN OUT [TRANSFORM ...] [--plain]",
          "Loads IN (a plot file or an SVG drawing) into an empty sheet, applies the transforms in the order given and saves\n"
          "the sheet to OUT as HPGL (one command per line, CR LF). OUT is replaced only when\n"
          "everything succeeded.\n"
@@ -178,7 +201,8 @@ int main(int argc, char** argv)
          "  --mirror        left to right within the extents\n"
          "  --shift DX,DY   move the drawing by DX, DY plotter units\n"
          "  --scale A,B     coordinates times B/A (truncating toward zero)\n"
-         "A transform that would take a coordinate out of the 32-bit range is refused.\n",
+         "A transform that would take a coordinate out of the 32-bit range is refused.\n" +
+             PlainHelp(18),
          CmdConvert},
     };
     auto extra = ExtraCommands();

@@ -28,6 +28,7 @@ struct TLineOptions {
     int Speed = kOstrelDefaultSpeed;
     bool Accelerate = true;
     std::int64_t From = 1;  // the first object to send, counted from 1
+    TPlotReading Reading = TPlotReading::Translate;
     std::vector<std::string> Files;
 };
 
@@ -59,6 +60,8 @@ bool ParseLine(const std::vector<std::string>& args, TLineOptions& o, bool plot,
                 return false;
         } else if (plot && a == "--constant-speed") {
             o.Accelerate = false;
+        } else if (plot && a == "--plain") {
+            o.Reading = TPlotReading::Plain;
         } else if (plot && a == "--from") {
             if (i + 1 >= args.size() || !ParseInt(args[i + 1], 1, INT32_MAX, o.From)) {
                 error = "--from takes the number of the object to resume from, 1 or more";
@@ -220,8 +223,8 @@ int CmdPlot(const std::vector<std::string>& args)
     if (o.Files.size() != 1)
         return Usage("plot takes one file; see 'grafonel-cli plot --help'");
     THpglSheet sheet;
-    if (!LoadSheet(sheet, o.Files[0], error))
-        return Fail(error);
+    if (const int status = LoadSheet(sheet, o.Files[0], o.Reading))
+        return status;
     const std::int32_t count = sheet.Count();
     if (o.From > 1 && o.From > count)
         return Fail("--from " + std::to_string(o.From) + ": the sheet has " + std::to_string(count) + " objects");
@@ -261,14 +264,15 @@ std::vector<Command> PlotCommands()
         "Exit status: 0 when everything was sent, 1 on an error (the port or the device failed),\n"
         "2 on a usage error, 130 when stopped or dropped by Ctrl-C or SIGTERM.\n";
     return {
-        {"plot", "plot IN --port DEV [--baud N] [--handshake xon|rts] [--speed S] [--constant-speed] [--from N]",
+        {"plot", "plot IN --port DEV [--baud N] [--handshake xon|rts] [--speed S] [--constant-speed] [--from N] [--plain]",
          "Plots IN on the device as the plot dialog does, with a progress line. The first lines\n"
          "give the estimated time and what will go wrong (a drawing beyond the paper, pen\n"
          "changes, arcs drawn more than once). A plot that ends early says where to resume.\n" + line +
              "  --speed S           speed setting from 12 to 100 (default 20)\n"
              "  --constant-speed    no acceleration to double speed\n"
              "  --from N            resume at object N (counted from 1): the device is first brought\n"
-             "                      to the pen position, mode and pen it had before that object\n"
+             "                      to the pen position, mode and pen it had before that object\n" +
+             PlainHelp(22) +
              "Ctrl-C (or SIGTERM) stops after the object in hand, sends the closing commands and\n"
              "waits for the device however long it holds the line; a second Ctrl-C drops the rest,\n"
              "completes a command the drop cut if the device still takes bytes, and ends within 2 s.\n" + exits,

@@ -62,10 +62,13 @@ int CmdRender(const std::vector<std::string>& args)
 {
     std::vector<std::string> files;
     int w = 760, h = 1080;
+    TPlotReading reading = TPlotReading::Translate;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--size") {
             if (i + 1 >= args.size() || !ParseSize(args[++i], w, h))
                 return Fail("--size takes WxH, each from 3 to 16384 pixels");
+        } else if (args[i] == "--plain") {
+            reading = TPlotReading::Plain;
         } else if (args[i].size() > 1 && args[i][0] == '-') {
             return Fail("render: unknown option '" + args[i] + "'");
         } else {
@@ -81,9 +84,8 @@ int CmdRender(const std::vector<std::string>& args)
         return Fail("render writes .png, .pdf or .svg, not '" + out + "'");
 
     THpglSheet sheet;
-    std::string error;
-    if (!LoadSheet(sheet, files[0], error))
-        return Fail(error);
+    if (const int status = LoadSheet(sheet, files[0], reading))
+        return status;
 
     if (svg) {
         const TFileResult r = ExportSvg(sheet, out);

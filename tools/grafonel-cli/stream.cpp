@@ -32,6 +32,7 @@ int CmdStream(const std::vector<std::string>& args)
     std::string out;
     int speed = kOstrelDefaultSpeed;
     bool accelerate = true;
+    TPlotReading reading = TPlotReading::Translate;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string error;
         if (args[i] == "-o") {
@@ -43,6 +44,8 @@ int CmdStream(const std::vector<std::string>& args)
                 return Fail(error);
         } else if (args[i] == "--constant-speed") {
             accelerate = false;
+        } else if (args[i] == "--plain") {
+            reading = TPlotReading::Plain;
         } else if (args[i].size() > 1 && args[i][0] == '-') {
             return Fail("stream: unknown option '" + args[i] + "'");
         } else {
@@ -52,9 +55,8 @@ int CmdStream(const std::vector<std::string>& args)
     if (files.size() != 1)
         return Fail("stream takes one input file; see 'grafonel-cli stream --help'");
     THpglSheet sheet;
-    std::string error;
-    if (!LoadSheet(sheet, files[0], error))
-        return Fail(error);
+    if (const int status = LoadSheet(sheet, files[0], reading))
+        return status;
     auto body = [&](TBufferedOut& o) {
         OstrelSheetStream(sheet, speed, accelerate, [&](std::string_view t, TThrottle) { o.Put(t.data(), t.size()); });
     };
@@ -76,12 +78,13 @@ int CmdStream(const std::vector<std::string>& args)
 
 std::vector<Command> StreamCommands()
 {
-    return {{"stream", "stream IN [-o OUT] [--speed S] [--constant-speed]",
+    return {{"stream", "stream IN [-o OUT] [--speed S] [--constant-speed] [--plain]",
              "Writes the exact bytes the plotting device receives when IN is plotted: the\n"
              "prologue with the speed, every object's texts, the epilogue. To standard output,\n"
              "or to OUT (replaced only when written whole).\n"
              "  --speed S          speed setting from 12 to 100 (default 20): 625/S mm/s\n"
-             "  --constant-speed   no acceleration to double speed (sent as a negative speed)\n",
+             "  --constant-speed   no acceleration to double speed (sent as a negative speed)\n" +
+                 PlainHelp(21),
              CmdStream}};
 }
 
