@@ -215,6 +215,7 @@ private:
     void Circle();
     void Arc(bool relative);
     void ThreePointArc(bool relative);
+    void DrawArc(TPt centre, double r, double start, double sweep, double chord, TPt end);
     void Bezier(bool relative);
     void Rectangle(bool relative, bool fill);
     void Wedge(bool fill);
@@ -1266,57 +1267,13 @@ void TTranslator::Arc(bool relative)
     Did("arcs");
     const TPt centre = relative ? TPt{Pen.X + p[0], Pen.Y + p[1]} : TPt{p[0], p[1]};
     const double sweep = p[2];
-    const double chord = p.size() > 3 ? p[3] : 5;
     const double r = std::hypot(Pen.X - centre.X, Pen.Y - centre.Y);
     const double start = std::atan2(Pen.Y - centre.Y, Pen.X - centre.X) * 180 / std::numbers::pi;
     const double endAngle = (start + sweep) * std::numbers::pi / 180;
     const TPt end = sweep == 360 || sweep == -360
                         ? Pen
                         : TPt{centre.X + r * std::cos(endAngle), centre.Y + r * std::sin(endAngle)};
-    if (!Down && !Poly) {
-        MoveTo(end);
-        return;
-    }
-    const TPt pc = Page(centre);
-    const double rp = r * Map.Scale();
-    const bool whole = std::fabs(sweep - std::nearbyint(sweep)) < 1e-9 &&
-                       (std::fabs(sweep) <= 355 || sweep == 360);
-    if (!Poly && Map.Conformal() && whole && !Dasher && !Dots && WholeInWindow(pc, rp)) {
-        const TPt ps = Page(Pen);
-        TakeDotAt(ps);
-        std::int32_t sx = 0, sy = 0, cx = 0, cy = 0;
-        if (!ToOut(ps, sx, sy) || !ToOut(pc, cx, cy))
-            return;
-        const bool continues =
-            OutDown && std::abs(std::int64_t{OutX} - sx) <= 1 && std::abs(std::int64_t{OutY} - sy) <= 1;
-        if (!continues) {
-            if (OutDown || OutX != sx || OutY != sy)
-                AddPen(hkPU, sx, sy);
-            AddPen(hkPD, sx, sy);
-        }
-        auto s = static_cast<std::int32_t>(std::nearbyint(sweep));
-        if (Map.Mirrored())
-            s = -s;
-        Add(hkAA, cx, cy, s);
-        ArcPenAfter(OutX, OutY, cx, cy, s);
-        DrawnMaxX = std::max(DrawnMaxX, pc.X + PageOffset + rp);
-        PageMinX = std::min(PageMinX, pc.X - rp);
-        PageDrew = true;
-        Pen = end;
-        return;
-    }
-    if (!Poly)
-        Did("arcs and circles as lines");
-    std::vector<TPt> pts;
-    ArcPoints(centre, r, start, sweep, chord, pts);
-    if (pts.empty()) {
-        Pen = end;
-        return;
-    }
-    pts.back() = end;
-    for (std::size_t i = 1; i < pts.size() && Failure.empty(); ++i)
-        LineTo(pts[i]);
-    Pen = end;
+    DrawArc(centre, r, start, sweep, p.size() > 3 ? p[3] : 5, end);
 }
 
 // AT/RT: the arc from the pen through an intermediate point to an end point.
@@ -1328,7 +1285,6 @@ void TTranslator::ThreePointArc(bool relative)
     const TPt a = Pen;
     const TPt m = relative ? TPt{Pen.X + p[0], Pen.Y + p[1]} : TPt{p[0], p[1]};
     const TPt e = relative ? TPt{Pen.X + p[2], Pen.Y + p[3]} : TPt{p[2], p[3]};
-    const double chord = p.size() > 4 ? p[4] : 5;
     const double d = 2 * (a.X * (m.Y - e.Y) + m.X * (e.Y - a.Y) + e.X * (a.Y - m.Y));
     Did("arcs");
     if (std::fabs(d) < 1e-12 || !std::isfinite(d)) {
@@ -1353,19 +1309,29 @@ void TTranslator::ThreePointArc(bool relative)
         sweep -= 360;  // the intermediate point lies the other way round
     if (a.X == e.X && a.Y == e.Y)
         sweep = ccw(sa, angle(m)) <= 180 ? 360 : -360;
-    const double r = std::hypot(a.X - c.X, a.Y - c.Y);
-    const TPt pc = Page(c);
-    const double rp = r * Map.Scale();
-    const bool whole = std::fabs(sweep - std::nearbyint(sweep)) < 1e-6 && (std::fabs(sweep) <= 355 || sweep == 360);
+    DrawArc(c, std::hypot(a.X - c.X, a.Y - c.Y), sa, sweep, p.size() > 4 ? p[4] : 5, e);
+}
+
+// An arc from the pen about centre (user units) through sweep degrees to end: the device's
+// own AA while it stays a circle with a whole-degree sweep the device draws as given, lines
+// along it otherwise. A lifted pen only moves to the end.
+void TTranslator::DrawArc(TPt centre, double r, double start, double sweep, double chord, TPt end)
+{
     if (!Down && !Poly) {
-        MoveTo(e);
+        MoveTo(end);
         return;
     }
+    const TPt pc = Page(centre);
+    const double rp = r * Map.Scale();
+    // The device draws any sweep above 355 as a whole circle.
+    const bool whole = std::fabs(sweep - std::nearbyint(sweep)) < 1e-6 && (std::fabs(sweep) <= 355 || sweep == 360);
     if (!Poly && Map.Conformal() && whole && !Dasher && !Dots && WholeInWindow(pc, rp)) {
-        TakeDotAt(Page(a));
+        const TPt ps = Page(Pen);
+        TakeDotAt(ps);
         std::int32_t sx = 0, sy = 0, cx = 0, cy = 0;
-        if (!ToOut(Page(a), sx, sy) || !ToOut(pc, cx, cy))
+        if (!ToOut(ps, sx, sy) || !ToOut(pc, cx, cy))
             return;
+        // The device draws an arc with the pen as it is: down, at the start.
         if (!(OutDown && std::abs(std::int64_t{OutX} - sx) <= 1 && std::abs(std::int64_t{OutY} - sy) <= 1)) {
             if (OutDown || OutX != sx || OutY != sy)
                 AddPen(hkPU, sx, sy);
@@ -1379,21 +1345,19 @@ void TTranslator::ThreePointArc(bool relative)
         DrawnMaxX = std::max(DrawnMaxX, pc.X + PageOffset + rp);
         PageMinX = std::min(PageMinX, pc.X - rp);
         PageDrew = true;
-        Pen = e;
+        Pen = end;
         return;
     }
     if (!Poly)
         Did("arcs and circles as lines");
     std::vector<TPt> pts;
-    ArcPoints(c, r, sa, sweep, chord, pts);
-    if (pts.empty()) {
-        Pen = e;
-        return;
+    ArcPoints(centre, r, start, sweep, chord, pts);
+    if (!pts.empty()) {
+        pts.back() = end;
+        for (std::size_t i = 1; i < pts.size() && Failure.empty(); ++i)
+            LineTo(pts[i]);
     }
-    pts.back() = e;
-    for (std::size_t i = 1; i < pts.size() && Failure.empty(); ++i)
-        LineTo(pts[i]);
-    Pen = e;
+    Pen = end;
 }
 
 void TTranslator::Bezier(bool relative)
