@@ -11,6 +11,7 @@ packages=(
   poppler-utils
   gnuplot-nox plotutils
   fonts-liberation
+  hershey-fonts-data
   dpkg-dev fakeroot help2man desktop-file-utils appstream lintian shared-mime-info xdg-utils
 )
 
