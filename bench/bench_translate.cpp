@@ -58,6 +58,20 @@ std::string EncodedText()
     return s;
 }
 
+// 100,000 labels of ten characters, as an instrument's or a CAD program's text.
+std::string LabelText()
+{
+    std::mt19937 rng(11);
+    std::string s = "IN;SP1;SI0.2,0.3;";
+    char buf[96];
+    for (int i = 0; i < 100000; ++i) {
+        const int n = std::snprintf(buf, sizeof buf, "PU%u,%u;LBValue %04u\x03", static_cast<unsigned>(rng() % 10000),
+                                    static_cast<unsigned>(rng() % 7000), static_cast<unsigned>(rng() % 10000));
+        s.append(buf, static_cast<std::size_t>(n));
+    }
+    return s;
+}
+
 void Load(benchmark::State& state, const std::string& text, TPlotReading reading)
 {
     const std::string path = benchdata::WriteTemp(text);
@@ -90,8 +104,15 @@ void BM_TranslateEncoded(benchmark::State& state)
     Load(state, text, TPlotReading::Translate);
 }
 
+void BM_TranslateLabels(benchmark::State& state)
+{
+    static const std::string text = LabelText();
+    Load(state, text, TPlotReading::Translate);
+}
+
 }  // namespace
 
 BENCHMARK(BM_PlainReaderPaPd)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_TranslatePaPd)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_TranslateEncoded)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_TranslateLabels)->Unit(benchmark::kMillisecond)->MinTime(2.0);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "import/hpglgeom.h"
+#include "import/strokefont.h"
 #include "sheet/extentswalk.h"
 #include "sheet/hpgltokens.h"
 #include "sheet/wrap.h"
@@ -131,10 +132,8 @@ bool IsInert(int m)
     case Code("FS"): case Code("AS"): case Code("VA"): case Code("VN"): case Code("EC"): case Code("OA"):
     case Code("OC"): case Code("OD"): case Code("OE"): case Code("OF"): case Code("OH"): case Code("OI"):
     case Code("OK"): case Code("OL"): case Code("OO"): case Code("OP"): case Code("OS"): case Code("OT"):
-    case Code("OW"): case Code("OG"): case Code("PS"): case Code("ES"): case Code("SI"):
-    case Code("SR"): case Code("DI"): case Code("DR"): case Code("SL"): case Code("LO"): case Code("CS"):
-    case Code("CA"): case Code("SS"): case Code("SA"): case Code("SD"): case Code("AD"): case Code("TD"):
-    case Code("DV"): case Code("LM"): case Code("SB"): case Code("CF"): case Code("MG"): case Code("LA"):
+    case Code("OW"): case Code("OG"): case Code("PS"): case Code("CS"): case Code("CA"): case Code("LM"):
+    case Code("SB"): case Code("CF"): case Code("MG"): case Code("LA"):
         return true;
     default:
         return false;
@@ -157,7 +156,7 @@ class TTranslator {
 public:
     TTranslator(THpglSheet& sheet, TCharStream& s, std::uint64_t total, TTranslateReport& report,
                 const TTranslateLimits& limits)
-        : Sheet(sheet), S(s), Total(total), Report(report), Limits(limits)
+        : Sheet(sheet), Stream(&s), Total(total), Report(report), Limits(limits)
     {
         ResetState(true);
     }
@@ -187,17 +186,17 @@ private:
     // plain reader sees no escapes: a file with one is translated anyway).
     bool ReadPlain(std::int32_t& v)
     {
-        const unsigned char* p = S.Cursor();
-        const unsigned char* const end = S.BufferEnd();
+        const unsigned char* p = S().Cursor();
+        const unsigned char* const end = S().BufferEnd();
         while (p != end && (*p == ' ' || *p == '\n' || *p == '\r'))
             ++p;
         if (p != end && *p == kEsc)
             return false;
-        if (!ReadNumber(S, v))
+        if (!ReadNumber(S(), v))
             return false;
         // A number may end at the escape itself.
-        if (S.Cursor()[-1] == kEsc)
-            S.Unget(kEsc);
+        if (S().Cursor()[-1] == kEsc)
+            S().Unget(kEsc);
         return true;
     }
     std::vector<double> ReadParams(std::size_t most);
@@ -207,7 +206,10 @@ private:
 
     // --- commands --------------------------------------------------------------------------
     void Command(int m);
-    bool Verbatim() const { return !Scaled && Rotation == 0 && PageOffset == 0 && !Window && !Dasher && !Dots && !Poly; }
+    bool Verbatim() const
+    {
+        return !Scaled && Rotation == 0 && PageOffset == 0 && !Window && !Dasher && !Dots && !Poly && !Symbol;
+    }
     void PlainPen(std::int8_t kind);
     void PlainOther(std::int8_t kind);
     void PenCommand(std::int8_t kind);
@@ -231,6 +233,14 @@ private:
     void NextPage();
     void ApplyBreak();
     void Label();
+    void DrawSymbol();
+    std::string LabelText(bool& terminated);
+    void DrawLabel(const std::string& text);
+    void DrawGlyph(const hpgl2::TGlyph& glyph, TPt at, double sx, double sy, TPt u, TPt v);
+    void LabelFrame(TPt& u, TPt& v) const;
+    double CharWidth() const;
+    double CharHeight() const;
+    void FontDefinition(bool alternate);
     void PolygonMode();
     void FillPolygon();
     void EdgePolygon();
@@ -295,7 +305,11 @@ private:
     }
 
     THpglSheet& Sheet;
-    TCharStream& S;
+    TCharStream* Stream;
+    TCharStream& S() { return *Stream; }
+    // The rest of the file after a label that found no terminator, read again from here.
+    std::string Rest;
+    std::unique_ptr<TCharStream> RestStream;
     std::uint64_t Total;
     TTranslateReport& Report;
     TTranslateLimits Limits;
@@ -366,7 +380,30 @@ private:
     std::vector<std::vector<bool>> LastRingDown;
 
     int Terminator = kEtx;
+    bool TerminatorPrinted = false;
+    // Set once a label has read to the end without meeting the terminator: none follows.
+    bool TerminatorAbsent = false;
     bool PclMode = false;
+
+    // Labels. Sizes in plotter units; the direction in the rotated plotter frame.
+    bool SizeRelative = false;
+    double SizeW = 0.19 * 400, SizeH = 0.27 * 400;  // SI's default, in cm
+    double RelW = 0.75, RelH = 1.5;                   // SR's default, in percent of P1-P2
+    TPt Direction{1, 0};
+    bool DirectionRelative = false;
+    double Slant = 0;
+    double ExtraSpace = 0, ExtraLines = 0;
+    int Origin = 1;
+    bool Vertical = false;
+    bool Transparent = false;
+    hpgl2::TStrokeFace Faces[2] = {hpgl2::TStrokeFace::SimplexRoman, hpgl2::TStrokeFace::SimplexRoman};
+    bool Proportional[2] = {false, false};
+    hpgl2::TCharSet Sets[2] = {hpgl2::TCharSet::Roman8, hpgl2::TCharSet::Roman8};
+    int FontKinds[2][8] = {};
+    bool Alternate = false;
+    std::string Buffered;
+    int Symbol = 0;
+    TPt LineStart;  // page point where the label's current line began, for CR and CP
     bool DotPending = false;
     TPt DotAt;
     // Where the last line drawn ended, on the page and on the device.
@@ -382,8 +419,8 @@ private:
 int TTranslator::ReadMnemonicOrEscape()
 {
     if (!PclMode) {
-        if (const unsigned char* p = S.Cursor(); S.BufferEnd() - p >= 2 && IsLetter(p[0]) && IsLetter(p[1])) {
-            S.Skip(p + 2);
+        if (const unsigned char* p = S().Cursor(); S().BufferEnd() - p >= 2 && IsLetter(p[0]) && IsLetter(p[1])) {
+            S().Skip(p + 2);
             return Upper(p[0]) << 8 | Upper(p[1]);
         }
     }
@@ -392,7 +429,7 @@ int TTranslator::ReadMnemonicOrEscape()
             // Printer text and data between escape sequences are no drawing.
             int c;
             do
-                c = S.GetRaw();
+                c = S().GetRaw();
             while (c != kEsc && c != kEnd);
             if (c == kEnd)
                 return 0;
@@ -402,18 +439,18 @@ int TTranslator::ReadMnemonicOrEscape()
             continue;
         }
         int c1 = kEnd;
-        while (!S.AtEnd()) {
-            c1 = S.Get();
+        while (!S().AtEnd()) {
+            c1 = S().Get();
             if (IsLetter(c1) || c1 == kEsc)
                 break;
         }
-        if (S.AtEnd())
+        if (S().AtEnd())
             return 0;
         if (c1 == kEsc) {
             Escape();
             continue;
         }
-        const int c2 = S.Get();
+        const int c2 = S().Get();
         if (c2 == kEsc) {
             Escape();
             continue;
@@ -430,36 +467,36 @@ bool TTranslator::ReadReal(double& out)
 {
     int c;
     do
-        c = S.Get();
+        c = S().Get();
     while (c == ' ' || c == ',' || c == '\n' || c == '\t');
     if (c == kEnd)
         return false;
     double sign = 1;
     if (c == '+' || c == '-') {
         sign = c == '-' ? -1 : 1;
-        c = S.Get();
+        c = S().Get();
     }
     if (!IsDigit(c) && c != '.') {
         if (c != kEnd && c != ';' && c != ',' && c != ' ')
-            S.Unget(c);
+            S().Unget(c);
         return false;
     }
     double v = 0;
     while (IsDigit(c)) {
         v = v * 10 + (c - '0');
-        c = S.Get();
+        c = S().Get();
     }
     if (c == '.') {
         double scale = 0.1;
-        c = S.Get();
+        c = S().Get();
         while (IsDigit(c)) {
             v += (c - '0') * scale;
             scale *= 0.1;
-            c = S.Get();
+            c = S().Get();
         }
     }
     if (c != kEnd && c != ',' && c != ' ' && c != '\n' && c != ';')
-        S.Unget(c);
+        S().Unget(c);
     out = sign * v;
     return true;
 }
@@ -475,7 +512,7 @@ std::vector<double> TTranslator::ReadParams(std::size_t most)
 
 void TTranslator::SkipTo(int terminator)
 {
-    for (int c = S.Get(); c != kEnd && c != terminator; c = S.Get()) {
+    for (int c = S().Get(); c != kEnd && c != terminator; c = S().Get()) {
     }
 }
 
@@ -484,19 +521,19 @@ void TTranslator::SkipTo(int terminator)
 void TTranslator::Escape()
 {
     Did("printer-language sequences");
-    const int c = S.GetRaw();
+    const int c = S().GetRaw();
     if (c == kEnd)
         return;
     if (c == '.') {
         // ESC . letter, then parameters up to ':' for the sequences that take them.
-        if (S.GetRaw() == kEnd)
+        if (S().GetRaw() == kEnd)
             return;
         for (;;) {
-            const int d = S.GetRaw();
+            const int d = S().GetRaw();
             if (d == kEnd || d == ':')
                 return;
             if (!IsDigit(d) && d != ';') {
-                S.Unget(d);
+                S().Unget(d);
                 return;
             }
         }
@@ -514,30 +551,30 @@ void TTranslator::Escape()
     // Parameterised: ESC, a parameter character, a group character, then value and
     // parameter pairs; a lower-case parameter combines with the next, an upper-case one ends.
     const int parameter = c;
-    int group = S.GetRaw();
+    int group = S().GetRaw();
     if (group == kEnd)
         return;
     if (group < 96 || group > 126) {
         // No group character (ESC % # B enters HP-GL/2, ESC % -12345 X the PJL, ESC ( 8 U).
-        S.Unget(group);
+        S().Unget(group);
         group = 0;
     }
     for (int guard = 0; guard < 64; ++guard) {
         std::int64_t value = 0;
         bool negative = false;
-        int d = S.GetRaw();
+        int d = S().GetRaw();
         if (d == '+' || d == '-') {
             negative = d == '-';
-            d = S.GetRaw();
+            d = S().GetRaw();
         }
         while (IsDigit(d)) {
             if (value < 1'000'000'000'000)
                 value = value * 10 + (d - '0');
-            d = S.GetRaw();
+            d = S().GetRaw();
         }
         if (d == '.') {
             do
-                d = S.GetRaw();
+                d = S().GetRaw();
             while (IsDigit(d));
         }
         if (d == kEnd)
@@ -554,7 +591,7 @@ void TTranslator::Escape()
             return;
         }
         if (d < 64 || d > 126) {
-            S.Unget(d);
+            S().Unget(d);
             return;
         }
         // Sequences that carry binary data of the value's length.
@@ -562,7 +599,7 @@ void TTranslator::Escape()
                           (parameter == '&' && group == 'p' && lower == 'x');
         if (data && !negative) {
             for (std::int64_t i = 0; i < value; ++i)
-                if (S.GetRaw() == kEnd)
+                if (S().GetRaw() == kEnd)
                     return;
         }
         if (d >= 64 && d <= 94)
@@ -575,17 +612,17 @@ void TTranslator::SkipPjl()
 {
     PclMode = false;
     for (;;) {
-        int c = S.GetRaw();
+        int c = S().GetRaw();
         while (c == '\n' || c == '\r' || c == ' ')
-            c = S.GetRaw();
+            c = S().GetRaw();
         if (c == kEnd)
             return;
         if (c != '@') {
-            S.Unget(c);
+            S().Unget(c);
             return;
         }
         std::string line;
-        for (c = S.GetRaw(); c != kEnd && c != '\n'; c = S.GetRaw())
+        for (c = S().GetRaw(); c != kEnd && c != '\n'; c = S().GetRaw())
             if (line.size() < 200)
                 line.push_back(static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c));
         if (const auto at = line.find("LANGUAGE"); line.find("ENTER") != std::string::npos && at != std::string::npos)
@@ -629,6 +666,27 @@ void TTranslator::ResetState(bool all)
     Rings.clear();
     RingDown.clear();
     Terminator = kEtx;
+    TerminatorPrinted = false;
+    TerminatorAbsent = false;
+    SizeRelative = false;
+    SizeW = 0.19 * 400;
+    SizeH = 0.27 * 400;
+    Direction = {1, 0};
+    DirectionRelative = false;
+    Slant = 0;
+    ExtraSpace = ExtraLines = 0;
+    Origin = 1;
+    Vertical = false;
+    Transparent = false;
+    for (int i = 0; i < 2; ++i) {
+        Faces[i] = hpgl2::TStrokeFace::SimplexRoman;
+        Proportional[i] = false;
+        Sets[i] = hpgl2::TCharSet::Roman8;
+        for (int& k : FontKinds[i])
+            k = 0;
+    }
+    Alternate = false;
+    Symbol = 0;
     UpdateMap();
 }
 
@@ -1057,6 +1115,8 @@ void TTranslator::PenCommand(std::int8_t kind)
             LineTo(target);
         else
             MoveTo(target);
+        if (Symbol && !Poly)
+            DrawSymbol();
     }
     if (any) {
         if (Down && (Dasher || Dots) && !Poly)
@@ -1110,20 +1170,20 @@ void TTranslator::Encoded()
                     return true;
             } else if (c == ';' || c == kEnd || c == kEsc) {
                 if (c == kEsc)
-                    S.Unget(c);
+                    S().Unget(c);
                 return false;
             }
-            const unsigned char* p = S.Cursor();
-            const unsigned char* const end = S.BufferEnd();
+            const unsigned char* p = S().Cursor();
+            const unsigned char* const end = S().BufferEnd();
             while (p != end && table[*p] != 0xff) {
                 const std::uint8_t d = table[*p++];
                 if (take(d)) {
-                    S.Skip(p);
+                    S().Skip(p);
                     return true;
                 }
             }
-            S.Skip(p);
-            c = S.Get();
+            S().Skip(p);
+            c = S().Get();
         }
     };
     auto line = [&](TPt target) {
@@ -1144,27 +1204,27 @@ void TTranslator::Encoded()
             return;
         if (chained && have == 0 && !penUp && !absolute) {
             // Relative pen-down pairs, as drivers write curves, straight from the buffer.
-            const unsigned char* p = S.Cursor();
+            const unsigned char* p = S().Cursor();
             const auto& table = sevenBit ? kPeDigits7 : kPeDigits8;
             const int bits = sevenBit ? 5 : 6;
             std::int64_t dx, dy;
-            if (S.BufferEnd() - p >= 24 && PeNumberFast(p, table, bits, dx) && PeNumberFast(p, table, bits, dy)) {
-                S.Skip(p);
+            if (S().BufferEnd() - p >= 24 && PeNumberFast(p, table, bits, dx) && PeNumberFast(p, table, bits, dy)) {
+                S().Skip(p);
                 line({Pen.X + static_cast<double>(dx) * unit, Pen.Y + static_cast<double>(dy) * unit});
                 continue;
             }
         }
-        const int c = S.Get();
+        const int c = S().Get();
         if (c == kEnd || c == ';')
             break;
         if (c == kEsc) {
-            S.Unget(c);
+            S().Unget(c);
             break;
         }
         std::int64_t v;
         switch (c) {
         case ':': {
-            int d = S.Get();
+            int d = S().Get();
             if (!value(d, v))
                 goto done;
             if (v >= -2147483647 && v <= 2147483647)
@@ -1175,7 +1235,7 @@ void TTranslator::Encoded()
         case '=': absolute = true; continue;
         case '7': sevenBit = true; continue;
         case '>': {
-            if (!value(S.Get(), v))
+            if (!value(S().Get(), v))
                 goto done;
             const int fractionBits = static_cast<int>(std::clamp<std::int64_t>(v, -26, 26));
             unit = std::ldexp(1.0, -fractionBits);
@@ -1691,18 +1751,216 @@ void TTranslator::ApplyBreak()
     Report.Translated = true;
 }
 
-void TTranslator::Label()
+// The label's text up to its terminator. A label that meets no terminator before the end of
+// the file would swallow the rest: it ends at its first line feed, and what follows is read
+// again as commands.
+std::string TTranslator::LabelText(bool& terminated)
 {
-    // Labels are drawn by the stroke-font work; until then their text is stepped over, ending
-    // at the terminator or a line feed.
-    ++Report.Ignored["LB"];
-    Report.Translated = true;
-    for (int c = S.Get(); c != kEnd && c != Terminator && c != '\n'; c = S.Get()) {
-        if (c == kEsc) {
-            S.Unget(c);
-            return;
+    std::string text;
+    terminated = true;
+    for (;;) {
+        const int c = S().GetRaw();
+        if (c == kEnd || c == kCtrlZ) {
+            if (c == kCtrlZ)
+                S().Unget(c);
+            break;
+        }
+        if (c == Terminator) {
+            if (TerminatorPrinted)
+                text.push_back(static_cast<char>(c));
+            return text;
+        }
+        if (TerminatorAbsent && c == '\n')
+            return text;
+        text.push_back(static_cast<char>(c));
+    }
+    terminated = false;
+    TerminatorAbsent = true;
+    const std::size_t lf = text.find('\n');
+    if (lf != std::string::npos) {
+        Rest = text.substr(lf + 1);
+        text.resize(lf);
+        RestStream = std::make_unique<TCharStream>(Rest);
+        Stream = RestStream.get();
+    }
+    return text;
+}
+
+double TTranslator::CharWidth() const
+{
+    return SizeRelative ? RelW / 100 * std::fabs(P2.X - P1.X) : SizeW;
+}
+
+double TTranslator::CharHeight() const
+{
+    return SizeRelative ? RelH / 100 * std::fabs(P2.Y - P1.Y) : SizeH;
+}
+
+// The label's axes on the page: u along the text, v up the characters, both unit vectors.
+void TTranslator::LabelFrame(TPt& u, TPt& v) const
+{
+    TPt d = Direction;
+    if (DirectionRelative)
+        d = {Direction.X * (P2.X - P1.X), Direction.Y * (P2.Y - P1.Y)};
+    double len = std::hypot(d.X, d.Y);
+    if (!(len > 0) || !std::isfinite(len))
+        d = {1, 0}, len = 1;
+    d = {d.X / len, d.Y / len};
+    // The plotter frame turns with RO; the text turns with it.
+    const TPt o = RotatedToPage({0, 0});
+    const TPt du = RotatedToPage(d);
+    u = {du.X - o.X, du.Y - o.Y};
+    v = {-u.Y, u.X};
+}
+
+void TTranslator::DrawGlyph(const hpgl2::TGlyph& glyph, TPt at, double sx, double sy, TPt u, TPt v)
+{
+    for (const auto& stroke : glyph.Strokes) {
+        TPt prev{};
+        for (std::size_t i = 0; i < stroke.size() && Failure.empty(); ++i) {
+            const double x = stroke[i].X * sx + Slant * stroke[i].Y * sy, y = stroke[i].Y * sy;
+            const TPt p{at.X + u.X * x + v.X * y, at.Y + u.Y * x + v.Y * y};
+            if (i > 0)
+                Clipped(prev, p);
+            prev = p;
         }
     }
+}
+
+// A label laid out as HP-GL/2 lays it out: fixed-pitch cells of 1.5 character widths and
+// lines of 2 character heights (proportional faces keep their own advances), placed by LO,
+// turned by DI/DR and RO, slanted by SL; CR, LF, BS, HT, SO and SI act as on a plotter.
+void TTranslator::DrawLabel(const std::string& text)
+{
+    FlushDot();
+    if (Dasher)
+        Dasher->Reset();
+    TPt u, v;
+    LabelFrame(u, v);
+    const double w = CharWidth(), h = CharHeight();
+    const double cell = 1.5 * w * (1 + ExtraSpace), line = 2 * h * (1 + ExtraLines);
+    auto face = [&] { return Faces[Alternate ? 1 : 0]; };
+    auto advance = [&](unsigned char c) {
+        if (!Proportional[Alternate ? 1 : 0])
+            return cell;
+        const auto g = hpgl2::Glyph(face(), c, Sets[Alternate ? 1 : 0]);
+        return g.Advance() * h / hpgl2::CapHeight(face()) + 1.5 * w * ExtraSpace;
+    };
+    // LO: where the pen stands on the first line's box; 11 to 19 keep half a character away.
+    int origin = Origin;
+    const bool away = origin > 10;
+    if (away)
+        origin -= 10;
+    const int column = (origin - 1) / 3, row = (origin - 1) % 3;  // column: left, centre, right
+    double firstWidth = 0;
+    for (unsigned char c : text) {
+        if (!Transparent && (c == '\r' || c == '\n'))
+            break;
+        if (Transparent || c >= 32)
+            firstWidth += Vertical ? 0 : advance(c);
+    }
+    if (!Proportional[Alternate ? 1 : 0] && firstWidth > 0)
+        firstWidth -= 0.5 * w;  // the last cell's space is no part of the label
+    double du = column == 0 ? 0 : column == 1 ? -firstWidth / 2 : -firstWidth;
+    double dv = row == 0 ? 0 : row == 1 ? -h / 2 : -h;
+    if (away) {
+        du += column == 0 ? 0.5 * w : column == 2 ? -0.5 * w : 0;
+        dv += row == 0 ? 0.5 * h : row == 2 ? -0.5 * h : 0;
+    }
+    const TPt start = Page(Pen);
+    TPt at{start.X + u.X * du + v.X * dv, start.Y + u.Y * du + v.Y * dv};
+    LineStart = at;
+    std::int64_t boxes = 0;
+    for (unsigned char c : text) {
+        if (!Failure.empty())
+            return;
+        if (!Transparent && c < 32) {
+            switch (c) {
+            case '\r': at = LineStart; break;
+            case '\n':
+                LineStart = {LineStart.X - v.X * line, LineStart.Y - v.Y * line};
+                at = {at.X - v.X * line, at.Y - v.Y * line};
+                break;
+            case 8: at = {at.X - u.X * cell, at.Y - u.Y * cell}; break;
+            case 9: at = {at.X + u.X * cell, at.Y + u.Y * cell}; break;
+            case 14: Alternate = true; break;
+            case 15: Alternate = false; break;
+            default: break;
+            }
+            continue;
+        }
+        const hpgl2::TGlyph g = hpgl2::Glyph(face(), c, Sets[Alternate ? 1 : 0]);
+        if (!g.Known)
+            ++boxes;
+        const double sy = h / hpgl2::CapHeight(face());
+        const double step = advance(c);
+        if (Proportional[Alternate ? 1 : 0]) {
+            DrawGlyph(g, at, sy, sy, u, v);
+        } else {
+            // Into the cell: the character is w wide and stands at the cell's left.
+            const double sx = 1.5 * w / hpgl2::CapHeight(face());
+            const TPt left{at.X + u.X * (0.5 * w - g.Advance() / 2 * sx), at.Y + u.Y * (0.5 * w - g.Advance() / 2 * sx)};
+            DrawGlyph(g, left, sx, sy, u, v);
+        }
+        if (Vertical)
+            at = {at.X - v.X * line, at.Y - v.Y * line};
+        else
+            at = {at.X + u.X * step, at.Y + u.Y * step};
+    }
+    if (boxes > 0)
+        Did("characters drawn as boxes", boxes);
+    // The pen ends where the next character would start.
+    const double det = Map.A * Map.D - Map.B * Map.C;
+    if (det != 0 && std::isfinite(det)) {
+        const double x = at.X - Map.E, y = at.Y - Map.F;
+        Pen = {(Map.D * x - Map.B * y) / det, (Map.A * y - Map.C * x) / det};
+    }
+}
+
+// SM: the symbol centred on the point the pen just reached; the next line starts there again.
+void TTranslator::DrawSymbol()
+{
+    TPt u, v;
+    LabelFrame(u, v);
+    const double w = CharWidth(), h = CharHeight();
+    const auto face = Faces[Alternate ? 1 : 0];
+    const hpgl2::TGlyph g = hpgl2::Glyph(face, static_cast<unsigned char>(Symbol), Sets[Alternate ? 1 : 0]);
+    const double sx = 1.5 * w / hpgl2::CapHeight(face), sy = h / hpgl2::CapHeight(face);
+    const TPt at = Page(Pen);
+    const double du = -g.Advance() / 2 * sx, dv = -h / 2;
+    DrawGlyph(g, {at.X + u.X * du + v.X * dv, at.Y + u.Y * du + v.Y * dv}, sx, sy, u, v);
+    if (Dasher)
+        Dasher->Reset();
+}
+
+void TTranslator::Label()
+{
+    bool terminated = true;
+    const std::string text = LabelText(terminated);
+    Did("labels");
+    if (!terminated)
+        Did("labels without a terminator, ended at a line feed");
+    DrawLabel(text);
+}
+
+// SD/AD: kind and value pairs; the face follows spacing, posture, weight and typeface.
+void TTranslator::FontDefinition(bool alternate)
+{
+    const auto p = ReadParams(16);
+    Report.Translated = true;
+    const int i = alternate ? 1 : 0;
+    if (p.empty()) {
+        for (int& k : FontKinds[i])
+            k = 0;
+    }
+    for (std::size_t k = 0; k + 1 < p.size(); k += 2) {
+        const int kind = Whole(p[k]);
+        if (kind >= 1 && kind <= 7)
+            FontKinds[i][kind] = Whole(p[k + 1]);
+    }
+    Sets[i] = FontKinds[i][1] == 14 ? hpgl2::TCharSet::Latin1 : hpgl2::TCharSet::Roman8;
+    Proportional[i] = FontKinds[i][2] == 1;
+    Faces[i] = hpgl2::FaceFor(FontKinds[i][7], FontKinds[i][5], FontKinds[i][6], FontKinds[i][2]);
 }
 
 void TTranslator::PolygonMode()
@@ -1845,6 +2103,93 @@ void TTranslator::Command(int m)
     case Code("RO"): Rotate(); return;
     case Code("PG"): case Code("FR"): NextPage(); return;
     case Code("LB"): Label(); return;
+    case Code("BL"): {
+        bool terminated = true;
+        Buffered = LabelText(terminated);
+        Report.Translated = true;
+        return;
+    }
+    case Code("PB"):
+        Did("labels");
+        DrawLabel(Buffered);
+        return;
+    case Code("SI"): case Code("SR"): {
+        const auto p = ReadParams(2);
+        Report.Translated = true;
+        SizeRelative = m == Code("SR");
+        const bool ok = p.size() >= 2 && std::isfinite(p[0]) && std::isfinite(p[1]);
+        if (SizeRelative) {
+            RelW = ok ? p[0] : 0.75;
+            RelH = ok ? p[1] : 1.5;
+        } else {
+            SizeW = ok ? p[0] * 400 : 0.19 * 400;
+            SizeH = ok ? p[1] * 400 : 0.27 * 400;
+        }
+        return;
+    }
+    case Code("DI"): case Code("DR"): {
+        const auto p = ReadParams(2);
+        Report.Translated = true;
+        DirectionRelative = m == Code("DR");
+        Direction = p.size() >= 2 && (p[0] != 0 || p[1] != 0) ? TPt{p[0], p[1]} : TPt{1, 0};
+        return;
+    }
+    case Code("SL"): {
+        const auto p = ReadParams(1);
+        Report.Translated = true;
+        Slant = !p.empty() && std::isfinite(p[0]) ? std::clamp(p[0], -100.0, 100.0) : 0;
+        return;
+    }
+    case Code("ES"): {
+        const auto p = ReadParams(2);
+        Report.Translated = true;
+        ExtraSpace = !p.empty() && std::isfinite(p[0]) ? std::clamp(p[0], -10.0, 100.0) : 0;
+        ExtraLines = p.size() > 1 && std::isfinite(p[1]) ? std::clamp(p[1], -10.0, 100.0) : 0;
+        return;
+    }
+    case Code("LO"): {
+        const auto p = ReadParams(1);
+        Report.Translated = true;
+        const int o = p.empty() ? 1 : Whole(p[0]);
+        Origin = (o >= 1 && o <= 9) || (o >= 11 && o <= 19) ? o : 1;
+        return;
+    }
+    case Code("DV"): {
+        const auto p = ReadParams(2);
+        Report.Translated = true;
+        Vertical = !p.empty() && p[0] == 1;
+        return;
+    }
+    case Code("TD"): {
+        const auto p = ReadParams(1);
+        Report.Translated = true;
+        Transparent = !p.empty() && p[0] == 1;
+        return;
+    }
+    case Code("SD"): FontDefinition(false); return;
+    case Code("AD"): FontDefinition(true); return;
+    case Code("SS"): Alternate = false; Report.Translated = true; return;
+    case Code("SA"): Alternate = true; Report.Translated = true; return;
+    case Code("CP"): {
+        const auto p = ReadParams(2);
+        Did("character moves");
+        TPt u, v;
+        LabelFrame(u, v);
+        const double cell = 1.5 * CharWidth() * (1 + ExtraSpace), line = 2 * CharHeight() * (1 + ExtraLines);
+        TPt at = Page(Pen);
+        if (p.size() >= 2)
+            // Spaces to the right, lines up (negative ones down), in the label's frame.
+            at = {at.X + u.X * p[0] * cell + v.X * p[1] * line, at.Y + u.Y * p[0] * cell + v.Y * p[1] * line};
+        else
+            at = {LineStart.X - v.X * line, LineStart.Y - v.Y * line};
+        LineStart = p.size() >= 2 ? LineStart : at;
+        const double det = Map.A * Map.D - Map.B * Map.C;
+        if (det != 0 && std::isfinite(det)) {
+            const double x = at.X - Map.E, y = at.Y - Map.F;
+            MoveTo({(Map.D * x - Map.B * y) / det, (Map.A * y - Map.C * x) / det});
+        }
+        return;
+    }
     case Code("XT"): Tick(true); return;
     case Code("YT"): Tick(false); return;
     case Code("TL"): {
@@ -1880,15 +2225,20 @@ void TTranslator::Command(int m)
     }
     case Code("DT"): {
         // The terminator is the next character; ';', a line feed, NUL or ESC restore ETX.
-        const int c = S.GetRaw();
+        const int c = S().GetRaw();
         Report.Translated = true;
         if (c == kEnd || c == ';' || c == '\n' || c == 0 || c == kEsc) {
             if (c == kEsc)
-                S.Unget(c);
+                S().Unget(c);
             Terminator = kEtx;
+            TerminatorPrinted = false;
         } else {
             Terminator = c;
+            const auto p = ReadParams(1);
+            // Mode 0 prints the terminator as a character; 1, the default, does not.
+            TerminatorPrinted = !p.empty() && p[0] == 0;
         }
+        TerminatorAbsent = false;
         return;
     }
     case Code("IN"):
@@ -1912,26 +2262,28 @@ void TTranslator::Command(int m)
         // A comment: its quoted text may hold anything.
         int c;
         do
-            c = S.Get();
+            c = S().Get();
         while (c == ' ');
         if (c == '"')
             SkipTo('"');
         else if (c != kEnd)
-            S.Unget(c);
+            S().Unget(c);
         // The plain reader reads a comment's letters as commands: no longer the same file.
         Ignore(m);
         return;
     }
-    case Code("BL"): case Code("WD"):
+    case Code("WD"):
         Ignore(m);
-        for (int c = S.Get(); c != kEnd && c != Terminator; c = S.Get()) {
+        for (int c = S().Get(); c != kEnd && c != Terminator; c = S().Get()) {
         }
         return;
     case Code("SM"): {
-        const int c = S.GetRaw();
-        Ignore(m);
-        if (c == kEsc)
-            S.Unget(c);
+        // The symbol is the next character; ';' (or nothing printable) ends symbol mode.
+        const int c = S().GetRaw();
+        Report.Translated = true;
+        Symbol = c > 32 && c != ';' && c != 127 ? c : 0;
+        if (c == kEsc || c == kEnd)
+            S().Unget(c);
         return;
     }
     default:
@@ -1948,7 +2300,7 @@ std::string TTranslator::Run()
         if (counter % 32 == 0)
             Extents.TakeUpTo(Sheet);
         if (counter++ % 100 == 0 && Sheet.OnProgress)
-            Sheet.OnProgress(S.Consumed(), Total);
+            Sheet.OnProgress(S().Consumed(), Total);
         Command(m);
     }
     FlushDot();

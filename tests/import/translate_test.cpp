@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -467,11 +468,105 @@ TEST(TranslateWrappers, PrinterLanguagesAroundTheDrawingAreSteppedThrough)
     }
 }
 
-TEST(TranslateWrappers, LabelsEndAtTheirTerminatorAndTheLineGoesOn)
+TEST(TranslateWrappers, CommentsAreSteppedOverWhateverTheyHold)
 {
-    EXPECT_EQ(Translate("PU0,0;LBTEXT PD\x03PD10,10;").Text, "PU 0 0|PD 10 10");
-    EXPECT_EQ(Translate("DT*;PU0,0;LBA PD 5,5*PD10,10;DT;LBX\x03PD20,20").Text, "PU 0 0|PD 10 10|PD 20 20");
     EXPECT_EQ(Translate("CO\"PD 99,99\";PU0,0;PD1,1;").Text, "PU 0 0|PD 1 1");
+}
+
+// --- Labels ---------------------------------------------------------------------------------
+
+struct TBox {
+    double X0 = 1e18, Y0 = 1e18, X1 = -1e18, Y1 = -1e18;
+};
+
+TBox DownBox(const std::string& hpgl)
+{
+    TBox b;
+    for (const TSeg& s : DownSegments(hpgl)) {
+        b.X0 = std::min({b.X0, s.X0, s.X1});
+        b.X1 = std::max({b.X1, s.X0, s.X1});
+        b.Y0 = std::min({b.Y0, s.Y0, s.Y1});
+        b.Y1 = std::max({b.Y1, s.Y0, s.Y1});
+    }
+    return b;
+}
+
+TEST(TranslateLabels, StrokesFillTheCellTheReferenceGives)
+{
+    // The default size is 0.19 x 0.27 cm: a character 76 units wide, a cap 108 tall, in a cell
+    // 1.5 widths wide. Each case: the label and the box its strokes must fill (within 2 units).
+    struct Case {
+        const char* Hpgl;
+        double X0, Y0, X1, Y1;
+    } cases[] = {
+        {"PU0,0;LBH\x03", 0, 0, 76, 108},
+        {"PU0,0;LBHH\x03", 0, 0, 114 + 76, 108},
+        // SI in cm; SR in percent of P1-P2.
+        {"SI1,2;PU0,0;LBH\x03", 0, 0, 400, 800},
+        {"IP0,0,10000,10000;SR1,2;PU0,0;LBH\x03", 0, 0, 100, 200},
+        // LO: centred on the pen, then right and top; 11-19 half a character away.
+        {"LO5;PU1000,1000;LBH\x03", 962, 946, 1038, 1054},
+        {"LO9;PU1000,1000;LBH\x03", 924, 892, 1000, 1000},
+        {"LO11;PU1000,1000;LBH\x03", 1038, 1054, 1114, 1162},
+        // DI turns the text; RO turns the frame and the text with it.
+        {"DI0,1;PU1000,1000;LBH\x03", 892, 1000, 1000, 1076},
+        {"DI-1,0;PU1000,1000;LBH\x03", 924, 892, 1000, 1000},
+        {"RO90;PU0,0;LBH\x03", 11040 - 108, 0, 11040, 76},
+        // Slant leans the top of the characters forward by the tangent.
+        {"SL1;PU0,0;LBH\x03", 0, 0, 76 + 108, 108},
+        // A line feed starts a line two character heights lower; CR goes back to its start.
+        {"PU0,0;LBH\r\nH\x03", 0, -216, 76, 108},
+        // Buffered labels print as labels do.
+        {"BLHH\x03PU0,0;PB;", 0, 0, 114 + 76, 108},
+    };
+    for (const Case& c : cases) {
+        const TBox b = DownBox(c.Hpgl);
+        EXPECT_NEAR(b.X0, c.X0, 2) << c.Hpgl;
+        EXPECT_NEAR(b.Y0, c.Y0, 2) << c.Hpgl;
+        EXPECT_NEAR(b.X1, c.X1, 2) << c.Hpgl;
+        EXPECT_NEAR(b.Y1, c.Y1, 2) << c.Hpgl;
+    }
+}
+
+TEST(TranslateLabels, ALabelEndsAtItsTerminatorAndThePenAfterIt)
+{
+    struct Case {
+        const char* Hpgl;
+        const char* Tail;
+    } cases[] = {
+        // The pen ends a cell past the last character: a lowered pen starts there.
+        {"PU0,0;LBAB\x03PD;PU;", "|PU 228 0|PD|PU"},
+        {"PU0,0;LBA\x03PU500,500;PD600,500;", "|PU 500 500|PD 600 500"},
+        {"DT*;PU0,0;LBA*PU500,500;PD600,600;", "|PU 500 500|PD 600 600"},
+        // DT's mode 0 prints the terminator: the pen ends a cell later.
+        {"DT*,0;PU0,0;LBA*PD;PU;", "|PU 228 0|PD|PU"},
+        // CP moves by cells and lines (up, or down when negative).
+        {"PU0,0;CP2,-1;PD;PU;", "|PU 228 -216|PD|PU"},
+        {"PU0,0;CP-1,1;PD;PU;", "|PU -114 216|PD|PU"},
+        // Without a terminator anywhere, the label ends at its line feed and the rest is read.
+        {"PU0,0;LBAB\nPU500,500;PD600,600;", "|PU 500 500|PD 600 600"},
+    };
+    for (const Case& c : cases) {
+        const std::string text = Translate(c.Hpgl).Text;
+        ASSERT_GE(text.size(), std::strlen(c.Tail)) << c.Hpgl;
+        EXPECT_EQ(text.substr(text.size() - std::strlen(c.Tail)), c.Tail) << c.Hpgl << " gave " << text;
+    }
+    const TResult unterminated = Translate("LBA\nPD1,1;LBB\nPD2,2;");
+    EXPECT_EQ(unterminated.Report.Done.at("labels"), 2);
+    EXPECT_EQ(unterminated.Report.Done.at("labels without a terminator, ended at a line feed"), 1);
+}
+
+TEST(TranslateLabels, UnknownCharactersAreBoxesAndSymbolsMarkEachPoint)
+{
+    EXPECT_EQ(Translate("PU0,0;LBA\x7f\x03").Report.Done.at("characters drawn as boxes"), 1);
+    // SM: the symbol centred on each point the pen reaches.
+    const TBox b = DownBox("SMX;PU1000,1000;PU2000,1000;SM;PU3000,1000;");
+    EXPECT_NEAR(b.X0, 1000 - 38, 20);
+    EXPECT_NEAR(b.X1, 2000 + 38, 20);
+    EXPECT_NEAR(b.Y0, 1000 - 54, 20);
+    EXPECT_NEAR(b.Y1, 1000 + 54, 20);
+    // The window clips labels as it clips lines.
+    EXPECT_LE(DownBox("IW0,0,50,1000;PU0,0;LBH\x03").X1, 50);
 }
 
 // --- Bad input ------------------------------------------------------------------------------
