@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -117,6 +119,91 @@ TEST(TranslateWriters, PlotutilsGraphInEveryHpglVersion)
         EXPECT_NEAR(p[0].X, 1626, 1) << version;
         EXPECT_NEAR(p[3].Y, 6502, 1) << version;
         EXPECT_EQ(sheet.XMax, 6502) << version;
+    }
+}
+
+// Each label of a writer's file lands within one character cell of the point where the writer
+// put it: the label's strokes beside the pen position a lowered pen marks instead.
+void ExpectLabelsWhereWritten(const std::string& file, const std::string& what)
+{
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int labels = 0;
+    for (std::size_t at = bytes.find("LB"); at != std::string::npos; at = bytes.find("LB", at + 2)) {
+        const std::size_t end = bytes.find('\x03', at);
+        if (end == std::string::npos || end - at < 3)
+            continue;
+        const std::string prefix = bytes.substr(0, at);
+        THpglSheet marked, labelled;
+        ASSERT_TRUE(LoadPlotText(marked, prefix + "PD;PU;").Ok());
+        ASSERT_TRUE(LoadPlotText(labelled, bytes.substr(0, end + 1)).Ok());
+        // The mark: the last pen-down point.
+        std::int64_t x = 0, y = 0, ax = 0, ay = 0;
+        bool relative = false;
+        for (const THpglObject* o = marked.First; o; o = o->Next) {
+            THpglSheet::IsMove(o->Kind, &relative);
+            if (THpglSheet::IsMove(o->Kind) && o->ParamCount == 2) {
+                x = relative ? x + o->P1 : o->P1;
+                y = relative ? y + o->P2 : o->P2;
+            }
+            if (o->Kind == hkPD)
+                ax = x, ay = y;
+        }
+        // The label: what the labelled file draws beyond the prefix.
+        THpglSheet before;
+        ASSERT_TRUE(LoadPlotText(before, prefix).Ok());
+        const int skip = before.Count();
+        double x0 = 1e18, y0 = 1e18, x1 = -1e18, y1 = -1e18;
+        x = y = 0;
+        relative = false;
+        int index = 0;
+        for (const THpglObject* o = labelled.First; o; o = o->Next, ++index) {
+            THpglSheet::IsMove(o->Kind, &relative);
+            if (THpglSheet::IsMove(o->Kind) && o->ParamCount == 2) {
+                x = relative ? x + o->P1 : o->P1;
+                y = relative ? y + o->P2 : o->P2;
+                if (index >= skip && o->Kind == hkPD) {
+                    x0 = std::min<double>(x0, x), x1 = std::max<double>(x1, x);
+                    y0 = std::min<double>(y0, y), y1 = std::max<double>(y1, y);
+                }
+            }
+        }
+        if (x1 < x0)
+            continue;  // a label of spaces
+        // A cell is about twice a character's height either way.
+        const double cell = 2 * std::max(y1 - y0, 1.0);
+        EXPECT_GE(ax, x0 - cell) << what << " label at " << at;
+        EXPECT_LE(ax, x1 + cell) << what << " label at " << at;
+        EXPECT_GE(ay, y0 - cell) << what << " label at " << at;
+        EXPECT_LE(ay, y1 + cell) << what << " label at " << at;
+        ++labels;
+    }
+    EXPECT_GT(labels, 3) << what;
+}
+
+TEST(TranslateWriters, LabelsLandWhereTheWritersPutThem)
+{
+    testfiles::TempDir dir;
+    if (Have("gnuplot")) {
+        for (const char* terminal : {"hpgl", "pcl5"}) {
+            const std::string out = dir.File(std::string("labels.") + terminal);
+            const std::string script =
+                dir.Write("labels.gp", std::string("set terminal ") + terminal + "\nset output '" + out +
+                                           "'\nset title 'TITLE'\nset xlabel 'x axis'\nplot sin(x)\n");
+            ASSERT_EQ(std::system(("gnuplot " + script).c_str()), 0);
+            ExpectLabelsWhereWritten(out, terminal);
+        }
+    }
+    if (Have("graph")) {
+        const std::string data = dir.Write("data.txt", "0 0\n1 1\n2 0\n3 3\n");
+        for (const char* version : {"1", "2"}) {
+            const std::string out = dir.File(std::string("stick-") + version + ".hpgl");
+            ASSERT_EQ(std::system((std::string("HPGL_VERSION=") + version + " graph -T hpgl -F Stick -L TITLE " + data +
+                                   " > " + out)
+                                      .c_str()),
+                      0);
+            ExpectLabelsWhereWritten(out, std::string("graph ") + version);
+        }
     }
 }
 
