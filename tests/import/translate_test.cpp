@@ -528,6 +528,56 @@ TEST(TranslateLabels, StrokesFillTheCellTheReferenceGives)
     }
 }
 
+TEST(TranslateLabels, EveryLabelOriginPlacesTheLabelAroundThePen)
+{
+    // An H fills 76 x 108 units; LO 1-9 put the pen at its left, centre or right (1-3, 4-6,
+    // 7-9) and bottom, middle or top; 11-19 the same, half a character further in.
+    for (int lo : {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19}) {
+        const int o = lo > 10 ? lo - 10 : lo;
+        const int column = (o - 1) / 3, row = (o - 1) % 3;
+        double du = column == 0 ? 0 : column == 1 ? -38 : -76;
+        double dv = row == 0 ? 0 : row == 1 ? -54 : -108;
+        if (lo > 10) {
+            du += column == 0 ? 38 : column == 2 ? -38 : 0;
+            dv += row == 0 ? 54 : row == 2 ? -54 : 0;
+        }
+        const TBox b = DownBox("LO" + std::to_string(lo) + ";PU1000,1000;LBH\x03");
+        EXPECT_NEAR(b.X0, 1000 + du, 2) << "LO" << lo;
+        EXPECT_NEAR(b.X1, 1000 + du + 76, 2) << "LO" << lo;
+        EXPECT_NEAR(b.Y0, 1000 + dv, 2) << "LO" << lo;
+        EXPECT_NEAR(b.Y1, 1000 + dv + 108, 2) << "LO" << lo;
+    }
+}
+
+TEST(TranslateLabels, ControlCharactersActAsOnAPlotter)
+{
+    struct Case {
+        const char* Hpgl;
+        double X0, Y0, X1, Y1;
+    } cases[] = {
+        // Backspace writes over the last character; a tab moves a cell on.
+        {"PU0,0;LBH\bH\x03", 0, 0, 76, 108},
+        {"PU0,0;LBH\tH\x03", 0, 0, 228 + 76, 108},
+        // A line feed alone goes down and keeps the column; CR LF starts the line again.
+        {"PU0,0;LBH\nH\x03", 0, -216, 114 + 76, 108},
+        // Vertical labels stack their characters.
+        {"DV1;PU0,0;LBHH\x03", 0, -216, 76, 108},
+        // Transparent data draws control characters as characters (boxes) instead.
+        {"TD1;PU0,0;LBH\nH\x03", 0, 0, 228 + 76, 108},
+    };
+    for (const Case& c : cases) {
+        const TBox b = DownBox(c.Hpgl);
+        EXPECT_NEAR(b.X0, c.X0, 2) << c.Hpgl;
+        EXPECT_NEAR(b.Y0, c.Y0, 2) << c.Hpgl;
+        EXPECT_NEAR(b.X1, c.X1, 2) << c.Hpgl;
+        EXPECT_NEAR(b.Y1, c.Y1, 40) << c.Hpgl;
+    }
+    // SO and SI switch to the alternate font and back: AD chose a doubled face.
+    const std::string plain = Translate("PU0,0;LBH\x03").Text;
+    EXPECT_NE(Translate("AD7,5;PU0,0;LB\x0eH\x03").Text, plain);
+    EXPECT_EQ(Translate("AD7,5;PU0,0;LB\x0e\x0fH\x03").Text, plain);
+}
+
 TEST(TranslateLabels, ALabelEndsAtItsTerminatorAndThePenAfterIt)
 {
     struct Case {
