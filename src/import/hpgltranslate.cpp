@@ -221,6 +221,7 @@ private:
     void Bezier(bool relative);
     void Rectangle(bool relative, bool fill);
     void Wedge(bool fill);
+    void Shape(const std::vector<TPt>& outline, bool fill);
     void Tick(bool x);
     void LineType();
     void UserLine();
@@ -1456,18 +1457,23 @@ void TTranslator::Rectangle(bool relative, bool fill)
     if (p.size() < 2)
         return;
     const TPt c = relative ? TPt{Pen.X + p[0], Pen.Y + p[1]} : TPt{p[0], p[1]};
-    const std::vector<TPt> corners{Pen, {c.X, Pen.Y}, c, {Pen.X, c.Y}, Pen};
+    Shape({Pen, {c.X, Pen.Y}, c, {Pen.X, c.Y}, Pen}, fill);
+}
+
+// A closed outline in user units, filled by FT or edged with the line type.
+void TTranslator::Shape(const std::vector<TPt>& outline, bool fill)
+{
     if (fill) {
         Did("fills");
         std::vector<std::vector<TPt>> ring(1);
-        for (std::size_t i = 0; i < 4; ++i)
-            ring[0].push_back(Page(corners[i]));
+        for (const TPt& q : outline)
+            ring[0].push_back(Page(q));
         Hatch(ring, hpgl2::TFillRule::EvenOdd);
     } else {
         Did("edged shapes");
         if (Dasher)
             Dasher->Reset();
-        DrawUserPolyline(corners);
+        DrawUserPolyline(outline);
     }
 }
 
@@ -1482,18 +1488,7 @@ void TTranslator::Wedge(bool fill)
     ArcPoints(Pen, p[0], p[1], p[2], chord, pts);
     if (std::fabs(p[2]) < 360)
         pts.push_back(Pen);
-    if (fill) {
-        Did("fills");
-        std::vector<std::vector<TPt>> ring(1);
-        for (const TPt& q : pts)
-            ring[0].push_back(Page(q));
-        Hatch(ring, hpgl2::TFillRule::EvenOdd);
-    } else {
-        Did("edged shapes");
-        if (Dasher)
-            Dasher->Reset();
-        DrawUserPolyline(pts);
-    }
+    Shape(pts, fill);
 }
 
 void TTranslator::Tick(bool x)
