@@ -317,6 +317,7 @@ private:
     std::string Failure;
     std::int64_t Objects = 0;
     std::int64_t HatchStrokes = 0;
+    std::int64_t Pieces = 0;
     TExtentsWalk Extents;
 
     // The device's pen after the objects written so far.
@@ -852,6 +853,14 @@ void TTranslator::Dot(TPt page)
 
 void TTranslator::Clipped(TPt a, TPt b)
 {
+    // Pieces the window cuts away make no objects, so they are bounded on their own: dashes
+    // of a hair's length along lines far outside it would otherwise run for minutes.
+    if (!Failure.empty())
+        return;
+    if (++Pieces > 2 * Limits.MaxObjects) {
+        Fail("drawing too large: more than " + std::to_string(2 * Limits.MaxObjects) + " line pieces");
+        return;
+    }
     if (Window && !hpgl2::ClipSegment(a, b, WinX0, WinY0, WinX1, WinY1))
         return;
     if (a.X == b.X && a.Y == b.Y) {

@@ -655,6 +655,9 @@ TEST(TranslateLimits, FillsAndObjectsStopWithAReason)
     for (int i = 0; i < 600; ++i)
         many += "PD" + std::to_string(i) + ",0;";
     EXPECT_EQ(run(many, small), "drawing too large: more than 500 objects");
+    // Dashes all outside the window: no objects, but bounded work.
+    EXPECT_EQ(run("IW0,0,10,10;LT2,1,1;PU0,100;PD1000000,100;", small),
+              "drawing too large: more than 1000 line pieces");
     small.MaxObjects = 1000;
     EXPECT_EQ(run(many, small), "");
 }
