@@ -195,7 +195,7 @@ private:
         if (!ReadNumber(S(), v))
             return false;
         // A number may end at the escape itself.
-        if (S().Cursor()[-1] == kEsc)
+        if (S().Last() == kEsc)
             S().Unget(kEsc);
         return true;
     }

@@ -32,7 +32,8 @@ public:
     explicit TCharStream(posixio::TFd fd) : Fd(std::move(fd)), Buffer(new unsigned char[kBufferSize]) {}
     // Reads the bytes of text, which must outlive the stream.
     explicit TCharStream(std::string_view text)
-        : Pos(reinterpret_cast<const unsigned char*>(text.data())), Limit(Pos + text.size()), Offset(text.size())
+        : Pos(reinterpret_cast<const unsigned char*>(text.data())), Limit(Pos + text.size()), Start(Pos),
+          Offset(text.size())
     {
     }
     TCharStream(const TCharStream&) = delete;
@@ -58,6 +59,10 @@ public:
     const unsigned char* Cursor() const { return Pos; }
     const unsigned char* BufferEnd() const { return Limit; }
     void Skip(const unsigned char* to) { Pos = to; }
+
+    // The byte read last, straight from the buffer, or kEnd at the buffer's start (after a
+    // refill, or before anything was read).
+    int Last() const { return Pos != Start ? Pos[-1] : kEnd; }
 
     // The next byte as it is, carriage return and Ctrl-Z included: data that counts its own
     // bytes (a printer language's binary blocks) must not lose or end at either.
@@ -96,7 +101,7 @@ private:
         }
         const ssize_t n = posixio::RetryEintr([&] { return ::read(Fd.Get(), Buffer.get(), kBufferSize); });
         if (n > 0) {
-            Pos = Buffer.get();
+            Pos = Start = Buffer.get();
             Limit = Pos + n;
             Offset += static_cast<std::uint64_t>(n);
             return true;
@@ -111,6 +116,7 @@ private:
     std::unique_ptr<unsigned char[]> Buffer;
     const unsigned char* Pos = nullptr;
     const unsigned char* Limit = nullptr;
+    const unsigned char* Start = nullptr;  // the buffer's first byte
     std::uint64_t Offset = 0;
     int Error = 0;
     bool End = false;

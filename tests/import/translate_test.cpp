@@ -699,6 +699,22 @@ TEST(TranslateLimits, AnyBytesAreReadWithoutHarm)
     }
 }
 
+TEST(TranslateFile, ANumberEndingAtTheReadBuffersEdgeReadsAsInMemory)
+{
+    // The file is read 64 KiB at a time: a number whose last digit ends one read and whose
+    // terminating letter starts the next must not look before the new buffer.
+    testfiles::TempDir dir;
+    const std::string tail = "PD1,22";
+    std::string text = "PU0,0;" + std::string(65536 - 6 - tail.size(), ' ') + tail + "PU3,4;\x1b%0BPD5,5";
+    ASSERT_EQ(text.find("PU3,4"), 65536u);
+    const std::string file = dir.Write("edge.plt", text);
+    THpglSheet fromFile, fromText;
+    ASSERT_TRUE(LoadPlotFile(fromFile, file).Ok());
+    ASSERT_TRUE(LoadPlotText(fromText, text).Ok());
+    EXPECT_EQ(SheetText(fromFile), SheetText(fromText));
+    EXPECT_EQ(SheetText(fromFile), "PU 0 0|PD 1 22|PU 3 4|PD 5 5");
+}
+
 TEST(TranslateFile, UnreadableFilesSayWhy)
 {
     testfiles::TempDir dir;
