@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/scopeexit.h"
+#include "plot/estimate.h"
 #include "plot/ostrel.h"
 
 namespace {
@@ -60,11 +61,7 @@ std::vector<std::string> TPlotRunner::ServiceTexts(int pass)
 
 double TPlotRunner::LineBytesPerSecond(const TVaCustomComm& comm)
 {
-    const double baud = comm.Baudrate() == brUser ? comm.UserBaudrate() : BaudrateValue(comm.Baudrate());
-    const double data = 4 + static_cast<int>(comm.Databits());
-    const double parity = comm.Parity() == paNone ? 0 : 1;
-    const double stop = comm.Stopbits() == sb1 ? 1 : comm.Stopbits() == sb15 ? 1.5 : 2;
-    return baud / (1 + data + parity + stop);
+    return comm.LineBytesPerSecond();
 }
 
 std::uint64_t TPlotRunner::Gone(std::int64_t left) const
@@ -97,7 +94,7 @@ void TPlotRunner::Write(std::string_view text, bool unitStart)
     if (unitStart) {
         // A long arc never waits while the device keeps up: look at the user now and then
         // anyway, between two commands.
-        if (GetTickCount32() - LastReport >= 100)
+        if (Now() - LastReport >= 100)
             Step(false);
         UnitStarts.push_back(Written);
     }
@@ -161,10 +158,12 @@ void TPlotRunner::Step(bool wait)
     CheckFault();
     if (!Stopping && !Running()) {
         Stopping = true;
-        StopTick = GetTickCount32();
+        StopTick = Now();
     }
-    if (!InAbort && Aborting && Aborting())
+    if (!InAbort && !Settling && Aborting && Aborting())
         throw TAbortRequest{};
+    if (InAbort && !Abandoned && Abandoning && Abandoning())
+        throw TAbandonRequest{};
     Report(false);
 }
 
@@ -190,7 +189,7 @@ void TPlotRunner::Drain()
 
 void TPlotRunner::Report(bool force)
 {
-    const std::uint32_t now = GetTickCount32();
+    const std::uint32_t now = Now();
     if (!force && now - LastReport < 250)
         return;
     LastReport = now;
@@ -222,58 +221,105 @@ void TPlotRunner::Report(bool force)
 bool TPlotRunner::WaitUntil(std::uint32_t deadline, const std::function<bool()>& done)
 {
     while (!done()) {
-        if (static_cast<std::int32_t>(GetTickCount32() - deadline) >= 0)
+        if (static_cast<std::int32_t>(Now() - deadline) >= 0)
             return false;
         Step(true);
     }
     return true;
 }
 
+std::uint32_t TPlotRunner::SettleMilliseconds() const
+{
+    return static_cast<std::uint32_t>((static_cast<double>(kOstrelInputBuffer) / LineBytes + 0.05) * 1000 + 0.5);
+}
+
+void TPlotRunner::Settle()
+{
+    Settling = true;
+    const base::TScopeExit done([&] { Settling = false; });
+    WaitUntil(Now() + SettleMilliseconds(), [] { return false; });
+    // A line hung up meanwhile raises here.
+    Left();
+    CheckFault();
+}
+
+void TPlotRunner::Truncate(std::uint64_t delivered, std::uint64_t keep)
+{
+    if (delivered >= Written)
+        return;
+    if (delivered >= TailStart)
+        Tail.resize(static_cast<std::size_t>(delivered - TailStart));
+    while (!UnitStarts.empty() && UnitStarts.back() > delivered)
+        UnitStarts.pop_back();
+    while (!ObjectEnds.empty() && ObjectEnds.back().first > keep)
+        ObjectEnds.pop_back();
+    Written = delivered;
+}
+
+bool TPlotRunner::WaitTaken()
+{
+    std::int64_t last = -1;
+    std::uint32_t lastMove = Now();
+    for (;;) {
+        const std::int64_t left = Left();
+        if (left == 0)
+            return true;
+        if (left != last) {
+            last = left;
+            lastMove = Now();
+        } else if (Now() - lastMove >= JamMilliseconds) {
+            return false;
+        }
+        // Said once the device has not taken anything for a moment: it holds the line.
+        P.Finishing = Now() - lastMove >= 250;
+        Step(true);
+    }
+}
+
 void TPlotRunner::Abort()
 {
     InAbort = true;
-    HandedObjects = R.LastObject;
-    const std::uint32_t t0 = GetTickCount32();
-    // What is queued ends on a command boundary. If the device takes it soon enough it goes
-    // whole and nothing is cut.
-    const std::int64_t left0 = Left();
-    std::uint64_t delivered = Written;
-    std::uint64_t completed = 0;  // what the device has whole once a cut command is completed
-    bool moved = left0 == 0;
-    WaitUntil(t0 + 1000, [&] { return moved = moved || Left() < left0; });
-    const bool drained = moved && WaitUntil(t0 + 1400, [&] { return Left() == 0; });
-    if (!drained) {
-        // Freeze the line, so what is counted as gone is what went, then drop the rest,
-        // the system's queue too, so the close cannot wait on the driver.
-        bool frozen = true;
-        try {
-            Comm.SetXon(false);
-        } catch (const EVaCommError&) {
-            frozen = false;
-        }
-        WaitUntil(GetTickCount32() + 30, [] { return false; });
-        const std::int64_t left = Left();
-        delivered = Gone(left);
-        Comm.PurgeWrite();
+    try {
+        // What the system took goes on; what is staged is dropped. The line then carries
+        // exactly the stream's first `delivered` bytes, and a command they cut is completed
+        // from the stream itself, then the closing text follows unless it was under way.
+        const std::uint64_t delivered = Comm.DropStaged();
+        const bool closing = ClosingAt != UINT64_MAX && delivered > ClosingAt && delivered >= TailStart;
+        const std::string rest =
+            closing ? Tail.substr(static_cast<std::size_t>(std::min<std::uint64_t>(delivered - TailStart, Tail.size())))
+                    : CutRest(delivered);
+        Truncate(delivered, delivered + rest.size());
         HandedObjects = DeliveredObjects(delivered);
-        if (frozen)
-            Comm.SetXon(true);
-        if (moved) {
-            // The device takes bytes: it must not keep a cut command.
-            const std::string rest = CutRest(delivered);
-            if (!rest.empty())
-                Write(rest, false);
-            completed = delivered + rest.size();
+        if (!rest.empty())
+            Write(rest, false);
+        if (!closing) {
+            ClosingAt = Written;
+            TOstrelStream().Epilogue([&](std::string_view t, TThrottle) { Write(t, true); });
         }
+        if (WaitTaken()) {
+            HandedObjects = DeliveredObjects(Written);  // a completed command may end an object
+            P.Finishing = false;
+            Report(true);
+            Comm.Close();
+            return;
+        }
+    } catch (const TAbandonRequest&) {
     }
-    // A drop during a stop's drain: the closing text went already, or its cut was completed.
-    if (moved && delivered <= ClosingAt) {
-        TOstrelStream().Epilogue([&](std::string_view t, TThrottle) { Write(t, true); });
-        if (!WaitUntil(t0 + 1800, [&] { return Left() == 0; }))
-            Comm.PurgeWrite();
-        else if (completed > delivered)
-            HandedObjects = DeliveredObjects(completed);  // the completed command ended an object
-    }
+    Abandon();
+}
+
+void TPlotRunner::Abandon()
+{
+    Abandoned = true;
+    P.Finishing = false;
+    // What was queued may be flushed part way: the device surely has the handed bytes less
+    // the queue, and may keep a cut command.
+    const std::int64_t queued = Comm.OutputQueueCount();
+    const std::uint64_t handed = Comm.DropStaged();
+    Comm.PurgeWrite();
+    const std::uint64_t least = handed - std::min<std::uint64_t>(handed, static_cast<std::uint64_t>(std::max<std::int64_t>(queued, 0)));
+    HandedObjects = std::min(HandedObjects, DeliveredObjects(least));
+    R.CutLeft = queued > 0 || !CutRest(handed).empty();
     Report(true);
     Comm.Close();
 }
@@ -290,7 +336,7 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
     UnitStarts.clear();
     ObjectEnds.clear();
     Window.clear();
-    Stopping = InAbort = false;
+    Stopping = InAbort = Abandoned = Settling = false;
     LastLeft = -1;
     Fault = nullptr;
     LineErrorSeen = false;
@@ -324,7 +370,7 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
     });
     if (OnOpened)
         OnOpened();
-    LastReport = LastMove = GetTickCount32();
+    LastReport = LastMove = Now();
 
     auto fail = [&](std::exception_ptr e) {
         {
@@ -340,7 +386,9 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
             Left();
         } catch (...) {
         }
-        const std::int32_t delivered = DeliveredObjects(SurelyLeft);
+        // What left the system's queue may still be lost with the line.
+        const auto slack = kLineSlackBytes + static_cast<std::uint64_t>(LineBytes * kLineSlackSeconds);
+        const std::int32_t delivered = DeliveredObjects(SurelyLeft > slack ? SurelyLeft - slack : 0);
         // A failure during a drop keeps the drop's count if that is lower.
         HandedObjects = InAbort ? std::min(HandedObjects, delivered) : delivered;
         std::rethrow_exception(e);
@@ -349,6 +397,7 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
     try {
         const bool whole = body();
         Drain();
+        Settle();
         Report(true);
         Comm.Close();
         R.End = whole ? TPlotEnd::Finished : TPlotEnd::Stopped;
@@ -414,7 +463,7 @@ TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate, 
         }
         if (o && !Stopping) {
             Stopping = true;
-            StopTick = GetTickCount32();
+            StopTick = Now();
         }
         // The epilogue goes also when the run was stopped.
         ClosingAt = Written;

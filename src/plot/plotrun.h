@@ -3,12 +3,14 @@
 // them, for the dialog and for the command line alike. No Qt: the caller supplies how to
 // process pending events, the user's requests and how to show progress.
 //
-// A run ends in one of four ways. Finished: everything was handed on and drained. Stopped:
-// the user asked to stop; the object in hand was finished, " BP " sent and drained, however
-// long the device held the line. Aborted: the user asked again; what was still queued was
-// dropped, a command cut by the drop completed if the device still took bytes, and the port
-// closed within two seconds of the request. Failed: the component reported an error (the
-// device vanished); the port was closed and the error is raised once.
+// A run ends in one of four ways. Finished: everything was handed on, the line carried it,
+// and the line was still up after the device had had time to take it. Stopped: the user
+// asked to stop; the object in hand was finished, " BP " sent and drained, however long the
+// device held the line. Aborted: the user asked again; what was staged was dropped, a command
+// cut by the drop completed and " BP " sent, waiting for the device as long as it takes
+// anything within the jam time; a third request abandons that at once. Failed: the component
+// reported an error (the device vanished, the line hung up, also while the last bytes
+// drained); the port was closed and the error is raised once.
 
 #include <cstdint>
 #include <deque>
@@ -31,6 +33,7 @@ struct TPlotProgress {
     double LineUse = 0;            // over the last seconds, against the line's capacity; 0 to 1
     double SecondsLeft = -1;       // negative while unknown
     double HeldSeconds = 0;        // a stop waiting on a held line: how long nothing has left
+    bool Finishing = false;        // a drop waits for the device to take the end of a cut command
 };
 
 enum class TPlotEnd { Finished, Stopped, Aborted, Failed };
@@ -40,6 +43,9 @@ struct TPlotResult {
     std::int32_t LastObject = 0;   // objects (passes) wholly handed on; the last of them
     std::int32_t MaxObjects = 0;
     std::string Error;             // Failed: the component's message
+    // Aborted: the drop was abandoned (a third request) or the device took nothing for the
+    // jam time, with a command possibly cut: the plotter may draw one stray line.
+    bool CutLeft = false;
 };
 
 class TPlotRunner {
@@ -47,8 +53,15 @@ public:
     // Room in the write buffer before each object and each arc point: no unit is larger
     // than 25 bytes.
     static constexpr std::int32_t kThrottle = 100;
-    // An abort closes the port within this time of the request.
+    // An abort closes the port within this time of the request, or of the device taking the
+    // end of a cut command; an abandon closes it within this time of its request.
     static constexpr std::uint32_t kAbortMilliseconds = 2000;
+    // What the line may hold beyond the count of bytes that left the system's queue, and may
+    // lose when it fails: a UART's FIFO (16 to 128 bytes), a USB adapter's buffers (up to
+    // about 1 kB), a pseudo-terminal's unread bytes (within the device's buffer and 50 ms of
+    // line when paced). A resume after a failure starts before them; plus this much line.
+    static constexpr std::uint64_t kLineSlackBytes = 1024;
+    static constexpr double kLineSlackSeconds = 0.1;
     // A stop says that it waits on a held line once it has waited this long.
     static constexpr std::uint32_t kHeldNoticeMilliseconds = 2000;
     // The motor service's bytes: " SD20 " (6) and " BP IN PR-10,0" (14), ten passes of
@@ -65,6 +78,13 @@ public:
     std::function<bool()> Running;
     // True once the user asked again: drop the rest.
     std::function<bool()> Aborting;
+    // True once the user asked a third time: abandon a drop that waits on the device.
+    std::function<bool()> Abandoning;
+    // Milliseconds on a steady clock; GetTickCount32 unless a test hands its own.
+    std::function<std::uint32_t()> Clock;
+    // How long a drop waits on a device that takes nothing: longer than any hold a healthy
+    // device makes.
+    std::uint32_t JamMilliseconds = 30000;
     // Called once the port is open, before anything is sent.
     std::function<void()> OnOpened;
     std::function<void(std::int32_t max)> SetMaxValue;
@@ -90,16 +110,27 @@ public:
     static std::vector<std::string> ServiceTexts(int pass);
     // The line's bytes a second: the rate over the bits of a frame (start, data, parity, stop).
     static double LineBytesPerSecond(const TVaCustomComm& comm);
+    // How long after the drain the line must stay up for a run to count as delivered: the
+    // time the device's buffer and 50 ms of line take to go.
+    std::uint32_t SettleMilliseconds() const;
 
 private:
     class TRunDispatcher;
     struct TAbortRequest {};
+    struct TAbandonRequest {};
 
     TPlotEnd Run(const std::function<bool()>& body);
     void Write(std::string_view text, bool unitStart);
     void WaitForRoom();
     void Drain();
     void Abort();
+    // Waits while the device takes what is queued; false when it took nothing for the jam time.
+    bool WaitTaken();
+    // Ends a drop that waits on the device: drops everything, noting what may be cut.
+    void Abandon();
+    // After the drain: the line must still be up once the device has had time to take it all.
+    void Settle();
+    std::uint32_t Now() const { return Clock ? Clock() : GetTickCount32(); }
     bool WaitUntil(std::uint32_t deadline, const std::function<bool()>& done);
     void Step(bool wait);
     void CheckFault();
@@ -112,6 +143,8 @@ private:
     std::int64_t QueueCap() const;
     std::int32_t DeliveredObjects(std::uint64_t delivered) const;
     std::string CutRest(std::uint64_t delivered) const;
+    // The stream now goes only as far as the line carries: what was staged beyond is gone.
+    void Truncate(std::uint64_t delivered, std::uint64_t keepObjectsTo);
 
     TVaCustomComm& Comm;
     TPlotResult R;
@@ -125,6 +158,8 @@ private:
     std::uint32_t LastReport = 0;
     bool Stopping = false;
     bool InAbort = false;
+    bool Abandoned = false;
+    bool Settling = false;
     std::uint32_t StopTick = 0;
     std::int64_t LastLeft = -1;
     std::uint32_t LastMove = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 #include "serial/vacomm_p.h"
@@ -174,13 +175,15 @@ void TVaCommWriteThread::Execute()
         }
         // Written straight from the block: the caller appends behind these bytes and
         // nothing moves them until this write has completed.
-        const TWriteResult r = Comm.Port->Write(block, n, wake, 2, -1);
+        const TWriteResult r = Comm.HandToPort(block, n, wake, 2, -1, true);
         if (r.Woken == 0)
             break;
         if (r.Woken == 1) {
             AcknowledgePurge();  // the write in flight is abandoned: it removes nothing
             continue;
         }
+        if (r.Woken == 2)
+            continue;  // a paced line's wait, with nothing handed
         if (r.Error) {
             std::uint32_t errors = 0;
             if (const int lost = Comm.Port->LineLost(errors)) {
@@ -452,6 +455,13 @@ void TVaCustomComm::Open()
         return;
     ++FSession;
     FLineLost = 0;
+    FHanded = 0;
+    // A line of unknown rate is not paced.
+    FPaced = LineBytesPerSecond() > 0 && (FPaceLine == plOn || (FPaceLine == plAuto && Port->PseudoTerminal()));
+    {
+        std::lock_guard lock(FPacerLock);
+        FPacer = TLinePacer(LineBytesPerSecond());
+    }
     try {
         SetDCB();
         UpdateBuffers();
@@ -523,6 +533,10 @@ void TVaCustomComm::SetDCB()
         return;
     if (int e = Port->SetState(BuildDcb()))
         Error("Error writing dcb (%d), %s", e);
+    if (const double rate = LineBytesPerSecond(); rate > 0) {
+        std::lock_guard lock(FPacerLock);
+        FPacer.SetRate(rate);
+    }
 }
 
 void TVaCustomComm::UpdateBuffers()
@@ -670,6 +684,7 @@ void TVaCustomComm::GetCommStatus(TVaCommStatus& status)
         status = TVaCommStatus{};
         Error("Error retrieving statistics (%d), %s", e);
     }
+    status.Stat.cbOutQue += PacedQueue();
 }
 
 bool TVaCustomComm::ClearLineErrors()
@@ -777,8 +792,8 @@ std::int32_t TVaCustomComm::WriteBuf(const std::uint8_t* data, std::int32_t coun
     TVaEvent* const none[] = {nullptr};
     // A write still under way when the time is up is not left behind: what was handed to
     // the system by then is what the caller is told.
-    const TWriteResult r = Port->Write(data, static_cast<std::uint32_t>(std::max(count, 0)), none, 0,
-                                       FBuffers.ReadTimeout);
+    const TWriteResult r = HandToPort(data, static_cast<std::uint32_t>(std::max(count, 0)), none, 0,
+                                      FBuffers.ReadTimeout, false);
     if (r.Error)
         Error("Write error (%d), %s", r.Error);
     return static_cast<std::int32_t>(r.Written);
@@ -794,6 +809,102 @@ bool TVaCustomComm::WriteChar(char c)
 {
     const auto b = static_cast<std::uint8_t>(c);
     return WriteBuf(&b, 1) == 1;
+}
+
+TWriteResult TVaCustomComm::HandToPort(const std::uint8_t* data, std::uint32_t count, TVaEvent* const* wake,
+                                       int wakeCount, std::int32_t timeoutMs, bool oneQuantum)
+{
+    using SteadyClock = std::chrono::steady_clock;
+    auto now = [] { return std::chrono::duration<double>(SteadyClock::now().time_since_epoch()).count(); };
+    if (!FPaced) {
+        TWriteResult r = Port->Write(data, count, wake, wakeCount, timeoutMs);
+        FHanded += r.Written;
+        return r;
+    }
+    const double deadline = timeoutMs < 0 ? -1 : now() + timeoutMs / 1000.0;
+    TWriteResult total;
+    while (total.Written < count) {
+        std::uint32_t room, quantum;
+        double wait;
+        {
+            std::lock_guard lock(FPacerLock);
+            room = FPacer.Room(now());
+            wait = FPacer.Wait(now());
+            quantum = FPacer.QuantumBytes();
+        }
+        const std::uint32_t want = count - total.Written;
+        if (room < std::min(want, std::max<std::uint32_t>(quantum / 2, 1))) {
+            if (oneQuantum && total.Written > 0)
+                return total;
+            std::int32_t ms = static_cast<std::int32_t>(std::ceil(wait * 1000));
+            if (deadline >= 0) {
+                const double left = deadline - now();
+                if (left <= 0) {
+                    total.TimedOut = true;
+                    return total;
+                }
+                ms = std::min(ms, static_cast<std::int32_t>(std::ceil(left * 1000)));
+            }
+            const int w = WaitForEvents(wake, wakeCount, std::max(ms, 1));
+            if (w >= 0) {
+                total.Woken = w;
+                return total;
+            }
+            if (oneQuantum && wakeCount > 0) {
+                total.Woken = wakeCount;  // room now: the caller looks at its buffer again
+                return total;
+            }
+            continue;
+        }
+        const std::int32_t left = deadline < 0 ? -1 : static_cast<std::int32_t>(std::max(0.0, (deadline - now()) * 1000));
+        const TWriteResult r = Port->Write(data + total.Written, std::min(want, room), wake, wakeCount, left);
+        total.Written += r.Written;
+        FHanded += r.Written;
+        {
+            std::lock_guard lock(FPacerLock);
+            FPacer.Hand(r.Written, now());
+        }
+        if (r.Error || r.Woken >= 0 || r.TimedOut) {
+            total.Error = r.Error;
+            total.Woken = r.Woken;
+            total.TimedOut = r.TimedOut;
+            return total;
+        }
+        if (oneQuantum)
+            return total;
+    }
+    return total;
+}
+
+std::uint32_t TVaCustomComm::PacedQueue()
+{
+    if (!FPaced)
+        return 0;
+    std::lock_guard lock(FPacerLock);
+    return FPacer.Queued(std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
+}
+
+std::uint64_t TVaCustomComm::DropStaged()
+{
+    std::shared_ptr<TVaCommWriteThread> writer;
+    {
+        std::lock_guard lock(FGlobalLock.Native());
+        writer = WriteThread;
+    }
+    // The writer drops what is staged and abandons a write in flight; what that write had
+    // handed by then is counted before it acknowledges.
+    if (writer)
+        writer->PurgeWrite();
+    return FHanded.load();
+}
+
+double TVaCustomComm::LineBytesPerSecond() const
+{
+    const double baud = FBaudrate == brUser ? FUserBaudrate : BaudrateValue(FBaudrate);
+    const double data = 4 + static_cast<int>(FDatabits);
+    const double parity = FParity == paNone ? 0 : 1;
+    const double stop = FStopbits == sb1 ? 1 : FStopbits == sb15 ? 1.5 : 2;
+    return baud / (1 + data + parity + stop);
 }
 
 std::int32_t TVaCustomComm::OutputQueueCount()

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "serial/linepacer.h"
 #include "serial/uidispatch.h"
 #include "serial/vacommrec.h"
 #include "serial/vaclasses.h"
@@ -24,6 +26,7 @@ class TVaCommEventThread;
 class TVaCommWriteThread;
 namespace commport {
 class TCommPort;
+struct TWriteResult;
 }
 
 using TVaNotifyEvent = std::function<void(TVaCustomComm* sender)>;
@@ -110,8 +113,14 @@ public:
     void WriteUnlock() { FWriteLock.Release(); }
     void GlobalLock() { FGlobalLock.Acquire(); }
     void GlobalUnlock() { FGlobalLock.Release(); }
-    // The system's output queue: bytes handed on but not yet on the line.
+    // The system's output queue: bytes handed on but not yet on the line. On a paced port
+    // this includes what was handed but is not yet due on the line.
     std::int32_t OutputQueueCount();
+    // Bytes handed to the system since Open.
+    std::uint64_t BytesHanded() const { return FHanded.load(); }
+    // Drops the staged bytes, leaving the system's queue to go, and returns BytesHanded():
+    // the line then carries exactly the first that many bytes written since Open.
+    std::uint64_t DropStaged();
 
     // --- receive path and events
     virtual void HandleDataEvent();
@@ -166,6 +175,13 @@ public:
     void SetUserBaudrate(std::int32_t value);
     TVaCommDisplay* Display() const { return FDisplay; }
     void SetDisplay(TVaCommDisplay* value);
+    // Applies from the next Open.
+    TVaPaceLine PaceLine() const { return FPaceLine; }
+    void SetPaceLine(TVaPaceLine value) { FPaceLine = value; }
+    // Whether the open port's writes keep to the line's rate.
+    bool Paced() const { return FPaced; }
+    // The line's bytes a second: the rate over the bits of a frame (start, data, parity, stop).
+    double LineBytesPerSecond() const;
 
     TVaNotifyEvent OnOpen, OnClose, OnCts, OnDsr, OnRlsd, OnRing, OnBreak;
     TVaCommErrorEvent OnError;
@@ -216,6 +232,11 @@ private:
     std::uint64_t Session() const { return FSession; }
     bool NoteLineLost(int error);
     void DoLineLost(std::uint32_t errors);
+    // Hands bytes to the port, at the line's rate when paced: with oneQuantum set, at most
+    // what may go now (the writer thread comes back for the rest).
+    commport::TWriteResult HandToPort(const std::uint8_t* data, std::uint32_t count, TVaEvent* const* wake,
+                                      int wakeCount, std::int32_t timeoutMs, bool oneQuantum);
+    std::uint32_t PacedQueue();
 
     std::unique_ptr<commport::TCommPort> Port;
     TVaCriticalSection FWriteLock;
@@ -249,6 +270,12 @@ private:
     TVaCommDisplay* FDisplay = nullptr;
     TUiDispatcher* FDispatcher = nullptr;
     bool Destroying = false;
+    TVaPaceLine FPaceLine = plAuto;
+    bool FPaced = false;  // set at Open
+    std::atomic<std::uint64_t> FHanded{0};
+    // A leaf lock: nothing else is taken while it is held.
+    std::mutex FPacerLock;
+    TLinePacer FPacer;
 };
 
 class TVaComm : public TVaCustomComm {};

@@ -29,6 +29,8 @@ enum TVaCommEvent : std::uint8_t {
 enum TVaControlDtr : std::uint8_t { dtrDisabled, dtrEnabled, dtrHandshake };
 enum TVaControlRts : std::uint8_t { rtsDisabled, rtsEnabled, rtsHandshake, rtsToggle };
 enum TVaEventWaitResult : std::uint8_t { wrSignaled, wrTimeout, wrAbandoned, wrError };
+// Whether writes keep to the line's rate themselves: on a pseudo-terminal (auto), always, never.
+enum TVaPaceLine : std::uint8_t { plAuto, plOn, plOff };
 enum TThreadPriority : std::uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
 // Small bit sets over the enumerations: TVaCommOptions is 8 bits, TVaCommEvents 16.

@@ -270,6 +270,10 @@ void TfrmOstrel::SetBusy(bool busy)
 
 void TfrmOstrel::ShowProgress(const TPlotProgress& p)
 {
+    if (p.Finishing) {
+        lblStats->setText(tr("finishing a cut command; Close again abandons it"));
+        return;
+    }
     if (p.HeldSeconds > 0) {
         lblStats->setText(tr("waiting for the plotter, line held %1 s; press Close again to drop the rest")
                               .arg(static_cast<int>(p.HeldSeconds)));
@@ -290,8 +294,15 @@ void TfrmOstrel::Ended(const TPlotRunner& runner, bool service)
     if (result.End == TPlotEnd::Aborted) {
         // The dialog stays, saying how far the drawing got, until Close. A plot counts what
         // surely reached the line, as the resume offer does: a drop may cut what was queued.
-        lblStats->setText(service ? tr("Motor service dropped after pass %1 of %2.").arg(result.LastObject).arg(result.MaxObjects)
-                                  : tr("Plot dropped after object %1 of %2.").arg(runner.Handed()).arg(result.MaxObjects));
+        // A drop abandoned with a command cut: the plotter may complete it with any bytes.
+        if (result.CutLeft)
+            lblStats->setText(service ? tr("Motor service dropped; may draw a stray line.")
+                                      : tr("Plot dropped after object %1 of %2; may draw a stray line.")
+                                            .arg(runner.Handed())
+                                            .arg(result.MaxObjects));
+        else
+            lblStats->setText(service ? tr("Motor service dropped after pass %1 of %2.").arg(result.LastObject).arg(result.MaxObjects)
+                                      : tr("Plot dropped after object %1 of %2.").arg(runner.Handed()).arg(result.MaxObjects));
         return;
     }
     if (CloseWhenDone) {
@@ -312,6 +323,7 @@ void TfrmOstrel::Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool serv
     };
     runner.Running = [this] { return Running; };
     runner.Aborting = [this] { return Dropping; };
+    runner.Abandoning = [this] { return Abandoning; };
     runner.SetMaxValue = [this](std::int32_t max) { pbPlot->setMaximum(std::max(max, 1)); };
     runner.SetProgress = [this](std::int32_t position) { pbPlot->setValue(position); };
     runner.OnProgress = [this](const TPlotProgress& p) { ShowProgress(p); };
@@ -319,7 +331,7 @@ void TfrmOstrel::Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool serv
     // A failed Open raises before this: the controls, the gauge and Running stay as they are.
     runner.OnOpened = [&] {
         opened = InRun = true;
-        Dropping = CloseWhenDone = false;
+        Dropping = Abandoning = CloseWhenDone = false;
         SetBusy(true);
         Running = true;
         lblStats->clear();
@@ -333,7 +345,7 @@ void TfrmOstrel::Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool serv
         Backstop->stop();
         pbPlot->setValue(0);
         SetBusy(false);
-        InRun = Dropping = false;
+        InRun = Dropping = Abandoning = false;
         if (std::uncaught_exceptions() > 0)
             CloseWhenDone = false;  // the error box shows; the dialog stays
     });
@@ -420,10 +432,13 @@ void TfrmOstrel::btnCloseClick()
         // The first Close stops after the object in hand; the dialog goes once the run ends.
         Running = false;
         CloseWhenDone = true;
-    } else {
+    } else if (!Dropping) {
         // Pressed again while the stop waits: drop the rest; the dialog stays to say so.
         Dropping = true;
         CloseWhenDone = false;
+    } else {
+        // A third time, while the drop waits for the device to finish a cut command.
+        Abandoning = true;
     }
 }
 

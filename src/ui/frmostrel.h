@@ -85,6 +85,7 @@ private:
     QTimer* Backstop = nullptr;  // wakes the run's waits now and then, whatever else happens
     bool InRun = false;
     bool Dropping = false;       // Close pressed again during a stop: drop the rest
+    bool Abandoning = false;     // and a third time: abandon the drop's wait for the device
     const THpglSheet& Sheet;
     bool CloseWhenDone = false;
     std::int32_t ResumeCount = -1;  // the sheet's objects when the offer was made; -1: none

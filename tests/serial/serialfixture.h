@@ -29,6 +29,8 @@ inline void PlotSettings(TVaCustomComm& c)
     c.FlowControl().SetXonXoffOut(true);
     c.FlowControl().SetXonXoffIn(true);
     c.SetBaudrate(br9600);
+    // Tests that only compare bytes run a pseudo-terminal unpaced; the pacing tests ask for it.
+    c.SetPaceLine(plOff);
 }
 
 inline std::string Message(const std::function<void()>& f)

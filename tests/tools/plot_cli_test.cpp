@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -40,7 +42,8 @@ TEST(PlotCli, EverySampleArrivesExactlyAsTheStreamSays)
     for (const auto& f : files) {
         TSimProcess sim("--rate 0 --xoff --raw " + Quote(dir.File("raw")));
         ASSERT_FALSE(sim.Path.empty());
-        const auto r = RunCommand(kCli + " plot " + Quote(f) + " --port " + sim.Path + " --baud 115200 2>&1");
+        // Bytes only: the line unpaced, so the samples take no longer than the simulator does.
+        const auto r = RunCommand(kCli + " plot " + Quote(f) + " --port " + sim.Path + " --pace-line off 2>&1");
         EXPECT_EQ(r.Status, 0) << f << "\n" << r.Out;
         EXPECT_EQ(sim.Wait(), 0);
         EXPECT_TRUE(testfiles::ReadAll(dir.File("raw")) == StreamOf(f)) << f;
@@ -83,7 +86,7 @@ TEST(PlotCli, PlainSendsTheFileAsThePlainReaderReadsIt)
     const auto in = dir.Write("s.plt", "IN;SC0,10,0,10;PU0,0;PD10,10;");
     TSimProcess sim("--rate 0 --xoff --raw " + Quote(dir.File("raw")));
     ASSERT_FALSE(sim.Path.empty());
-    const auto r = RunCommand(kCli + " plot " + Quote(in) + " --plain --port " + sim.Path + " --baud 115200 2>&1");
+    const auto r = RunCommand(kCli + " plot " + Quote(in) + " --plain --port " + sim.Path + " --pace-line off 2>&1");
     EXPECT_EQ(r.Status, 0) << r.Out;
     EXPECT_EQ(sim.Wait(), 0);
     EXPECT_EQ(testfiles::ReadAll(dir.File("raw")), " SD20 BP IN PU0 0PD10 10 BP ");
@@ -129,6 +132,27 @@ TChildProcess Plot(const std::string& file, const TSimProcess& sim, const testfi
 
 using Clock = std::chrono::steady_clock;
 
+// Waits for the command line's output to say `text`: a state, not a time.
+bool Says(const TChildProcess& cli, const std::string& text)
+{
+    const auto until = Clock::now() + 60s;
+    while (cli.Output().find(text) == std::string::npos) {
+        if (Clock::now() > until || cli.Done())
+            return cli.Output().find(text) != std::string::npos;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+bool CatchesSignal(pid_t pid, int sig);
+
+// "resume with --from K": the object to resume from, counted from 1; 0 if none is offered.
+int ResumeFrom(const std::string& out)
+{
+    const auto at = out.find("resume with --from ");
+    return at == std::string::npos ? 0 : std::atoi(out.c_str() + at + 19);
+}
+
 }  // namespace
 
 // SIGTERM stops as the first Ctrl-C does: the object in hand goes, the hold is waited out
@@ -158,9 +182,9 @@ TEST(PlotCliFaults, AStopDuringAHoldWaitsItOutAndEndsOnAnObject)
     EXPECT_NE(sim.Output.find("fault: hold at byte 2000 for 3000 ms"), std::string::npos) << sim.Output;
 }
 
-// The second Ctrl-C on a jammed line ends the run within two seconds; the device keeps what
-// it had taken.
-TEST(PlotCliFaults, AnAbortDuringAJamEndsWithinTwoSeconds)
+// A drop on a jammed line waits for the device to take the end of a cut command; the third
+// Ctrl-C abandons that within two seconds, and the device keeps what it had taken.
+TEST(PlotCliFaults, AThirdCtrlCAbandonsADropOnAJammedLine)
 {
     testfiles::TempDir dir;
     std::string file;
@@ -170,7 +194,8 @@ TEST(PlotCliFaults, AnAbortDuringAJamEndsWithinTwoSeconds)
     TChildProcess cli = Plot(file, sim, dir);
     ASSERT_TRUE(sim.WaitFor("playing jam"));
     cli.Signal(SIGINT);
-    std::this_thread::sleep_for(300ms);
+    cli.Signal(SIGINT);
+    ASSERT_TRUE(Says(cli, "finishing a cut command; Ctrl-C again abandons it")) << cli.Output();
     const auto asked = Clock::now();
     cli.Signal(SIGINT);
     EXPECT_EQ(cli.Wait(), 130) << cli.Output();
@@ -179,6 +204,57 @@ TEST(PlotCliFaults, AnAbortDuringAJamEndsWithinTwoSeconds)
     EXPECT_NE(cli.Output().find("plot dropped after object "), std::string::npos) << cli.Output();
     EXPECT_TRUE(testfiles::ReadAll(dir.File("raw")) == StreamText(s).substr(0, 2000));
     EXPECT_NE(sim.Output.find("fault: jam at byte 2000"), std::string::npos) << sim.Output;
+}
+
+// Without a third Ctrl-C, a device that takes nothing for the jam time is given up on, and
+// the closing message says the plotter may draw a stray line.
+TEST(PlotCliFaults, ADropOnAJammedLineEndsAfterTheJamTime)
+{
+    testfiles::TempDir dir;
+    std::string file;
+    THpglSheet s;
+    BigSheet(s, dir, file);
+    // Byte 2003 is inside a command: the jam leaves it cut.
+    TSimProcess sim("--rate 115200 --xoff --jam-at 2003 --raw " + Quote(dir.File("raw")));
+    TChildProcess cli({kCli, "plot", file, "--port", sim.Path, "--baud", "115200", "--jam-seconds", "1"},
+                      dir.File("cli.out"));
+    ASSERT_TRUE(sim.WaitFor("playing jam"));
+    const auto asked = Clock::now();
+    cli.Signal(SIGINT);
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(), 130) << cli.Output();
+    EXPECT_GE(cli.Ended - asked, 1s);
+    EXPECT_LT(cli.Ended - asked, 4s);
+    EXPECT_EQ(sim.Wait(), 0);
+    const std::string out = cli.Output();
+    EXPECT_NE(out.find("a command was cut, so the plotter may draw one stray line"), std::string::npos) << out;
+    const std::string before = StreamText(s, AfterObject(out));
+    EXPECT_EQ(testfiles::ReadAll(dir.File("raw")).rfind(before.substr(0, before.size() - 4), 0), 0u) << out;
+}
+
+// The device holds the line for seconds when the drop comes: the completion of the cut
+// command and " BP " wait for it, and the device ends on a whole command.
+TEST(PlotCliFaults, ADropDuringALongHoldFinishesTheCutCommand)
+{
+    testfiles::TempDir dir;
+    std::string file;
+    THpglSheet s;
+    BigSheet(s, dir, file);
+    TSimProcess sim("--rate 9600 --xoff --hold-at 1500 --hold-ms 2500 --raw " + Quote(dir.File("raw")));
+    TChildProcess cli = Plot(file, sim, dir, "9600");
+    ASSERT_TRUE(sim.WaitFor("playing hold"));
+    const auto asked = Clock::now();
+    cli.Signal(SIGINT);
+    cli.Signal(SIGINT);
+    ASSERT_TRUE(Says(cli, "finishing a cut command; Ctrl-C again abandons it")) << cli.Output();
+    EXPECT_EQ(cli.Wait(), 130) << cli.Output();
+    EXPECT_GT(cli.Ended - asked, 2s);  // never abandoned while the device held the line
+    EXPECT_EQ(sim.Wait(), 0);
+    const std::string out = cli.Output();
+    EXPECT_EQ(out.find("stray line"), std::string::npos) << out;
+    const int n = AfterObject(out);
+    ASSERT_GT(n, 0) << out;
+    EXPECT_TRUE(testfiles::ReadAll(dir.File("raw")) == StreamText(s, n)) << out;
 }
 
 // Dropping the rest while the device takes bytes leaves it no cut command: it gets whole
@@ -194,7 +270,7 @@ TEST(PlotCliFaults, AnAbortWhileTheDeviceTakesBytesLeavesNoCutCommand)
     // a pseudo-terminal takes up to 64 kB before an XOFF lands when the simulator wakes late
     // on a busy machine, and the device must work that off within the second as well.
     TSimProcess sim("--rate 1000000 --xoff --hold-at 100000 --hold-ms 500 --raw " + Quote(dir.File("raw")));
-    TChildProcess cli = Plot(file, sim, dir);
+    TChildProcess cli = Plot(file, sim, dir, "1000000");
     ASSERT_TRUE(sim.WaitFor("playing hold"));
     cli.Signal(SIGINT);
     const auto asked = Clock::now();
@@ -216,14 +292,16 @@ TEST(PlotCliFaults, AnAbortWhileTheDeviceTakesBytesLeavesNoCutCommand)
     EXPECT_GT(reports, 2);
 }
 
+// The device hangs up after 3000 bytes of a 60 kB plot at 9600 baud: one error, exit 1, and a
+// resume point the device got everything before.
 TEST(PlotCliFaults, AHangUpEndsTheRunWithinASecondWithOneError)
 {
     testfiles::TempDir dir;
     std::string file;
     THpglSheet s;
     BigSheet(s, dir, file);
-    TSimProcess sim("--rate 115200 --xoff --hangup-at 3000");
-    TChildProcess cli = Plot(file, sim, dir);
+    TSimProcess sim("--rate 9600 --hangup-at 3000 --raw " + Quote(dir.File("raw")));
+    TChildProcess cli = Plot(file, sim, dir, "9600");
     ASSERT_TRUE(sim.WaitFor("playing hang-up"));
     const auto hungUp = Clock::now();
     EXPECT_EQ(cli.Wait(), 1) << cli.Output();
@@ -234,11 +312,49 @@ TEST(PlotCliFaults, AHangUpEndsTheRunWithinASecondWithOneError)
         ++errors;
     EXPECT_EQ(errors, 1u) << out;
     EXPECT_NE(out.find("Input/output error"), std::string::npos) << out;
+    EXPECT_NE(out.find("plot failed after object "), std::string::npos) << out;
     sim.Wait();
     EXPECT_NE(sim.Output.find("fault: hang-up at byte 3000"), std::string::npos) << sim.Output;
+    const int from = ResumeFrom(out);
+    ASSERT_GT(from, 0) << out;
+    const std::string before = StreamText(s, from - 1);
+    const std::string raw = testfiles::ReadAll(dir.File("raw"));
+    EXPECT_EQ(raw.size(), 3000u);
+    EXPECT_EQ(raw.rfind(before.substr(0, before.size() - 4), 0), 0u) << out;
+}
+
+// A signal in the first moments, while the file is still being read, ends the run with the
+// stop status and says so.
+TEST(PlotCliFaults, ASignalBeforeTheRunEndsItWithTheStopStatus)
+{
+    testfiles::TempDir dir;
+    const std::string fifo = dir.File("slow.plt");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const int sig : {SIGTERM, SIGINT}) {
+        TChildProcess cli({kCli, "plot", fifo, "--port", "/dev/grafonel-none"}, dir.File("cli.out"));
+        // The reading blocks on the pipe: signal once the handler is in place.
+        const auto until = Clock::now() + 20s;
+        while (!CatchesSignal(cli.Pid, sig) && Clock::now() < until)
+            std::this_thread::sleep_for(1ms);
+        ASSERT_TRUE(CatchesSignal(cli.Pid, sig));
+        cli.Signal(sig);
+        EXPECT_EQ(cli.Wait(), 130) << cli.Output();
+        EXPECT_NE(cli.Output().find("stopped before anything was sent"), std::string::npos) << cli.Output();
+    }
 }
 
 namespace {
+
+// Whether the process has a handler for the signal (its SigCgt mask says so).
+bool CatchesSignal(pid_t pid, int sig)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+    return false;
+}
 
 double ProcessCpuSeconds(pid_t pid)
 {
@@ -275,6 +391,7 @@ TEST(PlotCliFaults, AJamWithoutAStopWaitsWithoutSpinning)
     EXPECT_LT(used, 0.03);     // under 1% of a core over 3 s
     cli.Signal(SIGINT);
     cli.Signal(SIGINT);
+    cli.Signal(SIGINT);
     EXPECT_EQ(cli.Wait(), 130);
 }
 
@@ -288,7 +405,7 @@ TEST(PlotCliFaults, AHugeArcSendsAtOnceAndAnAbortEndsIt)
     // a pseudo-terminal may have taken ahead is worked off well within the drop's second.
     TSimProcess sim("--rate 1000000 --xoff --hold-at 1 --hold-ms 1 --raw " + Quote(dir.File("raw")));
     const auto start = Clock::now();
-    TChildProcess cli = Plot(file, sim, dir);
+    TChildProcess cli = Plot(file, sim, dir, "1000000");
     ASSERT_TRUE(sim.WaitFor("playing hold"));
     EXPECT_LT(Clock::now() - start, 500ms);
     std::this_thread::sleep_for(500ms);

@@ -37,7 +37,7 @@ std::vector<std::string> PlotOnDevice(const std::string& file, const std::string
     testfiles::TempDir dir;
     TSimProcess sim("--rate 0 --svg " + Quote(dir.File("d.svg")));
     EXPECT_FALSE(sim.Path.empty());
-    const auto r = RunCommand(kCli + " plot " + Quote(file) + " --port " + sim.Path + args + " 2>&1");
+    const auto r = RunCommand(kCli + " plot " + Quote(file) + " --port " + sim.Path + " --pace-line off" + args + " 2>&1");
     EXPECT_EQ(r.Status, 0) << r.Out;
     EXPECT_EQ(sim.Wait(), 0);
     EXPECT_EQ(sim.Summary(" unknown"), 0) << sim.Output;

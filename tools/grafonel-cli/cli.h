@@ -20,6 +20,10 @@ struct Command {
     std::function<int(const std::vector<std::string>&)> Run;
 };
 
+// Ctrl-C and SIGTERM for plot and service, installed first thing: until the run starts they
+// end the process with the stop status; then the run counts them.
+void InstallRunSignals();
+
 // Commands defined in the other source files of the tool (rendering, streaming, plotting).
 std::vector<Command> ExtraCommands();
 

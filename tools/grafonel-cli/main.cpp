@@ -178,6 +178,8 @@ int CmdConvert(const std::vector<std::string>& args)
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && (std::strcmp(argv[1], "plot") == 0 || std::strcmp(argv[1], "service") == 0))
+        cli::InstallRunSignals();
 #ifdef GRAFONEL_QT_HANDOFF
     RememberCommandLine(argc, argv);
 #endif

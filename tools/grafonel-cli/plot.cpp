@@ -19,12 +19,33 @@ namespace cli {
 
 namespace {
 
+// Exit codes of a run on the line (2 is a usage error, before any run).
+constexpr int kExitWhole = 0;
+constexpr int kExitError = 1;
+constexpr int kExitStopped = 130;  // as a shell reports a command ended by Ctrl-C
+
+// Ctrl-C and SIGTERM, counted from the first moment: before the run the process ends at once
+// with the stop status; during it the first stops, the second drops, the third abandons.
 std::atomic<int> Interrupts{0};
+std::atomic<bool> RunStarted{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+void OnInterrupt(int)
+{
+    if (!RunStarted.load()) {
+        static const char kText[] = "grafonel-cli: stopped before anything was sent\n";
+        [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kText, sizeof kText - 1);
+        ::_exit(kExitStopped);
+    }
+    ++Interrupts;
+}
 
 struct TLineOptions {
     std::string Port;
     std::int64_t Baud = 9600;
     bool Rts = false;
+    TVaPaceLine Pace = plAuto;
+    std::int64_t JamSeconds = 30;
     int Speed = kOstrelDefaultSpeed;
     bool Accelerate = true;
     std::int64_t From = 1;  // the first object to send, counted from 1
@@ -55,6 +76,19 @@ bool ParseLine(const std::vector<std::string>& args, TLineOptions& o, bool plot,
                 return false;
             }
             o.Rts = v == "rts";
+        } else if (a == "--pace-line") {
+            const std::string v = i + 1 < args.size() ? args[++i] : "";
+            if (v != "on" && v != "off") {
+                error = "--pace-line takes on or off";
+                return false;
+            }
+            o.Pace = v == "on" ? plOn : plOff;
+        } else if (a == "--jam-seconds") {
+            if (i + 1 >= args.size() || !ParseInt(args[i + 1], 1, 86400, o.JamSeconds)) {
+                error = "--jam-seconds takes a number of seconds from 1 to 86400";
+                return false;
+            }
+            ++i;
         } else if (plot && a == "--speed") {
             if (!ParseSpeed(args, i, o.Speed, error))
                 return false;
@@ -95,6 +129,7 @@ void Configure(TVaComm& c, const TLineOptions& o)
     f.SetOutCtsFlow(o.Rts);
     f.SetXonXoffIn(true);
     c.SetFlowControl(f);
+    c.SetPaceLine(o.Pace);
     if (o.Port.find('/') == std::string::npos) {
         c.SetDeviceName(o.Port);  // COMn: the n-th serial port
     } else {
@@ -123,11 +158,6 @@ std::string Clock(double s)
     return buf;
 }
 
-// Exit codes of a run on the line (2 is a usage error, before any run).
-constexpr int kExitWhole = 0;
-constexpr int kExitError = 1;
-constexpr int kExitStopped = 130;  // as a shell reports a command ended by Ctrl-C
-
 // resume: what to add to the one line that ends a run cut short, given how far it got.
 int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>& run, const char* what,
               const char* unit, const std::function<std::string(const TPlotRunner&)>& resume = {})
@@ -137,24 +167,8 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>
     struct TReset {
         ~TReset() { SetUiDispatcher(nullptr); }
     } reset;
-    Interrupts = 0;
-    // Ctrl-C and SIGTERM alike: the first stops after the object in hand, the second drops
-    // the rest.
-    struct sigaction sa {};
-    sa.sa_handler = [](int) { ++Interrupts; };
-    sigemptyset(&sa.sa_mask);
-    struct sigaction oldInt {}, oldTerm {};
-    ::sigaction(SIGINT, &sa, &oldInt);
-    ::sigaction(SIGTERM, &sa, &oldTerm);
-    struct TRestoreSignals {
-        struct sigaction Int, Term;
-        ~TRestoreSignals()
-        {
-            ::sigaction(SIGINT, &Int, nullptr);
-            ::sigaction(SIGTERM, &Term, nullptr);
-        }
-    } restoreSignals{oldInt, oldTerm};
-
+    // From here a signal is the run's to handle.
+    RunStarted = true;
     TVaComm comm;
     Configure(comm, o);
     TPlotRunner runner(comm);
@@ -162,9 +176,16 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>
     runner.Pump = [&](bool wait) { console.Pump(std::chrono::milliseconds(wait ? 20 : 0)); };
     runner.Running = [] { return Interrupts == 0; };
     runner.Aborting = [] { return Interrupts >= 2; };
+    runner.Abandoning = [] { return Interrupts >= 3; };
+    runner.JamMilliseconds = static_cast<std::uint32_t>(o.JamSeconds * 1000);
     bool shown = false;
     runner.OnProgress = [&](const TPlotProgress& p) {
         shown = true;
+        if (p.Finishing) {
+            std::fprintf(stderr, "%sfinishing a cut command; Ctrl-C again abandons it%s", tty ? "\r" : "",
+                         tty ? "                 " : "\n");
+            return;
+        }
         if (p.HeldSeconds > 0) {
             std::fprintf(stderr, "%swaiting for the plotter, line held %d s; Ctrl-C again to drop the rest%s",
                          tty ? "\r" : "", static_cast<int>(p.HeldSeconds), tty ? "   " : "\n");
@@ -189,16 +210,19 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>
         const TPlotResult& r = runner.Result();
         switch (end) {
         case TPlotEnd::Finished:
-        case TPlotEnd::Failed:  // raised, never returned
             return kExitWhole;
+        case TPlotEnd::Failed:  // raised, never returned
+            return kExitError;
         case TPlotEnd::Stopped:
             std::fprintf(stderr, "grafonel-cli: %s stopped after %s %d of %d; the device got the closing commands%s\n",
                          what, unit, r.LastObject, r.MaxObjects, rest().c_str());
             return kExitStopped;
         case TPlotEnd::Aborted:
             // Counted by what surely reached the line: a drop may cut what was queued.
-            std::fprintf(stderr, "grafonel-cli: %s dropped after %s %d of %d%s\n", what, unit, runner.Handed(),
-                         r.MaxObjects, rest().c_str());
+            std::fprintf(stderr, "grafonel-cli: %s dropped after %s %d of %d%s%s\n", what, unit, runner.Handed(),
+                         r.MaxObjects,
+                         r.CutLeft ? "; a command was cut, so the plotter may draw one stray line" : "",
+                         rest().c_str());
             return kExitStopped;
         }
     } catch (const std::exception& e) {
@@ -213,6 +237,19 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>
     }
     return kExitWhole;
 }
+
+}  // namespace
+
+void InstallRunSignals()
+{
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+namespace {
 
 int CmdPlot(const std::vector<std::string>& args)
 {
@@ -259,12 +296,17 @@ std::vector<Command> PlotCommands()
     const std::string line =
         "  --port DEV          COM1 to COM4, or a device path such as /dev/ttyUSB0 (required)\n"
         "  --baud N            line rate (default 9600)\n"
-        "  --handshake xon|rts XON/XOFF (default) or the device's CTS line\n";
+        "  --handshake xon|rts XON/XOFF (default) or the device's CTS line\n"
+        "  --pace-line on|off  hand bytes on no faster than the line rate: on by default for a\n"
+        "                      pseudo-terminal (a simulator, a network bridge), off for a serial port\n"
+        "  --jam-seconds N     after a drop, how long the device may take nothing before the\n"
+        "                      rest is abandoned (default 30)\n";
     const std::string exits =
         "Exit status: 0 when everything was sent, 1 on an error (the port or the device failed),\n"
         "2 on a usage error, 130 when stopped or dropped by Ctrl-C or SIGTERM.\n";
     return {
-        {"plot", "plot IN --port DEV [--baud N] [--handshake xon|rts] [--speed S] [--constant-speed] [--from N] [--plain]",
+        {"plot", "plot IN --port DEV [--baud N] [--handshake xon|rts] [--pace-line on|off] [--jam-seconds N] [--speed S]\n"
+             "       [--constant-speed] [--from N] [--plain]",
          "Plots IN on the device as the plot dialog does, with a progress line. The first lines\n"
          "give the estimated time and what will go wrong (a drawing beyond the paper, pen\n"
          "changes, arcs drawn more than once). A plot that ends early says where to resume.\n" + line +
@@ -274,12 +316,16 @@ std::vector<Command> PlotCommands()
              "                      to the pen position, mode and pen it had before that object\n" +
              PlainHelp(22) +
              "Ctrl-C (or SIGTERM) stops after the object in hand, sends the closing commands and\n"
-             "waits for the device however long it holds the line; a second Ctrl-C drops the rest,\n"
-             "completes a command the drop cut if the device still takes bytes, and ends within 2 s.\n" + exits,
+             "waits for the device however long it holds the line. A second Ctrl-C drops what is\n"
+             "not yet on the line, completes a command the drop cut and sends the closing commands,\n"
+             "waiting for a device that holds the line (up to --jam-seconds of taking nothing); it\n"
+             "ends within 2 s of the device taking them. A third Ctrl-C abandons that at once.\n" + exits,
          CmdPlot},
-        {"service", "service --port DEV [--baud N] [--handshake xon|rts]",
+        {"service", "service --port DEV [--baud N] [--handshake xon|rts] [--pace-line on|off] [--jam-seconds N]",
          "Runs the X motor back and forth at rising speed (289 bytes), as the dialog's Motor\n"
-         "service button does.\n" + line + "Ctrl-C (or SIGTERM) ends it after the pass in hand; a second drops the rest.\n" +
+         "service button does.\n" + line +
+             "Ctrl-C (or SIGTERM) ends it after the pass in hand; a second drops the rest; a third\n"
+             "abandons waiting for the device.\n" +
              exits,
          CmdService},
     };

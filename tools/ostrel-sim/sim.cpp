@@ -54,7 +54,8 @@ const char* const kUsage =
     "                time); the summary's time is then the device's (the time taken times F)\n"
     "The end of input is the sender closing the line after it has written (or hanging up).\n"
     "A fault is announced as 'ostrel-sim: playing FAULT at byte N' when it begins; the summary\n"
-    "line ends with the fault played.\n";
+    "line gives the largest lead (the most bytes the sender was ahead of what the device had\n"
+    "taken off the line) and ends with the fault played.\n";
 
 volatile std::sig_atomic_t Interrupted = 0;
 
@@ -187,6 +188,9 @@ int main(int argc, char** argv)
     bool any = false, ended = false, xoffSent = false, holding = false, jammed = false, hungUp = false;
     bool faultPlayed = false;
     std::uint64_t taken = 0, xoffs = 0;
+    // The most bytes the sender was ahead of what the device had taken off the line: what
+    // waited in the pseudo-terminal.
+    std::uint64_t lead = 0;
     double longestHold = 0, credit = 0;
     // What the line carries in 50 ms: the most it delivers at once after a late wake-up (a
     // busy machine), so the line's rate holds over time without bursts of its own.
@@ -272,6 +276,7 @@ int main(int argc, char** argv)
         if (::ioctl(master, FIONREAD, &pending) != 0 || pending < 0)
             pending = 0;
         const std::size_t input = held.size() + static_cast<std::size_t>(pending);
+        lead = std::max(lead, static_cast<std::uint64_t>(pending));
         const bool full = xoff && input + 64 >= static_cast<std::size_t>(buffer);
         if (!xoffSent && (holding || jammed || full))
             sendFlow(true);
@@ -396,10 +401,11 @@ int main(int argc, char** argv)
             played += " (never reached)";
     }
     std::printf("ostrel-sim: %llu bytes received, %llu commands, pen-down %.0f units, %llu XOFF (longest hold %.3f s), "
-                "%llu unknown%s, %.3f s; estimated plot time %.1f s; fault: %s\n",
+                "%llu unknown%s, %llu bytes largest lead, %.3f s; estimated plot time %.1f s; fault: %s\n",
                 static_cast<unsigned long long>(taken), static_cast<unsigned long long>(device.Commands),
                 device.PenDownLength, static_cast<unsigned long long>(xoffs), longestHold,
-                static_cast<unsigned long long>(device.Unknown), unknown.c_str(), span, device.Clock.Seconds(),
+                static_cast<unsigned long long>(device.Unknown), unknown.c_str(), static_cast<unsigned long long>(lead),
+                span, device.Clock.Seconds(),
                 played.c_str());
     return 0;
 }

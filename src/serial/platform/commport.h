@@ -51,7 +51,13 @@ public:
     // every other call fails with that reason. errors takes the line errors not yet reported,
     // with CE_IOE.
     virtual int LineLost(std::uint32_t& errors) = 0;
+    // A pseudo-terminal (a simulator, a network bridge): no line rate of its own, and what it
+    // took has gone to the far end's reader, beyond any purge.
+    virtual bool PseudoTerminal() const { return false; }
 };
+
+// Unix98 pseudo-terminal slaves: character devices of majors 136 to 143.
+bool IsPseudoTerminalDevice(unsigned major);
 
 // Opens a device by its system name, exclusively. On failure returns null with error set
 // (ENOENT: no such device).

@@ -12,7 +12,8 @@ namespace {
 
 class TFakePort final : public TCommPort {
 public:
-    explicit TFakePort(std::shared_ptr<TFakeDevice> d) : D(std::move(d)) {}
+    explicit TFakePort(std::shared_ptr<TFakeDevice> d) : D(std::move(d)), Pty(D->PseudoTerminal) {}
+    bool PseudoTerminal() const override { return Pty; }
     ~TFakePort() override
     {
         std::lock_guard lock(D->M);
@@ -189,6 +190,7 @@ private:
     }
 
     std::shared_ptr<TFakeDevice> D;
+    const bool Pty;
 };
 
 }  // namespace

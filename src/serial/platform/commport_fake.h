@@ -32,6 +32,7 @@ struct TFakeDevice {
     std::uint32_t OutQueue = 0;       // the output queue count the status reports
     int Lost = 0;                     // the line is gone for this reason: every call fails with it
     bool Deaf = false;                // a held write ignores its wake events
+    bool PseudoTerminal = false;      // the port says it is a pseudo-terminal
 
     // Seen by the test.
     std::string OpenedName;

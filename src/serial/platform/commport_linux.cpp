@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -44,7 +46,14 @@ int Ioctl(int fd, unsigned long request, void* arg)
 
 class TLinuxPort final : public TCommPort {
 public:
-    TLinuxPort(TFd fd, const lt::TTermios& original) : Owned(std::move(fd)), Fd(Owned.Get()), Original(original) {}
+    TLinuxPort(TFd fd, const lt::TTermios& original) : Owned(std::move(fd)), Fd(Owned.Get()), Original(original)
+    {
+        // The open descriptor, so a symbolic link (socat's) is already resolved.
+        struct stat st {};
+        Pty = ::fstat(Fd, &st) == 0 && S_ISCHR(st.st_mode) && IsPseudoTerminalDevice(::major(st.st_rdev));
+    }
+
+    bool PseudoTerminal() const override { return Pty; }
 
     ~TLinuxPort() override
     {
@@ -251,7 +260,9 @@ public:
     {
         if (int e = Lost.load())
             return e;
-        if (flags & (PURGE_TXABORT | PURGE_TXCLEAR))
+        // A pseudo-terminal's output flush drops an unknown part of what its reader has not
+        // read yet; those bytes count as sent, so they are left to arrive.
+        if ((flags & (PURGE_TXABORT | PURGE_TXCLEAR)) && !Pty)
             if (RetryEintr([&] { return ::tcflush(Fd, TCOFLUSH); }) != 0)
                 return errno;
         if (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) {
@@ -267,7 +278,9 @@ public:
     {
         errors = 0;
         stat = TComStat{};
-        if (int e = Lost.load())
+        // The status is what a run looks at last: a line hung up since shows here, not only
+        // on the next write.
+        if (int e = CheckHangUp())
             return e;
         TLineCounts c;
         const bool haveCounts = ReadCounters(c);
@@ -476,12 +489,18 @@ private:
     bool CtsFlow = false;
     bool SentSinceEmpty = false;
     bool Rs485 = false;  // set only by SetState and the destructor, on the caller's thread
+    bool Pty = false;
     std::atomic<bool> NoCounters{false};
     std::atomic<int> Lost{0};
     TLineCounters Lines;
 };
 
 }  // namespace
+
+bool IsPseudoTerminalDevice(unsigned major)
+{
+    return major >= 136 && major <= 143;
+}
 
 std::string SystemDeviceName(const std::string& name)
 {
