@@ -228,6 +228,11 @@ bool TPlotRunner::WaitUntil(std::uint32_t deadline, const std::function<bool()>&
     return true;
 }
 
+std::uint64_t TPlotRunner::Slack() const
+{
+    return kLineSlackBytes + static_cast<std::uint64_t>(LineBytes * kLineSlackSeconds);
+}
+
 std::uint32_t TPlotRunner::SettleMilliseconds() const
 {
     return static_cast<std::uint32_t>((static_cast<double>(kOstrelInputBuffer) / LineBytes + 0.05) * 1000 + 0.5);
@@ -317,8 +322,9 @@ void TPlotRunner::Abandon()
     const std::int64_t queued = Comm.OutputQueueCount();
     const std::uint64_t handed = Comm.DropStaged();
     Comm.PurgeWrite();
-    const std::uint64_t least = handed - std::min<std::uint64_t>(handed, static_cast<std::uint64_t>(std::max<std::int64_t>(queued, 0)));
-    HandedObjects = std::min(HandedObjects, DeliveredObjects(least));
+    // A device that stopped taking bytes may never take what the line still holds either.
+    const std::uint64_t unsure = static_cast<std::uint64_t>(std::max<std::int64_t>(queued, 0)) + Slack();
+    HandedObjects = std::min(HandedObjects, DeliveredObjects(handed - std::min(handed, unsure)));
     R.CutLeft = queued > 0 || !CutRest(handed).empty();
     Report(true);
     Comm.Close();
@@ -387,8 +393,7 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
         } catch (...) {
         }
         // What left the system's queue may still be lost with the line.
-        const auto slack = kLineSlackBytes + static_cast<std::uint64_t>(LineBytes * kLineSlackSeconds);
-        const std::int32_t delivered = DeliveredObjects(SurelyLeft > slack ? SurelyLeft - slack : 0);
+        const std::int32_t delivered = DeliveredObjects(SurelyLeft - std::min(SurelyLeft, Slack()));
         // A failure during a drop keeps the drop's count if that is lower.
         HandedObjects = InAbort ? std::min(HandedObjects, delivered) : delivered;
         std::rethrow_exception(e);

@@ -130,6 +130,8 @@ private:
     void Abandon();
     // After the drain: the line must still be up once the device has had time to take it all.
     void Settle();
+    // What the line may hold beyond the count, in bytes (kLineSlackBytes and kLineSlackSeconds).
+    std::uint64_t Slack() const;
     std::uint32_t Now() const { return Clock ? Clock() : GetTickCount32(); }
     bool WaitUntil(std::uint32_t deadline, const std::function<bool()>& done);
     void Step(bool wait);
