@@ -133,7 +133,7 @@ TChildProcess Plot(const std::string& file, const TSimProcess& sim, const testfi
 using Clock = std::chrono::steady_clock;
 
 // Waits for the command line's output to say `text`: a state, not a time.
-bool Says(const TChildProcess& cli, const std::string& text)
+bool Says(TChildProcess& cli, const std::string& text)
 {
     const auto until = Clock::now() + 60s;
     while (cli.Output().find(text) == std::string::npos) {
