@@ -1,5 +1,6 @@
-// A plot through ostrel-sim on a pseudo-terminal, as the dialog runs it: how much of the line
-// the program keeps busy, and how much processor time it takes meanwhile.
+// A plot through ostrel-sim on a pseudo-terminal, as the dialog runs it (paced, as every
+// pseudo-terminal is): how much of the line the program keeps busy, how much processor time
+// it takes meanwhile, and how far it ran ahead of what the device took.
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -29,7 +30,7 @@ void PlotThroughSimulator(benchmark::State& state, int rate, std::size_t bytes)
     benchdata::FillStrokes(sheet, static_cast<int>(bytes / 10));
     std::size_t streamBytes = 0;
     OstrelSheetStream(sheet, 20, true, [&](std::string_view t, TThrottle) { streamBytes += t.size(); });
-    double lineUse = 0, cpuShare = 0;
+    double lineUse = 0, cpuShare = 0, lead = 0;
     for (auto _ : state) {
         const std::string cmd = std::string(OSTREL_SIM_PATH) + " --xoff --rate " + std::to_string(rate) + " 2>/dev/null";
         FILE* sim = ::popen(cmd.c_str(), "r");
@@ -72,10 +73,14 @@ void PlotThroughSimulator(benchmark::State& state, int rate, std::size_t bytes)
         auto start = out.rfind(' ', at - 1);
         const double seconds = std::atof(out.substr(start + 1, at - start - 1).c_str());
         lineUse = seconds > 0 ? static_cast<double>(streamBytes) / seconds / (rate / 10.0) : 0;
+        const auto leadAt = out.find(" bytes largest lead");
+        const auto leadStart = out.rfind(' ', leadAt - 1);
+        lead = leadAt == std::string::npos ? -1 : std::atof(out.substr(leadStart + 1, leadAt - leadStart - 1).c_str());
     }
     state.counters["stream_bytes"] = static_cast<double>(streamBytes);
     state.counters["line_use_pct"] = lineUse * 100;
     state.counters["cpu_pct_of_wall"] = cpuShare * 100;
+    state.counters["largest_lead_bytes"] = lead;
 }
 
 }  // namespace

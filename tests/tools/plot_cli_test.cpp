@@ -423,6 +423,28 @@ TEST(PlotCliFaults, AHugeArcSendsAtOnceAndAnAbortEndsIt)
     EXPECT_EQ(raw.rfind(" SD20 BP IN PA100 0PA", 0), 0u);
 }
 
+// A pseudo-terminal takes tens of kilobytes at once; the plot keeps to the line instead, so the
+// device never has more waiting for it than its buffer and 50 ms of line, and the run ends
+// when the device has taken the last byte, not when the pseudo-terminal has.
+TEST(PlotCli, APlotOnAPseudoTerminalNeverRunsAheadOfTheLine)
+{
+    testfiles::TempDir dir;
+    for (const int rate : {9600, 115200}) {
+        std::string file;
+        THpglSheet s;
+        BigSheet(s, dir, file, rate / 40);
+        TSimProcess sim("--rate " + std::to_string(rate) + " --raw " + Quote(dir.File("raw")));
+        const auto r = RunCommand(kCli + " plot " + Quote(file) + " --port " + sim.Path + " --baud " +
+                                  std::to_string(rate) + " 2>&1");
+        EXPECT_EQ(r.Status, 0) << r.Out;
+        EXPECT_EQ(sim.Wait(), 0);
+        EXPECT_TRUE(testfiles::ReadAll(dir.File("raw")) == StreamText(s));
+        const double lead = sim.Summary(" bytes largest lead");
+        EXPECT_GE(lead, 0) << sim.Output;
+        EXPECT_LE(lead, 256 + 0.05 * rate / 10) << rate << ": " << sim.Output;
+    }
+}
+
 TEST(PlotCli, HelpStatesTheExitStatuses)
 {
     for (const std::string cmd : {"plot", "service"}) {

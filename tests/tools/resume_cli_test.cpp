@@ -143,9 +143,10 @@ TEST(ResumeCli, ARunThatEndsEarlySaysWhereToResume)
     for (int i = 0; i < 6000; ++i)
         text += (i % 3 ? "PD" : "PU") + std::to_string(i * 7 % 1500) + "," + std::to_string(i * 13 % 2100) + ";";
     const std::string file = dir.Write("big.plt", text);
-    // The device goes away after a second: the run fails part way.
-    TSimProcess sim("--rate 9600 --seconds 1");
-    const auto r = RunCommand(kCli + " plot " + Quote(file) + " --port " + sim.Path + " 2>&1");
+    // The device goes away after a second: the run fails part way. The line is fast enough
+    // that more went than the resume point keeps back for what a line may hold (about 1 kB).
+    TSimProcess sim("--rate 38400 --seconds 1");
+    const auto r = RunCommand(kCli + " plot " + Quote(file) + " --port " + sim.Path + " --baud 38400 2>&1");
     sim.Wait();
     EXPECT_NE(r.Status, 0) << r.Out;
     const auto at = r.Out.find("; resume with --from ");
