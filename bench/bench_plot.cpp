@@ -24,7 +24,7 @@ double CpuSeconds()
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-void PlotThroughSimulator(benchmark::State& state, int rate, std::size_t bytes)
+void PlotThroughSimulator(benchmark::State& state, int rate, std::size_t bytes, TVaPaceLine pace = plAuto)
 {
     THpglSheet sheet;
     benchdata::FillStrokes(sheet, static_cast<int>(bytes / 10));
@@ -54,6 +54,7 @@ void PlotThroughSimulator(benchmark::State& state, int rate, std::size_t bytes)
         comm.FlowControl().SetXonXoffOut(true);
         comm.FlowControl().SetXonXoffIn(true);
         comm.SetUserBaudrate(rate);
+        comm.SetPaceLine(pace);
         TPlotRunner runner(comm);
         runner.Pump = [&](bool wait) { ui.Pump(std::chrono::milliseconds(wait ? 20 : 0)); };
         runner.Running = [] { return true; };
@@ -93,6 +94,13 @@ static void BM_PlotAt9600(benchmark::State& s)
 {
     PlotThroughSimulator(s, 9600, 5000);
 }
+// The same plot handed to the pseudo-terminal as fast as it takes it: the baseline pacing
+// replaces.
+static void BM_PlotAt115200Unpaced(benchmark::State& s)
+{
+    PlotThroughSimulator(s, 115200, 30000, plOff);
+}
 BENCHMARK(BM_PlotAt115200)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_PlotAt115200Unpaced)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_PlotAt9600)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK_MAIN();
