@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 GEN        := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 SAMPLES    ?= $(abspath ../shared/hpgl-samples)
 
-.PHONY: all setup configure build run test test-sanitize test-asan test-tsan bench bench-compare fuzz deb lint-package clean
+.PHONY: all setup configure build run test test-faults test-sanitize test-asan test-tsan bench bench-compare fuzz deb lint-package clean
 
 all: build
 
@@ -29,6 +29,11 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The randomised line-fault run (holds, jams, hang-ups, signals) at nightly size; the suite
+# runs a few dozen of them.
+test-faults: build
+	cd $(BUILD) && GRAFONEL_FAULT_RUNS=300 QT_QPA_PLATFORM=offscreen ./tests/tools/sim_tests --gtest_filter='PlotCliFaults.Random*'
 
 # The whole suite, windows and command-line tools included, under AddressSanitizer +
 # UndefinedBehaviorSanitizer, halting on the first report (Qt itself is not instrumented);

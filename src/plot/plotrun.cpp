@@ -212,7 +212,7 @@ void TPlotRunner::Report(bool force)
     const double pace = rate > 0 ? std::min(rate, LineBytes) : LineBytes;
     P.SecondsLeft = static_cast<double>(remaining) / pace;
     P.HeldSeconds = 0;
-    if (Stopping && now - StopTick > kHeldNoticeMilliseconds && now - LastMove > kHeldNoticeMilliseconds)
+    if (Stopping && !InAbort && now - StopTick > kHeldNoticeMilliseconds && now - LastMove > kHeldNoticeMilliseconds)
         P.HeldSeconds = (now - LastMove) / 1000.0;
     if (OnProgress)
         OnProgress(P);
@@ -252,8 +252,12 @@ void TPlotRunner::Truncate(std::uint64_t delivered, std::uint64_t keep)
 {
     if (delivered >= Written)
         return;
-    if (delivered >= TailStart)
+    if (delivered >= TailStart) {
         Tail.resize(static_cast<std::size_t>(delivered - TailStart));
+    } else {
+        Tail.clear();
+        TailStart = delivered;
+    }
     while (!UnitStarts.empty() && UnitStarts.back() > delivered)
         UnitStarts.pop_back();
     while (!ObjectEnds.empty() && ObjectEnds.back().first > keep)

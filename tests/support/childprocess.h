@@ -56,13 +56,17 @@ struct TChildProcess {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     // Whether a signal sent to the process waits for delivery.
-    bool Pending(int sig) const
+    bool Pending(int sig) const { return StatusBit("ShdPnd:", sig); }
+    // Whether the process has a handler in place for the signal.
+    bool Catches(int sig) const { return StatusBit("SigCgt:", sig); }
+    // A signal's bit in one of the signal masks of /proc/PID/status.
+    bool StatusBit(const std::string& mask, int sig) const
     {
         std::ifstream f("/proc/" + std::to_string(Pid) + "/status");
         std::string line;
         while (std::getline(f, line)) {
-            if (line.rfind("ShdPnd:", 0) == 0)
-                return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+            if (line.rfind(mask, 0) == 0)
+                return (std::stoull(line.substr(mask.size()), nullptr, 16) >> (sig - 1)) & 1;
         }
         return false;
     }

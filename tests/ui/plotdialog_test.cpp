@@ -276,6 +276,8 @@ TEST_F(FormTest, CloseThreeTimesDuringAJamAbandonsTheDropAndTheDialogSaysHowFarI
         } else if (presses == 2 &&
                    frmOstrel->lblStats->text() == "finishing a cut command; Close again abandons it") {
             ++presses;
+            EXPECT_LE(frmOstrel->lblStats->fontMetrics().horizontalAdvance(frmOstrel->lblStats->text()),
+                      frmOstrel->lblStats->width());
             third = std::chrono::steady_clock::now();
             frmOstrel->btnClose->click();
         }
@@ -288,6 +290,8 @@ TEST_F(FormTest, CloseThreeTimesDuringAJamAbandonsTheDropAndTheDialogSaysHowFarI
     const QString message = frmOstrel->lblStats->text();
     EXPECT_TRUE(message.startsWith("Plot dropped after object ")) << message.toStdString();
     EXPECT_TRUE(message.contains(" of 6000")) << message.toStdString();
+    EXPECT_LE(frmOstrel->lblStats->fontMetrics().horizontalAdvance(message), frmOstrel->lblStats->width())
+        << message.toStdString();
     EXPECT_EQ(closed, 0);  // the dialog stays to say so
     EXPECT_TRUE(frmOstrel->btnPlot->isEnabled());
     EXPECT_FALSE(frmOstrel->VaComm1.Active());
