@@ -834,8 +834,6 @@ TWriteResult TVaCustomComm::HandToPort(const std::uint8_t* data, std::uint32_t c
         }
         const std::uint32_t want = count - total.Written;
         if (room < std::min(want, std::max<std::uint32_t>(quantum / 2, 1))) {
-            if (oneQuantum && total.Written > 0)
-                return total;
             std::int32_t ms = static_cast<std::int32_t>(std::ceil(wait * 1000));
             if (deadline >= 0) {
                 const double left = deadline - now();
