@@ -329,7 +329,9 @@ void TPlotRunner::Abandon()
     // A device that stopped taking bytes may never take what the line still holds either.
     const std::uint64_t unsure = static_cast<std::uint64_t>(std::max<std::int64_t>(queued, 0)) + Slack();
     HandedObjects = std::min(HandedObjects, DeliveredObjects(handed - std::min(handed, unsure)));
-    R.CutLeft = queued > 0 || !CutRest(handed).empty();
+    // A paced line hides what the device took (a pseudo-terminal's buffer reads empty), so a
+    // device given up on may hold any prefix of what was handed.
+    R.CutLeft = handed > 0 && (Comm.Paced() || queued > 0 || !CutRest(handed).empty());
     Report(true);
     Comm.Close();
 }
