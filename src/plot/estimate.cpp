@@ -179,7 +179,10 @@ TPlotEstimate EstimatePlot(const THpglSheet& sheet, const TPlotSettings& setting
         stream.Restore(walk);
         walk.Lifted = false;
     }
+    std::uint64_t lifts = 0;
     for (; o; o = o->Next) {
+        if (o->Kind == hkPU && stream.Down)
+            ++lifts;
         if (o->Kind == hkAA && o->P3 != 0) {
             const TOstrelArc arc(stream.PenX, stream.PenY, *o);
             const std::int64_t points = arc.Points();
@@ -216,6 +219,7 @@ TPlotEstimate EstimatePlot(const THpglSheet& sheet, const TPlotSettings& setting
     e.Bytes = clock.ByteCount;
     e.PenDownLength = clock.PenDownLength;
     e.PenUpLength = clock.PenUpLength;
+    e.PenLifts = lifts;
     e.Baud = lineRate > 0 ? settings.Baud : 0;
     return e;
 }

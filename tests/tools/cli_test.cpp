@@ -45,6 +45,23 @@ TEST(CliConvert, AppliesTransformsInOrder)
     EXPECT_EQ(testfiles::ReadAll(dir.File("o2.plt")), "PA 300 600\r\nPD 100 0\r\n");
 }
 
+TEST(CliConvert, OptimiseIsAStepOfTheChain)
+{
+    testfiles::TempDir dir;
+    // Two strokes, the far one listed first; the near one is drawn from its nearer end.
+    auto in = dir.Write("in.plt", "PU100,0;PD200,0;PU90,0;PD0,0;");
+    auto r = Cli("convert " + Quote(in) + " " + Quote(dir.File("out.plt")) + " --optimise --shift 1,0");
+    ASSERT_EQ(r.Status, 0) << r.Out;
+    EXPECT_EQ(testfiles::ReadAll(dir.File("out.plt")), "PU 1 0\r\nPD 91 0\r\nPU 101 0\r\nPD 201 0\r\n");
+    // A refusal names the step and its reason, and writes nothing.
+    auto bad = dir.Write("bad.plt", "PR;PU2147483000,0;PD1000,0;");
+    auto out = dir.Write("kept.plt", "keep");
+    r = Cli("convert " + Quote(bad) + " " + Quote(out) + " --optimise");
+    EXPECT_NE(r.Status, 0);
+    EXPECT_NE(r.Out.find("--optimise refused: a relative move leaves the 32-bit range"), std::string::npos) << r.Out;
+    EXPECT_EQ(testfiles::ReadAll(out), "keep");
+}
+
 TEST(CliConvert, RefusalAndBadInputLeaveOutputUntouched)
 {
     testfiles::TempDir dir;
@@ -120,6 +137,21 @@ TEST(CliEstimate, PrintsTheEstimateAloneForTheSettingsGiven)
     EXPECT_EQ(Cli("estimate --baud 110 --constant-speed " + Quote(in)).Out,
               "about 2 min: drawing 2 min, line 7 s at 110\n");
     EXPECT_EQ(Cli("estimate " + Quote(dir.Write("e.plt", ""))).Out, "under a second: drawing 0 s, line 0 s at 9600\n");
+}
+
+TEST(CliEstimate, OptimiseAddsTheOptimisedTimeAndBothOrdersTravel)
+{
+    testfiles::TempDir dir;
+    // Four strokes 800 units long, listed from the far end of the sheet back and forth.
+    auto in = dir.Write("in.plt", "PU0,0;PD800,0;PU0,4000;PD800,4000;PU0,8;PD800,8;PU0,4008;PD800,4008;PU0,0;");
+    const auto r = Cli("estimate " + Quote(in) + " --optimise --constant-speed");
+    ASSERT_EQ(r.Status, 0) << r.Out;
+    // Back and forth: 4079 + 4071 + 4079 + 4087 units up; in order 8 + 3992 + 8 + 4008.
+    EXPECT_EQ(r.Out, "about 1 min: drawing 1 min, line 0 s at 9600\n"
+                     "in optimised order about 45 s: drawing 45 s, line 0 s at 9600\n"
+                     "pen up 2040 mm, pen down 400 mm, 4 pen lifts\n"
+                     "in optimised order pen up 1002 mm, pen down 400 mm, 4 pen lifts\n");
+    EXPECT_EQ(Cli("estimate " + Quote(in) + " --constant-speed").Out, "about 1 min: drawing 1 min, line 0 s at 9600\n");
 }
 
 TEST(CliEstimate, BadOptionsAndFilesSayWhy)

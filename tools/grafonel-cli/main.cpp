@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "plot/plotorder.h"
 #include "sheet/frame.h"
 #include "sheet/hpglsheet.h"
 #include "import/drawing.h"
@@ -120,6 +121,7 @@ int CmdConvert(const std::vector<std::string>& args)
     TPlotReading reading = TPlotReading::Translate;
     // Each transform is kept with its name so a refusal can say which one it was.
     std::vector<std::pair<std::string, std::function<bool(THpglSheet&)>>> steps;
+    std::string refusal = "a coordinate would leave the 32-bit range";
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& v) {
@@ -142,6 +144,16 @@ int CmdConvert(const std::vector<std::string>& args)
             steps.emplace_back(a, [](THpglSheet& s) { return s.Rotate(); });
         else if (a == "--mirror")
             steps.emplace_back(a, [](THpglSheet& s) { return s.Mirror(); });
+        else if (a == "--optimise")
+            steps.emplace_back(a, [&refusal](THpglSheet& s) {
+                TPlotOrder order = OptimisePlotOrder(s);
+                if (!order.Ok) {
+                    refusal = order.Reason;
+                    return false;
+                }
+                RefillSheet(s, order.Objects);
+                return true;
+            });
         else if (a == "--plain")
             reading = TPlotReading::Plain;
         else if (a == "--shift") {
@@ -166,8 +178,7 @@ int CmdConvert(const std::vector<std::string>& args)
         return status;
     for (auto& [name, step] : steps)
         if (!step(sheet))
-            return Fail(name + " refused: a coordinate would leave the 32-bit range; '" + files[1] +
-                        "' was not written");
+            return Fail(name + " refused: " + refusal + "; '" + files[1] + "' was not written");
     TFileResult r = sheet.SaveToFile(files[1]);
     if (!r.Ok())
         return Fail("cannot write '" + files[1] + "': " + r.Reason);
@@ -203,6 +214,8 @@ int main(int argc, char** argv)
          "  --mirror        left to right within the extents\n"
          "  --shift DX,DY   move the drawing by DX, DY plotter units\n"
          "  --scale A,B     coordinates times B/A (truncating toward zero)\n"
+         "  --optimise      the plot order that lifts and carries the pen least: the same drawing,\n"
+         "                  pen by pen, its strokes reordered and reversed where that helps\n"
          "A transform that would take a coordinate out of the 32-bit range is refused.\n" +
              PlainHelp(18),
          CmdConvert},
