@@ -172,15 +172,46 @@ TPlotEstimate EstimatePlot(const THpglSheet& sheet, const TPlotSettings& setting
 
     stream.Prologue(settings.Speed, settings.Accelerate, walk);
     const THpglObject* o = sheet.First;
-    for (std::int32_t i = 0; o && i < first; ++i, o = o->Next)
+    std::int32_t pen = 0;
+    for (std::int32_t i = 0; o && i < first; ++i, o = o->Next) {
+        if (o->Kind == hkSP)
+            pen = o->ParamCount ? o->P1 : 0;
         stream.Skip(*o);
-    if (first > 0) {
-        walk.Lifted = true;
-        stream.Restore(walk);
-        walk.Lifted = false;
     }
+    // A pause parks the pen at the origin and brings it back with the pen up, lowered again
+    // before the first object that draws with the pen as it is.
+    std::uint64_t pauses = 0;
+    bool owedDown = false;
+    auto restore = [&](bool park) {
+        owedDown = park && stream.Down;
+        walk.Lifted = true;
+        if (park) {
+            ++pauses;
+            OstrelPark([&](std::string_view t, TThrottle throttle) {
+                if (throttle == TThrottle::UnitStart)
+                    clock.Boundary();
+                clock.Bytes(t.size());
+            });
+            clock.Move(Distance(walk.X, walk.Y, 0, 0), false);
+            walk.X = walk.Y = 0;
+        }
+        stream.Restore(walk, !park);
+        walk.Lifted = false;
+    };
+    TPenChanges changes;
+    if (first > 0)
+        restore(settings.PenPauses && o && changes.Resume(o, pen) > 0);
     std::uint64_t lifts = 0;
     for (; o; o = o->Next) {
+        if (changes.Before(*o, stream.Down) > 0 && settings.PenPauses)
+            restore(true);
+        if (owedDown && (o->Kind == hkPU || o->Kind == hkPD || TPenChanges::NeedsPenDown(*o))) {
+            if (o->Kind != hkPU && o->Kind != hkPD) {
+                clock.Boundary();
+                clock.Bytes(2);
+            }
+            owedDown = false;
+        }
         if (o->Kind == hkPU && stream.Down)
             ++lifts;
         if (o->Kind == hkAA && o->P3 != 0) {
@@ -220,6 +251,7 @@ TPlotEstimate EstimatePlot(const THpglSheet& sheet, const TPlotSettings& setting
     e.PenDownLength = clock.PenDownLength;
     e.PenUpLength = clock.PenUpLength;
     e.PenLifts = lifts;
+    e.PenPauses = pauses;
     e.Baud = lineRate > 0 ? settings.Baud : 0;
     return e;
 }
@@ -251,5 +283,7 @@ std::string EstimateText(const TPlotEstimate& e)
     s += ": drawing " + DurationText(e.DrawSeconds);
     if (e.Baud > 0)
         s += ", line " + DurationText(e.LineSeconds) + " at " + std::to_string(e.Baud);
+    if (e.PenPauses > 0)
+        s += ", " + std::to_string(e.PenPauses) + (e.PenPauses == 1 ? " pause for a pen" : " pauses for pens");
     return s;
 }

@@ -75,6 +75,7 @@ struct TPlotSettings {
     bool Accelerate = true;
     std::int64_t Baud = 9600;  // 0: the line sets no limit
     double FrameBits = 10;     // 8 data bits, no parity, one stop bit
+    bool PenPauses = false;    // the run parks the pen and waits at each change of pen
 };
 
 struct TPlotEstimate {
@@ -85,6 +86,7 @@ struct TPlotEstimate {
     double PenDownLength = 0;  // plotter units
     double PenUpLength = 0;
     std::uint64_t PenLifts = 0;  // times the pen goes up after drawing
+    std::uint64_t PenPauses = 0;  // waits for the user to change pens, not counted in the times
     std::int64_t Baud = 0;
 };
 
@@ -92,7 +94,7 @@ struct TPlotEstimate {
 // Arcs of more than a few thousand points are timed from a sample of their points.
 TPlotEstimate EstimatePlot(const THpglSheet& sheet, const TPlotSettings& settings, std::int32_t first = 0);
 
-// "about 14 min: drawing 12 min, line 9 min at 9600"
+// "about 14 min: drawing 12 min, line 9 min at 9600", then ", 2 pauses for pens" if any
 std::string EstimateText(const TPlotEstimate& estimate);
 // "40 s", "14 min", "2 h 5 min"
 std::string DurationText(double seconds);

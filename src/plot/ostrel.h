@@ -65,9 +65,10 @@ public:
     // same as one of its points.
     void Skip(const THpglObject& object);
     // After the prologue of a run that starts in the middle of a sheet: brings the device to
-    // the state it has here (pen up, an absolute move to its pen, PR again, PD again).
+    // the state it has here (pen up, an absolute move to its pen, PR again, PD again unless
+    // `lower` is false).
     template <class Sink>
-    void Restore(Sink&& sink);
+    void Restore(Sink&& sink, bool lower = true);
 
 private:
     // Mode and pen position as a pen command changes them; true for the four pen commands.
@@ -196,7 +197,7 @@ inline void TOstrelStream::Skip(const THpglObject& o)
 }
 
 template <class Sink>
-void TOstrelStream::Restore(Sink&& sink)
+void TOstrelStream::Restore(Sink&& sink, bool lower)
 {
     char buf[32];
     sink(std::string_view("PU"), TThrottle::UnitStart);
@@ -207,7 +208,7 @@ void TOstrelStream::Restore(Sink&& sink)
     sink(std::string_view(buf, static_cast<std::size_t>(end - buf)), TThrottle::SameUnit);
     if (DeviceRelative)
         sink(std::string_view("PR"), TThrottle::UnitStart);
-    if (Down)
+    if (Down && lower)
         sink(std::string_view("PD"), TThrottle::UnitStart);
 }
 
@@ -276,6 +277,56 @@ void TOstrelStream::Arc(const THpglObject& o, Sink& sink)
         DeviceRelative = false;
         sink(std::string_view(buf, static_cast<std::size_t>(end - buf)), TThrottle::UnitStart);
     }
+}
+
+// Where a plot with pauses for pen changes waits for the user: the device cannot change pens.
+// Before each selection of another pen (above 0), except the first when nothing was drawn
+// before it (that pen goes in before the run), and first of all in a resumed run.
+class TPenChanges {
+public:
+    // A run resumed at `first` after `pen` was selected (0: none) asks first for the pen it
+    // draws with: the last of the selections it starts with, else that pen (pen 1 for none).
+    std::int32_t Resume(const THpglObject* first, std::int32_t pen)
+    {
+        for (; first && first->Kind == hkSP; first = first->Next)
+            pen = first->ParamCount > 0 ? first->P1 : 0;
+        InPlotter = pen > 0 ? pen : 1;
+        return InPlotter;
+    }
+    // The device comes back from a pause with its pen up: before the first object that draws
+    // with the pen as it is (a move with PA or PR, an arc's points), the pen goes down again
+    // if it was down. Lowered at once, it would mark the paper with the new pen.
+    static bool NeedsPenDown(const THpglObject& o)
+    {
+        return ((o.Kind == hkPA || o.Kind == hkPR) && o.ParamCount >= 2) || (o.Kind == hkAA && o.P3 != 0);
+    }
+    // Before the object is sent, with the pen down or not: the pen to ask for, or 0.
+    std::int32_t Before(const THpglObject& o, bool down)
+    {
+        std::int32_t ask = 0;
+        if (o.Kind == hkSP && o.ParamCount > 0 && o.P1 > 0 && o.P1 != InPlotter) {
+            if (InPlotter != 0 || Drew)
+                ask = o.P1;
+            InPlotter = o.P1;
+        }
+        Drew = Drew || o.Kind == hkPD || o.Kind == hkCI || o.Kind == hkER || o.Kind == hkAA ||
+               ((o.Kind == hkPA || o.Kind == hkPR) && o.ParamCount >= 2 && down);
+        return ask;
+    }
+
+private:
+    std::int32_t InPlotter = 0;
+    bool Drew = false;
+};
+
+// What parks the pen at the frame's origin for a pen change; the device's state is brought
+// back with TOstrelStream::Restore afterwards.
+template <class Sink>
+void OstrelPark(Sink&& sink)
+{
+    sink(std::string_view("PU"), TThrottle::UnitStart);
+    sink(std::string_view("PA"), TThrottle::UnitStart);
+    sink(std::string_view("0 0"), TThrottle::SameUnit);
 }
 
 // The whole stream of a sheet, as a plot that is never stopped sends it.

@@ -429,6 +429,37 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
     return R.End;
 }
 
+std::string PenName(std::int32_t pen)
+{
+    static const char* const kColours[] = {"black", "black", "red",  "blue",   "green",
+                                           "purple", "dark red", "cyan", "yellow", "black"};
+    std::string name = "pen " + std::to_string(pen);
+    if (pen >= 0 && pen <= 9)
+        name += std::string(" (") + kColours[pen] + ")";
+    return name;
+}
+
+bool TPlotRunner::PausePen(std::int32_t pen)
+{
+    WaitForRoom();
+    OstrelPark([&](std::string_view t, TThrottle throttle) { Write(t, throttle == TThrottle::UnitStart); });
+    // The question comes once the pen is parked, so the user can reach it.
+    while (Left() > 0 && Running())
+        Step(true);
+    if (!Running())
+        return false;
+    P.PenPause = pen;
+    Report(true);
+    const base::TScopeExit resumed([&] {
+        P.PenPause = 0;
+    });
+    while (Running() && !(Continuing && Continuing()))
+        Step(true);
+    P.PenPause = 0;
+    Report(true);
+    return Running();
+}
+
 TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate, std::int32_t first)
 {
     ObjectsBase = HandedObjects = first;
@@ -449,12 +480,42 @@ TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate, 
         });
         const THpglObject* o = sheet.First;
         std::int32_t n = 0;
-        for (; o && n < first; ++n, o = o->Next)
+        std::int32_t pen = 0;  // the pen selected before the first object sent
+        for (; o && n < first; ++n, o = o->Next) {
+            if (o->Kind == hkSP)
+                pen = o->ParamCount ? o->P1 : 0;
             stream.Skip(*o);
-        if (first > 0)
-            stream.Restore([&](std::string_view t, TThrottle throttle) { Write(t, throttle == TThrottle::UnitStart); });
+        }
+        auto sink = [&](std::string_view t, TThrottle throttle) { Write(t, throttle == TThrottle::UnitStart); };
+        // A pause's own bytes join the run's total as they come.
+        TPenChanges changes;
+        bool owedDown = false;  // the pen comes back up from a pause
+        auto pause = [&](std::int32_t ask) {
+            const std::uint64_t before = Written;
+            const bool going = PausePen(ask);
+            if (going) {
+                stream.Restore(sink, false);
+                owedDown = stream.Down;
+            }
+            P.BytesTotal += Written - before;
+            return going;
+        };
+        bool going = true;
+        if (first > 0 && PenPauses && o)
+            going = pause(changes.Resume(o, pen));
+        else if (first > 0)
+            stream.Restore(sink);
         R.LastObject = P.Objects = n;
-        while (o && Running()) {
+        while (o && going && Running()) {
+            if (const std::int32_t ask = changes.Before(*o, stream.Down); PenPauses && ask > 0 && !pause(ask))
+                break;
+            if (owedDown && (o->Kind == hkPU || o->Kind == hkPD || TPenChanges::NeedsPenDown(*o))) {
+                if (o->Kind != hkPU && o->Kind != hkPD) {
+                    Write("PD", true);
+                    P.BytesTotal += 2;
+                }
+                owedDown = false;
+            }
             if (SetProgress)
                 SetProgress(n);
             ++n;

@@ -34,9 +34,13 @@ struct TPlotProgress {
     double SecondsLeft = -1;       // negative while unknown
     double HeldSeconds = 0;        // a stop waiting on a held line: how long nothing has left
     bool Finishing = false;        // a drop waits for the device to take the end of a cut command
+    std::int32_t PenPause = 0;     // the pen the run waits for the user to put in; 0 when not paused
 };
 
 enum class TPlotEnd { Finished, Stopped, Aborted, Failed };
+
+// "pen 2 (red)": a pen as the user meets it, with the colour the view draws it in.
+std::string PenName(std::int32_t pen);
 
 struct TPlotResult {
     TPlotEnd End = TPlotEnd::Finished;
@@ -85,6 +89,13 @@ public:
     // How long a drop waits on a device that takes nothing: longer than any hold a healthy
     // device makes.
     std::uint32_t JamMilliseconds = 30000;
+    // Pauses for pen changes: the device cannot change pens, so at each change of pen (and
+    // before a resumed run's first object) the run finishes the object in hand, parks the pen
+    // at the frame's origin, waits for the line to carry that, and then for Continuing() to
+    // be true. A stop or drop during the wait ends the run as during a hold.
+    bool PenPauses = false;
+    std::function<bool()> Continuing;
+
     // Called once the port is open, before anything is sent.
     std::function<void()> OnOpened;
     std::function<void(std::int32_t max)> SetMaxValue;
@@ -120,6 +131,8 @@ private:
     struct TAbandonRequest {};
 
     TPlotEnd Run(const std::function<bool()>& body);
+    // Parks the pen and waits for the user to put in `pen`; false when the run was stopped.
+    bool PausePen(std::int32_t pen);
     void Write(std::string_view text, bool unitStart);
     void WaitForRoom();
     void Drain();

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "../serial/serialfixture.h"
+#include "plot/estimate.h"
 #include "plot/ostrel.h"
 #include "plot/plotrun.h"
 #include "sheettext.h"
@@ -524,4 +525,82 @@ TEST_F(PlotRun, AThrowRightAfterTheOpenStillClosesThePort)
     Runner.OnOpened = [] { throw EVaCommError("opened hook failed"); };
     EXPECT_EQ(Message([&] { Runner.Plot(s, 20, true); }), "opened hook failed");
     EXPECT_FALSE(Comm.Active());
+}
+
+// Pauses for pen changes: the pen parks at the origin, the run waits for Continue, then the
+// device comes back to where it was, its pen lowered only where a move draws with it.
+TEST_F(PlotRun, PenPausesParkWaitAndComeBackWithoutMarkingThePaper)
+{
+    THpglSheet s;
+    LoadText(s, "SP1;PU0,0;PD10,0;SP2;PA20,0;PU30,0;PD40,0;SP2;SP3;PU;PU50,0;");
+    const std::string expected = " SD20 BP IN PU0 0PD10 0"
+                                 "PUPA0 0PUPA10 0PDPA20 0PU30 0PD40 0"  // pen 2: down again before the PA
+                                 "PUPA0 0PUPA40 0PUPU50 0 BP ";         // pen 3: the PU lifts anyway
+    std::vector<int> asked;
+    std::size_t answered = 0;
+    Runner.PenPauses = true;
+    Runner.OnProgress = [&](const TPlotProgress& p) {
+        if (p.PenPause && (asked.empty() || asked.size() == answered))
+            asked.push_back(p.PenPause);
+    };
+    Runner.Continuing = [&] {
+        // The question comes with the pen parked: everything before it reached the device.
+        EXPECT_EQ(Dev.Taken().substr(Dev.Taken().size() - 7), "PUPA0 0");
+        if (answered == asked.size())
+            return false;
+        ++answered;
+        return true;
+    };
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Finished);
+    EXPECT_EQ(Dev.Taken(), expected);
+    EXPECT_EQ(asked, (std::vector<int>{2, 3}));
+
+    // The estimate counts the pauses and the bytes they add.
+    TPlotSettings settings;
+    settings.PenPauses = true;
+    const TPlotEstimate e = EstimatePlot(s, settings);
+    EXPECT_EQ(e.PenPauses, 2u);
+    EXPECT_EQ(e.Bytes, expected.size());
+    EXPECT_EQ(EstimatePlot(s, {}).PenPauses, 0u);
+}
+
+// A stop or a drop during a pause ends the run as during a hold; a resume asks for the pen of
+// the objects it starts with.
+TEST_F(PlotRun, AStopOrDropDuringAPauseEndsCleanlyAndAResumeAsksForItsPen)
+{
+    THpglSheet s;
+    LoadText(s, "SP1;PU0,0;PD10,0;SP2;PU20,0;PD30,0;");
+    Runner.PenPauses = true;
+    bool dropping = false;
+    Runner.Aborting = [&] { return dropping; };
+    for (const bool drop : {false, true}) {
+        {
+            std::lock_guard lock(Dev.M);
+            Dev.Received.clear();
+        }
+        Running = true;
+        dropping = false;
+        Runner.Continuing = [&] {
+            Running = false;
+            dropping = drop;
+            return false;
+        };
+        EXPECT_EQ(Runner.Plot(s, 20, true), drop ? TPlotEnd::Aborted : TPlotEnd::Stopped) << drop;
+        EXPECT_EQ(Dev.Taken(), " SD20 BP IN PU0 0PD10 0PUPA0 0 BP ") << drop;
+        EXPECT_EQ(Runner.Handed(), 3) << drop;
+        EXPECT_FALSE(Runner.Result().CutLeft) << drop;
+    }
+
+    {
+        std::lock_guard lock(Dev.M);
+        Dev.Received.clear();
+    }
+    Running = true;
+    dropping = false;
+    int asked = 0;
+    Runner.OnProgress = [&](const TPlotProgress& p) { asked = p.PenPause ? p.PenPause : asked; };
+    Runner.Continuing = [&] { return asked != 0; };
+    EXPECT_EQ(Runner.Plot(s, 20, true, 3), TPlotEnd::Finished);
+    EXPECT_EQ(asked, 2);  // the run starts with SP2: no second pause for it
+    EXPECT_EQ(Dev.Taken(), " SD20 BP IN PUPA0 0PUPA10 0PU20 0PD30 0 BP ");
 }

@@ -3,7 +3,10 @@
 
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -11,6 +14,7 @@
 #include "sheet/hpglsheet.h"
 #include "plot/estimate.h"
 #include "plot/ostrel.h"
+#include "plot/plotorder.h"
 #include "plot/plotrun.h"
 #include "serial/uidispatch.h"
 #include "serial/vacomm.h"
@@ -49,6 +53,8 @@ struct TLineOptions {
     int Speed = kOstrelDefaultSpeed;
     bool Accelerate = true;
     std::int64_t From = 1;  // the first object to send, counted from 1
+    bool Optimise = false;
+    bool PenPauses = false;
     TPlotReading Reading = TPlotReading::Translate;
     std::vector<std::string> Files;
 };
@@ -102,6 +108,10 @@ bool ParseLine(const std::vector<std::string>& args, TLineOptions& o, bool plot,
                 return false;
             }
             ++i;
+        } else if (plot && a == "--optimise") {
+            o.Optimise = true;
+        } else if (plot && a == "--pen-pauses") {
+            o.PenPauses = true;
         } else if (a.size() > 1 && a[0] == '-') {
             error = "unknown option '" + a + "'";
             return false;
@@ -158,6 +168,39 @@ std::string Clock(double s)
     return buf;
 }
 
+// A line of standard input answers a pause for a pen; typed ahead (or piped) lines answer the
+// pauses to come. At the end of input the run stops, as after Ctrl-C.
+class TAnswers {
+public:
+    bool Next()
+    {
+        for (;;) {
+            if (const auto eol = Buffer.find('\n'); eol != std::string::npos) {
+                Buffer.erase(0, eol + 1);
+                return true;
+            }
+            if (Ended) {
+                int none = 0;
+                Interrupts.compare_exchange_strong(none, 1);
+                return false;
+            }
+            pollfd p{STDIN_FILENO, POLLIN, 0};
+            if (::poll(&p, 1, 0) <= 0)
+                return false;
+            char chunk[256];
+            const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+            if (n > 0)
+                Buffer.append(chunk, static_cast<std::size_t>(n));
+            else if (n == 0 || errno != EINTR)
+                Ended = true;
+        }
+    }
+
+private:
+    std::string Buffer;
+    bool Ended = false;
+};
+
 // resume: what to add to the one line that ends a run cut short, given how far it got.
 int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>& run, const char* what,
               const char* unit, const std::function<std::string(const TPlotRunner&)>& resume = {})
@@ -178,8 +221,22 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>
     runner.Aborting = [] { return Interrupts >= 2; };
     runner.Abandoning = [] { return Interrupts >= 3; };
     runner.JamMilliseconds = static_cast<std::uint32_t>(o.JamSeconds * 1000);
+    TAnswers answers;
+    runner.PenPauses = o.PenPauses;
+    runner.Continuing = [&] { return answers.Next(); };
     bool shown = false;
+    std::int32_t asked = 0;
     runner.OnProgress = [&](const TPlotProgress& p) {
+        if (p.PenPause != asked) {
+            asked = p.PenPause;
+            if (asked > 0) {
+                std::fprintf(stderr, "%sgrafonel-cli: put in %s, then press Enter\n", tty && shown ? "\n" : "",
+                             PenName(asked).c_str());
+                shown = false;
+            }
+        }
+        if (asked > 0)
+            return;
         shown = true;
         if (p.Finishing) {
             std::fprintf(stderr, "%sfinishing a cut command; Ctrl-C again abandons it%s", tty ? "\r" : "",
@@ -266,15 +323,25 @@ int CmdPlot(const std::vector<std::string>& args)
     if (o.From > 1 && o.From > count)
         return Fail("--from " + std::to_string(o.From) + ": the sheet has " + std::to_string(count) + " objects");
     const auto first = static_cast<std::int32_t>(o.From - 1);
+    // The order is the optimiser's own for this sheet every time, so --from counts its objects.
+    if (o.Optimise) {
+        const TPlotOrder order = OptimisePlotOrder(sheet);
+        if (!order.Ok)
+            return Fail("the plot order cannot be optimised: " + order.Reason);
+        RefillSheet(sheet, order.Objects);
+    }
     TPlotSettings settings;
     settings.Speed = o.Speed;
     settings.Accelerate = o.Accelerate;
     settings.Baud = o.Baud;
+    settings.PenPauses = o.PenPauses;
     PrintPlotForecast(stderr, sheet, settings, first);
+    const std::string again = std::string(o.Optimise ? " --optimise" : "") + (o.PenPauses ? " --pen-pauses" : "");
     return RunOnLine(
         o, [&](TPlotRunner& r) { return r.Plot(sheet, o.Speed, o.Accelerate, first); }, "plot", "object",
         [&](const TPlotRunner& r) {
-            return r.Handed() < count ? "; resume with --from " + std::to_string(r.Handed() + 1) : std::string();
+            return r.Handed() < count ? "; resume with" + again + " --from " + std::to_string(r.Handed() + 1)
+                                      : std::string();
         });
 }
 
@@ -306,12 +373,17 @@ std::vector<Command> PlotCommands()
         "2 on a usage error, 130 when stopped or dropped by Ctrl-C or SIGTERM.\n";
     return {
         {"plot", "plot IN --port DEV [--baud N] [--handshake xon|rts] [--pace-line on|off] [--jam-seconds N] [--speed S]\n"
-             "       [--constant-speed] [--from N] [--plain]",
+             "       [--constant-speed] [--optimise] [--pen-pauses] [--from N] [--plain]",
          "Plots IN on the device as the plot dialog does, with a progress line. The first lines\n"
          "give the estimated time and what will go wrong (a drawing beyond the paper, pen\n"
          "changes, arcs drawn more than once). A plot that ends early says where to resume.\n" + line +
              "  --speed S           speed setting from 12 to 100 (default 20)\n"
              "  --constant-speed    no acceleration to double speed\n"
+             "  --optimise          plot in the order that lifts and carries the pen least (the same\n"
+             "                      drawing, pen by pen); --from then counts objects of that order\n"
+             "  --pen-pauses        at each change of pen, park the pen at the origin and wait for a\n"
+             "                      line on standard input (the end of input stops the plot); a\n"
+             "                      resumed plot first asks for the pen it draws with\n"
              "  --from N            resume at object N (counted from 1): the device is first brought\n"
              "                      to the pen position, mode and pen it had before that object\n" +
              PlainHelp(22) +
