@@ -126,3 +126,35 @@ void THpglSheet::Draw(TCanvas& canvas, std::int32_t width, std::int32_t height) 
         }
     }
 }
+
+void THpglSheet::DrawTravel(TCanvas& canvas, std::int32_t width, std::int32_t height) const
+{
+    const TMap m{width, height};
+    std::int32_t x = 0, y = 0;
+    bool down = false;
+    bool relative = false;
+    std::uint32_t counter = 0;
+    for (const THpglObject* o = First; o; o = o->Next) {
+        if ((++counter & 16383) == 0 && OnDrawProgress)
+            OnDrawProgress();
+        IsMove(o->Kind, &relative);
+        if (o->Kind == hkPD)
+            down = true;
+        else if (o->Kind == hkPU)
+            down = false;
+        if (o->Kind == hkAA) {
+            ArcPenAfter(x, y, o->P1, o->P2, o->P3);
+            continue;
+        }
+        if (!IsMove(o->Kind) || o->ParamCount < 2)
+            continue;
+        const std::int32_t nx = relative ? wrap::Add(x, o->P1) : o->P1;
+        const std::int32_t ny = relative ? wrap::Add(y, o->P2) : o->P2;
+        if (!down && (nx != x || ny != y)) {
+            canvas.MoveTo(m.X(x), m.Y(y));
+            canvas.LineTo(m.X(nx), m.Y(ny));
+        }
+        x = nx;
+        y = ny;
+    }
+}

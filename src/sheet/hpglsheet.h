@@ -76,6 +76,9 @@ public:
     [[nodiscard]] bool Scale(std::int32_t a, std::int32_t b);
 
     void Draw(TCanvas& canvas, std::int32_t width, std::int32_t height) const;
+    // The pen's moves with the pen up, as lines in the canvas's pen colour: where the plot
+    // travels without drawing.
+    void DrawTravel(TCanvas& canvas, std::int32_t width, std::int32_t height) const;
 
     // Bytes held for objects (pool blocks, kept by Clear for the next load), for the memory
     // benchmark.

@@ -6,9 +6,11 @@
 #include <QKeyEvent>
 #include <QScopeGuard>
 #include <algorithm>
+#include <chrono>
 
 #include "plot/estimate.h"
 #include "plot/ostrel.h"
+#include "plot/plotorder.h"
 #include "plot/preflight.h"
 #include "serial/ports.h"
 #include "ui/fonts.h"
@@ -121,7 +123,15 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
     btnResume->setToolTip(tr("plot from the chosen object on, the device set as the whole plot would have it"));
     btnResume->setAutoDefault(false);
     btnResume->setEnabled(false);
-    setTabOrder(btnClose, sbFrom);
+    cbOptimise = new QCheckBox(tr("optimise order"), this);
+    cbOptimise->setToolTip(tr("plot the same drawing, pen by pen, in the order that lifts and carries the pen least"));
+    cbPenPauses = new QCheckBox(tr("pause for pen changes"), this);
+    cbPenPauses->setToolTip(tr("at each change of pen, park the pen and wait until Continue"));
+    connect(cbOptimise, &QCheckBox::clicked, this, [this] { UpdateEstimate(); });
+    connect(cbPenPauses, &QCheckBox::clicked, this, [this] { UpdateEstimate(); });
+    setTabOrder(btnClose, cbOptimise);
+    setTabOrder(cbOptimise, cbPenPauses);
+    setTabOrder(cbPenPauses, sbFrom);
     setTabOrder(sbFrom, btnResume);
     connect(btnResume, &QPushButton::clicked, this, [this] { btnResumeClick(); });
     connect(sbFrom, &QSpinBox::valueChanged, this, [this] { UpdateEstimate(); });
@@ -231,12 +241,55 @@ void TfrmOstrel::ShowEstimate()
     static const double kStopBits[] = {1, 1.5, 2};
     settings.FrameBits = LineFrameBits(kDataBits[VaComm1.Databits()], VaComm1.Parity() != paNone,
                                        kStopBits[VaComm1.Stopbits()]);
+    settings.PenPauses = cbPenPauses->isChecked();
     QString text = QString::fromStdString(EstimateText(EstimatePlot(Sheet, settings)));
+    if (cbOptimise->isChecked()) {
+        if (const THpglSheet* ordered = OrderedSheet()) {
+            const TPlotEstimate e = EstimatePlot(*ordered, settings);
+            text += tr("; %1 in optimised order").arg(QString::fromStdString(DurationText(e.Seconds)));
+            if (e.PenPauses > 0)
+                text += e.PenPauses == 1 ? tr(", 1 pause for a pen") : tr(", %1 pauses for pens").arg(e.PenPauses);
+        }
+        else
+            text += tr("; order not optimised: %1").arg(OrderRefusal);
+    }
+    // A resume continues the run's own order.
+    const THpglSheet& resumed = ResumeOptimised && OrderedSheet() ? *OrderedSheet() : Sheet;
     if (ResumeCount >= 0 && sbFrom->value() > 1)
         text += tr("; from object %1: %2")
                     .arg(sbFrom->value())
-                    .arg(QString::fromStdString(DurationText(EstimatePlot(Sheet, settings, sbFrom->value() - 1).Seconds)));
+                    .arg(QString::fromStdString(DurationText(EstimatePlot(resumed, settings, sbFrom->value() - 1).Seconds)));
     lblEstimate->setText(text);
+    lblEstimate->setToolTip(text);
+}
+
+const THpglSheet* TfrmOstrel::OrderedSheet()
+{
+    if (OrderedValid)
+        return Ordered ? Ordered.get() : nullptr;
+    OrderedValid = true;
+    Ordered.reset();
+    // The order is the optimiser's own for this sheet every time, so a resume's object
+    // numbers mean the same objects after the dialog was closed and opened again.
+    auto last = std::chrono::steady_clock::now();
+    TPlotOrderOptions options;
+    options.Progress = [&](double done) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last >= std::chrono::milliseconds(50)) {
+            last = now;
+            lblEstimate->setText(tr("optimising the order: %1%").arg(static_cast<int>(done * 100)));
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+        return true;
+    };
+    const TPlotOrder order = OptimisePlotOrder(Sheet, options);
+    if (!order.Ok) {
+        OrderRefusal = QString::fromStdString(order.Reason);
+        return nullptr;
+    }
+    Ordered = std::make_unique<THpglSheet>();
+    RefillSheet(*Ordered, order.Objects);
+    return Ordered.get();
 }
 
 void TfrmOstrel::UpdateWarnings()
@@ -251,9 +304,11 @@ void TfrmOstrel::UpdateWarnings()
 void TfrmOstrel::LayOutBelow()
 {
     // The design's 434 x 163, grown downward only as far as the rows below it need.
+    cbOptimise->setGeometry(16, 181, std::max(120, cbOptimise->sizeHint().width()), 17);
+    cbPenPauses->setGeometry(176, 181, std::max(160, cbPenPauses->sizeHint().width()), 17);
     const int warnings = lblWarnings->text().isEmpty() ? 0 : lblWarnings->heightForWidth(402);
-    lblWarnings->setGeometry(16, 181, 402, warnings);
-    const int row = 181 + warnings + (warnings ? 6 : 0);
+    lblWarnings->setGeometry(16, 204, 402, warnings);
+    const int row = 204 + warnings + (warnings ? 6 : 0);
     lblResume->setGeometry(16, row + 4, 190, 14);
     sbFrom->setGeometry(210, row + 2, 126, 21);
     btnResume->setGeometry(344, row, 75, 25);
@@ -262,7 +317,8 @@ void TfrmOstrel::LayOutBelow()
 
 void TfrmOstrel::SetBusy(bool busy)
 {
-    for (QWidget* w : std::initializer_list<QWidget*>{btnPlot, btnServiceX, cbZrychlovat, tbSpeed, cbPort, cbBaud})
+    for (QWidget* w : std::initializer_list<QWidget*>{btnPlot, btnServiceX, cbZrychlovat, tbSpeed, cbPort, cbBaud,
+                                                      cbOptimise, cbPenPauses})
         w->setEnabled(!busy);
     btnResume->setEnabled(!busy && ResumeCount >= 0);
     sbFrom->setEnabled(!busy && ResumeCount >= 0);
@@ -270,6 +326,19 @@ void TfrmOstrel::SetBusy(bool busy)
 
 void TfrmOstrel::ShowProgress(const TPlotProgress& p)
 {
+    // A pause for a pen: the Plot button answers it as Continue.
+    if (p.PenPause != PausedFor) {
+        PausedFor = p.PenPause;
+        ContinuePressed = false;
+        btnPlot->setText(PausedFor ? tr("&Continue") : tr("&Plot"));
+        btnPlot->setEnabled(PausedFor != 0);
+        if (PausedFor)
+            btnPlot->setFocus();
+    }
+    if (PausedFor) {
+        lblStats->setText(tr("Put in %1, then press Continue").arg(QString::fromStdString(PenName(PausedFor))));
+        return;
+    }
     if (p.Finishing) {
         lblStats->setText(tr("finishing a cut command; Close again abandons it"));
         return;
@@ -327,6 +396,8 @@ void TfrmOstrel::Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool serv
     runner.SetMaxValue = [this](std::int32_t max) { pbPlot->setMaximum(std::max(max, 1)); };
     runner.SetProgress = [this](std::int32_t position) { pbPlot->setValue(position); };
     runner.OnProgress = [this](const TPlotProgress& p) { ShowProgress(p); };
+    runner.PenPauses = !service && cbPenPauses->isChecked();
+    runner.Continuing = [this] { return ContinuePressed; };
     bool opened = false;
     // A failed Open raises before this: the controls, the gauge and Running stay as they are.
     runner.OnOpened = [&] {
@@ -344,6 +415,8 @@ void TfrmOstrel::Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool serv
             return;
         Backstop->stop();
         pbPlot->setValue(0);
+        PausedFor = 0;
+        btnPlot->setText(tr("&Plot"));
         SetBusy(false);
         InRun = Dropping = Abandoning = false;
         if (std::uncaught_exceptions() > 0)
@@ -353,14 +426,21 @@ void TfrmOstrel::Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool serv
     Ended(runner, service);
 }
 
-void TfrmOstrel::PlotFrom(std::int32_t first)
+void TfrmOstrel::PlotFrom(std::int32_t first, bool optimised)
 {
-    const std::int32_t count = Sheet.Count();
+    const THpglSheet* ordered = optimised ? OrderedSheet() : nullptr;
+    if (optimised && !ordered) {
+        lblStats->setText(tr("Order not optimised: %1").arg(OrderRefusal));
+        return;
+    }
+    const THpglSheet& sheet = ordered ? *ordered : Sheet;
+    const std::int32_t count = sheet.Count();
+    ResumeOptimised = optimised;
     Run(
         [&](TPlotRunner& r) {
             // Every ending offers the rest: a stop, a drop and a failure alike.
             try {
-                const TPlotEnd end = r.Plot(Sheet, tbSpeed->value(), cbZrychlovat->isChecked(), first);
+                const TPlotEnd end = r.Plot(sheet, tbSpeed->value(), cbZrychlovat->isChecked(), first);
                 Offer(r.Handed(), count);
                 return end;
             } catch (...) {
@@ -394,13 +474,17 @@ void TfrmOstrel::Offer(std::int32_t handed, std::int32_t count)
 
 void TfrmOstrel::btnPlotClick()
 {
-    PlotFrom(0);
+    if (InRun) {
+        ContinuePressed = PausedFor != 0;
+        return;
+    }
+    PlotFrom(0, cbOptimise->isChecked());
 }
 
 void TfrmOstrel::btnResumeClick()
 {
     if (ResumeCount >= 0)
-        PlotFrom(sbFrom->value() - 1);
+        PlotFrom(sbFrom->value() - 1, ResumeOptimised);
 }
 
 void TfrmOstrel::showEvent(QShowEvent* event)
@@ -410,6 +494,9 @@ void TfrmOstrel::showEvent(QShowEvent* event)
     if (ResumeCount >= 0 && ResumeCount != count)
         Offer(0, 0);
     HugeSheet = count > 200000;
+    // The sheet may have changed: its optimised order is made again when next needed.
+    OrderedValid = false;
+    Ordered.reset();
     UpdateWarnings();
     ShowEstimate();
     QDialog::showEvent(event);

@@ -14,6 +14,7 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 #include "plot/plotrun.h"
 #include "serial/vacomm.h"
@@ -46,6 +47,10 @@ public:
     QLabel* lblResume = nullptr;
     QSpinBox* sbFrom = nullptr;
     QPushButton* btnResume = nullptr;
+    // Plot in the optimised order (the estimate then gives both times); park the pen and wait
+    // at each change of pen, the Plot button then reading Continue.
+    QCheckBox* cbOptimise = nullptr;
+    QCheckBox* cbPenPauses = nullptr;
     TVaComm VaComm1;
 
     bool Running = false;
@@ -77,7 +82,7 @@ private:
     void Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool service);
     void Ended(const TPlotRunner& runner, bool service);
     void ShowProgress(const TPlotProgress& p);
-    void PlotFrom(std::int32_t first);
+    void PlotFrom(std::int32_t first, bool optimised);
     // After a plot: offers to resume when it ended before the last object.
     void Offer(std::int32_t handed, std::int32_t count);
     void LayOutBelow();
@@ -93,6 +98,15 @@ private:
     QTimer* EstimateTimer = nullptr;
     bool HugeSheet = false;
     void ShowEstimate();
+    // The sheet in the optimised order, made when first needed after each showing; null when
+    // the order could not be optimised or the user cancelled.
+    const THpglSheet* OrderedSheet();
+    std::unique_ptr<THpglSheet> Ordered;
+    bool OrderedValid = false;
+    QString OrderRefusal;
+    bool ResumeOptimised = false;  // the run the offer continues was in the optimised order
+    std::int32_t PausedFor = 0;     // the pen a run waits for
+    bool ContinuePressed = false;
 };
 
 extern TfrmOstrel* frmOstrel;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -17,6 +18,7 @@
 
 #include "import/drawing.h"
 #include "import/svgexport.h"
+#include "plot/plotorder.h"
 #include "plot/preflight.h"
 #include "ui/about.h"
 #include "ui/app.h"
@@ -111,9 +113,17 @@ void TfrmMain::CreateActions()
     actAbout = MakeAction(tr("&About"), QString(), -1, &TfrmMain::actAboutExecute);
     actExit = MakeAction(tr("E&xit"), tr("Exit|Quits the application"), 8, nullptr);
     connect(actExit, &QAction::triggered, this, &QWidget::close);
+    actOptimise = MakeAction(tr("O&ptimise plot order"),
+                             tr("Reorders the drawing, pen by pen, so the pen travels less between strokes"), -1,
+                             &TfrmMain::actOptimiseExecute);
+    actShowTravel = MakeAction(tr("Show pen-&up travel"), tr("Draws the moves with the pen up as pale lines"), -1,
+                               nullptr);
+    actShowTravel->setCheckable(true);
+    connect(actShowTravel, &QAction::toggled, this, [this] { DrawView(); });
     // Fresh: of the sheet's actions only the two Opens.
     for (QAction* a : SheetActions())
         a->setEnabled(a == actOpen || a == actOpenPlain);
+    actOptimise->setEnabled(false);
 }
 
 void TfrmMain::CreateMenus()
@@ -123,6 +133,8 @@ void TfrmMain::CreateMenus()
     File1->addActions({actOpen, actOpenPlain, actSaveAs, actExportSvg, actExit});
     Edit1 = MainMenu1->addMenu(tr("&Edit"));
     Edit1->addActions(EditActions());
+    Edit1->addSeparator();
+    Edit1->addActions({actOptimise, actShowTravel});
     Output1 = MainMenu1->addMenu(tr("&Output"));
     Output1->addActions({actOstrel, actPrint});
     Help1 = MainMenu1->addMenu(tr("&Help"));
@@ -335,7 +347,7 @@ void TfrmMain::DrawView()
         const int w = imgView->width(), h = imgView->height();
         QImage& surface = imgView->Surface();
         QPainter p(&surface);
-        PaintView(p, Sheet.get(), w, h);
+        PaintView(p, Sheet.get(), w, h, actShowTravel && actShowTravel->isChecked());
     } while (RedrawPending);
     Drawing = false;
     imgView->update();
@@ -401,6 +413,7 @@ void TfrmMain::SetBusy(bool busy)
     Busy = busy;
     for (QAction* a : SheetActions())
         a->setEnabled(!busy);
+    actOptimise->setEnabled(!busy);
 }
 
 bool TfrmMain::event(QEvent* event)
@@ -482,6 +495,65 @@ void TfrmMain::actRotateExecute()
 void TfrmMain::actMirrorExecute()
 {
     Transform(tr("Mirror"), Sheet->Mirror());
+}
+
+void TfrmMain::actOptimiseExecute()
+{
+    if (Busy || !Sheet->First)
+        return;
+    TPlotOrder order;
+    {
+        SetBusy(true);
+        Optimising = true;
+        CancelOptimise = false;
+        const auto notBusy = qScopeGuard([this] {
+            Optimising = false;
+            SetBusy(false);
+        });
+        if (Sheet->Count() > 200000)
+            QApplication::setOverrideCursor(Qt::BusyCursor);
+        const auto cursor = qScopeGuard([] {
+            if (QApplication::overrideCursor())
+                QApplication::restoreOverrideCursor();
+        });
+        auto last = std::chrono::steady_clock::now();
+        TPlotOrderOptions options;
+        options.Progress = [&](double done) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - last >= std::chrono::milliseconds(50)) {
+                last = now;
+                StatusPanel1->SetText(tr("Optimising the plot order: %1% (Esc cancels)").arg(static_cast<int>(done * 100)));
+                QCoreApplication::processEvents();
+            }
+            return !CancelOptimise;
+        };
+        order = OptimisePlotOrder(*Sheet, options);
+        if (order.Ok) {
+            // As a load refills it: the model never reorders in place.
+            RefillSheet(*Sheet, order.Objects);
+            order.Objects = {};
+        }
+    }
+    Redraw();
+    if (order.Ok)
+        StatusPanel1->SetText(tr("Plot order optimised: pen-up travel %1 m, was %2 m")
+                                  .arg(order.TravelAfter / 8000, 0, 'f', 1)
+                                  .arg(order.TravelBefore / 8000, 0, 'f', 1));
+    else if (order.Cancelled)
+        StatusPanel1->SetText(tr("Optimising the plot order cancelled; the sheet is as it was"));
+    else
+        StatusPanel1->SetText(tr("Optimising the plot order refused: %1").arg(QString::fromStdString(order.Reason)));
+}
+
+void TfrmMain::keyPressEvent(QKeyEvent* event)
+{
+    // Esc anywhere in the window (the view passes keys on) cancels an optimisation under way.
+    if (Optimising && event->key() == Qt::Key_Escape) {
+        CancelOptimise = true;
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void TfrmMain::actOstrelExecute()

@@ -404,12 +404,16 @@ void QtCanvas::Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32
     Painter.drawArc(r, static_cast<int>(std::lround(a3 * 16)), static_cast<int>(std::lround(span * 16)));
 }
 
-void PaintView(QPainter& painter, const THpglSheet* sheet, int width, int height)
+void PaintView(QPainter& painter, const THpglSheet* sheet, int width, int height, bool travel)
 {
     QtCanvas canvas(painter);
     canvas.SetPenColor(clBlack);
     canvas.SetBrushColor(clWhite);
     canvas.Rectangle(0, 0, width, height);
+    if (sheet && travel) {
+        canvas.SetPenColor(RGBColor(150, 190, 235));
+        sheet->DrawTravel(canvas, width, height);
+    }
     if (sheet)
         sheet->Draw(canvas, width, height);
 }

@@ -70,8 +70,9 @@ private:
 
 QColor ToQColor(TColor c);
 
-// The window's view: a black frame around white, then the sheet over the whole surface.
-void PaintView(QPainter& painter, const THpglSheet* sheet, int width, int height);
+// The window's view: a black frame around white, then the sheet over the whole surface; with
+// `travel`, the pen-up moves beneath it in a pale colour.
+void PaintView(QPainter& painter, const THpglSheet* sheet, int width, int height, bool travel = false);
 
 class QPagedPaintDevice;
 // One printed page: the frame stretched over the page's printable area, x over its width
