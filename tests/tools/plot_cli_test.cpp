@@ -377,7 +377,8 @@ TEST(PlotCliFaults, AJamWithoutAStopWaitsWithoutSpinning)
     std::this_thread::sleep_for(3s);
     const double used = ProcessCpuSeconds(cli.Pid) - before;
     EXPECT_FALSE(cli.Done());  // still waiting: a jam alone never abandons the run
-    EXPECT_LT(used, 0.03);     // under 1% of a core over 3 s
+    // Spinning would take most of a core; a few clock ticks of wake-ups are no fault.
+    EXPECT_LT(used, 0.1);
     cli.Signal(SIGINT);
     cli.Signal(SIGINT);
     cli.Signal(SIGINT);
