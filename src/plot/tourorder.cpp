@@ -87,45 +87,32 @@ public:
         return bestSlot;
     }
 
-    // The k nearest ends of other pieces, nearest first (ties to the lower id).
-    void Nearest(TPoint p, std::uint32_t piece, std::size_t k, std::vector<std::uint32_t>& out)
+    // The k nearest ends of other pieces to the end in `slot`, nearest first (ties to the
+    // lower id). Retired ends count too. Like the nearest live end, the search starts in the
+    // end's own leaf and climbs only as far as the k-th distance reaches.
+    void Nearest(std::uint32_t slot, std::size_t k, std::vector<std::uint32_t>& out)
     {
         Best.clear();
-        Stack.clear();
-        if (!Nodes.empty())
-            Stack.push_back(0);
-        auto worse = [](const std::pair<double, std::uint32_t>& a, const std::pair<double, std::uint32_t>& b) {
-            return a < b;
-        };
-        while (!Stack.empty()) {
-            const TNode& n = Nodes[Stack.back()];
-            Stack.pop_back();
-            if (Best.size() == k && BoxDistance2(n, p) > Best.front().first)
-                continue;
-            if (n.Left == kNone) {
-                for (std::uint32_t s = n.Begin; s < n.End; ++s) {
-                    const std::uint32_t id = Slots[s].Id;
-                    if (id / 2 == piece)
-                        continue;
-                    const std::pair<double, std::uint32_t> c{Distance2(Slots[s], p), id};
-                    if (Best.size() < k) {
-                        Best.push_back(c);
-                        std::push_heap(Best.begin(), Best.end(), worse);
-                    } else if (c < Best.front()) {
-                        std::pop_heap(Best.begin(), Best.end(), worse);
-                        Best.back() = c;
-                        std::push_heap(Best.begin(), Best.end(), worse);
-                    }
-                }
-                continue;
+        const TPoint p = At(slot);
+        const std::uint32_t piece = Slots[slot].Id / 2;
+        std::uint32_t from = LeafOf[slot];
+        Gather(from, p, piece, k);
+        for (std::uint32_t up = Nodes[from].Parent; up != kNone; from = up, up = Nodes[up].Parent) {
+            const TNode& n = Nodes[from];
+            if (Best.size() == k) {
+                const double r = std::sqrt(Best.front().first);
+                if (p.X - r > n.MinX && p.X + r < n.MaxX && p.Y - r > n.MinY && p.Y + r < n.MaxY)
+                    break;
             }
-            PushNearerLast(n, p);
+            Gather(Nodes[up].Left == from ? Nodes[up].Right : Nodes[up].Left, p, piece, k);
         }
-        std::sort_heap(Best.begin(), Best.end(), worse);
+        std::sort_heap(Best.begin(), Best.end(), Worse);
         out.clear();
         for (const auto& b : Best)
             out.push_back(b.second);
     }
+
+    std::size_t Size() const { return Slots.size(); }
 
 private:
     static constexpr std::uint32_t kLeaf = 8;
@@ -151,6 +138,42 @@ private:
         const double dy = p.Y < n.MinY ? n.MinY - p.Y : p.Y > n.MaxY ? p.Y - n.MaxY : 0;
         return dx * dx + dy * dy;
     }
+    static bool Worse(const std::pair<double, std::uint32_t>& a, const std::pair<double, std::uint32_t>& b)
+    {
+        return a < b;
+    }
+
+    // Adds the ends of a subtree to the k best so far (a max-heap in Best).
+    void Gather(std::uint32_t root, TPoint p, std::uint32_t piece, std::size_t k)
+    {
+        Stack.clear();
+        Stack.push_back(root);
+        while (!Stack.empty()) {
+            const TNode& n = Nodes[Stack.back()];
+            Stack.pop_back();
+            if (Best.size() == k && BoxDistance2(n, p) > Best.front().first)
+                continue;
+            if (n.Left != kNone) {
+                PushNearerLast(n, p);
+                continue;
+            }
+            for (std::uint32_t s = n.Begin; s < n.End; ++s) {
+                const std::uint32_t id = Slots[s].Id;
+                if (id / 2 == piece)
+                    continue;
+                const std::pair<double, std::uint32_t> c{Distance2(Slots[s], p), id};
+                if (Best.size() < k) {
+                    Best.push_back(c);
+                    std::push_heap(Best.begin(), Best.end(), Worse);
+                } else if (c < Best.front()) {
+                    std::pop_heap(Best.begin(), Best.end(), Worse);
+                    Best.back() = c;
+                    std::push_heap(Best.begin(), Best.end(), Worse);
+                }
+            }
+        }
+    }
+
     void Search(std::uint32_t root, TPoint p, double& best, std::uint32_t& bestSlot)
     {
         Stack.clear();
@@ -487,18 +510,15 @@ private:
         K = Pieces.size() <= 200000 ? 14 : 5;
         Near.resize(Ends.size() * K, kNone);
         std::vector<std::uint32_t> out;
-        for (std::uint32_t id = 0; id < Ends.size(); ++id) {
-            if (progress && (id & 8191) == 8191 && !progress(from + (to - from) * id / static_cast<double>(Ends.size()))) {
+        // In the tree's order: neighbouring queries read neighbouring memory.
+        for (std::uint32_t slot = 0; slot < tree.Size(); ++slot) {
+            if (progress && (slot & 8191) == 8191 &&
+                !progress(from + (to - from) * slot / static_cast<double>(tree.Size()))) {
                 Cancelled = true;
                 return;
             }
-            // The end of a piece whose ends meet has the start's neighbours.
-            if ((id & 1) && SameEnds(Pieces[id / 2])) {
-                std::copy_n(Near.begin() + static_cast<std::ptrdiff_t>((id - 1) * K), K,
-                            Near.begin() + static_cast<std::ptrdiff_t>(id * K));
-                continue;
-            }
-            tree.Nearest(Ends[id], id / 2, K, out);
+            const std::uint32_t id = tree.Id(slot);
+            tree.Nearest(slot, K, out);
             std::copy(out.begin(), out.end(), Near.begin() + static_cast<std::ptrdiff_t>(id * K));
         }
     }
