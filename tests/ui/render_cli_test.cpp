@@ -27,6 +27,21 @@ TEST(CliRender, PngIsTheViewPicture)
     EXPECT_EQ(img.pixel(200, 300), qRgb(255, 255, 255));
 }
 
+TEST(CliRender, TravelShowsThePenUpMovesBeneathTheDrawing)
+{
+    testfiles::TempDir dir;
+    // A pen-up move up the middle of the frame, then a stroke across it.
+    auto in = dir.Write("in.plt", "PU760,100;PU760,2000;PD1000,2000;");
+    for (const bool travel : {false, true}) {
+        auto out = dir.File(travel ? "t.png" : "n.png");
+        auto r = RunCommand(kCli + " render " + Quote(in) + " " + Quote(out) + (travel ? " --travel" : "") + " 2>&1");
+        ASSERT_EQ(r.Status, 0) << r.Out;
+        QImage img(QString::fromStdString(out));
+        EXPECT_EQ(img.pixel(380, 540), travel ? qRgb(150, 190, 235) : qRgb(255, 255, 255)) << travel;
+        EXPECT_EQ(img.pixel(440, 80), qRgb(0, 0, 0)) << travel;  // the drawing, on top
+    }
+}
+
 TEST(CliRender, PdfIsOnePageWithTheFrameStretchedOverIt)
 {
     if (RunCommand("command -v pdftoppm").Status != 0)

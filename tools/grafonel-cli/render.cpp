@@ -63,8 +63,11 @@ int CmdRender(const std::vector<std::string>& args)
     std::vector<std::string> files;
     int w = 760, h = 1080;
     TPlotReading reading = TPlotReading::Translate;
+    bool travel = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--size") {
+        if (args[i] == "--travel") {
+            travel = true;
+        } else if (args[i] == "--size") {
             if (i + 1 >= args.size() || !ParseSize(args[++i], w, h))
                 return Fail("--size takes WxH, each from 3 to 16384 pixels");
         } else if (args[i] == "--plain") {
@@ -112,7 +115,7 @@ int CmdRender(const std::vector<std::string>& args)
         QImage image(w, h, QImage::Format_RGB32);
         {
             QPainter painter(&image);
-            PaintView(painter, &sheet, w, h);
+            PaintView(painter, &sheet, w, h, travel);
         }
         // Quality 89 is zlib level 1: the same pixels, a little larger, written several times faster.
         if (!image.save(&file, "PNG", 89))
