@@ -1,5 +1,6 @@
-// The whole way a plot file takes: read, extents, a few transforms, drawn onto the window's
-// raster image and onto a printed PDF page, and turned into the device's command stream.
+// The whole way a plot file takes: read, extents, a few transforms, perhaps the plot order
+// optimised, drawn onto the window's raster image and onto a printed PDF page, and turned
+// into the device's command stream.
 // The first bytes of the input choose the transforms and the image's size; the rest is the
 // plot file. Any sanitizer report, crash or hang is a fault.
 
@@ -14,6 +15,7 @@
 #include <string_view>
 
 #include "plot/ostrel.h"
+#include "plot/plotorder.h"
 #include "sheet/frame.h"
 #include "sheet/hpglsheet.h"
 #include "ui/qtcanvas.h"
@@ -65,6 +67,23 @@ void Transform(THpglSheet& sheet, const std::uint8_t* h)
         if (sheet.XMin > sheet.XMax || sheet.YMin > sheet.YMax)
             std::abort();
     }
+}
+
+// The same sheet always gives the same order; the sheet is refilled from it.
+void Optimise(THpglSheet& sheet, const std::uint8_t* h)
+{
+    if (!(h[0] & 4))
+        return;
+    const TPlotOrder a = OptimisePlotOrder(sheet), b = OptimisePlotOrder(sheet);
+    if (a.Ok != b.Ok || a.Objects.size() != b.Objects.size() || (!a.Ok && a.Reason.empty()))
+        std::abort();
+    for (std::size_t i = 0; i < a.Objects.size(); ++i) {
+        const THpglObject &x = a.Objects[i], &y = b.Objects[i];
+        if (x.Kind != y.Kind || x.ParamCount != y.ParamCount || x.P1 != y.P1 || x.P2 != y.P2 || x.P3 != y.P3)
+            std::abort();
+    }
+    if (a.Ok)
+        RefillSheet(sheet, a.Objects);
 }
 
 void DrawRaster(const THpglSheet& sheet, const std::uint8_t* h)
@@ -124,6 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     RoundTrip(sheet);
     sheet.CalcExtents();
     Transform(sheet, header);
+    Optimise(sheet, header);
     DrawRaster(sheet, header);
     DrawPdf(sheet);
     Stream(sheet);
