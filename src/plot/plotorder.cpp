@@ -5,6 +5,7 @@
 #include <limits>
 #include <map>
 
+#include "base/hugepages.h"
 #include "plot/ostrel.h"
 #include "plot/tourorder.h"
 
@@ -67,8 +68,8 @@ public:
 
     bool Split(const THpglSheet& sheet, const THpglObject* last, std::size_t objects)
     {
-        Points.reserve(objects + 1);
-        FileOrder.reserve(objects / 2 + 1);
+        base::ReserveHuge(Points, objects + 1);
+        base::ReserveHuge(FileOrder, objects / 2 + 1);
         for (const THpglObject* o = sheet.First; o; o = o->Next) {
             if (!Step(*o))
                 return false;
@@ -337,7 +338,7 @@ TPlotOrder OptimisePlotOrder(const THpglSheet& sheet, const TPlotOrderOptions& o
     }
     for (const THpglObject* o = last ? last->Next : sheet.First; o; o = o->Next)
         ++size;
-    result.Objects.reserve(size);
+    base::ReserveHuge(result.Objects, size);
     TEmitter emit{result.Objects, split.Points, split.Units};
     pen = {0, 0};
     for (std::size_t gi = 0; gi < split.Groups.size(); ++gi) {

@@ -1,5 +1,7 @@
 #include "plot/tourorder.h"
 
+#include "base/hugepages.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -27,13 +29,16 @@ class TEndTree {
 public:
     explicit TEndTree(const std::vector<TPoint>& ends)
     {
-        Slots.reserve(ends.size());
+        base::ReserveHuge(Slots, ends.size());
         for (std::uint32_t id = 0; id < ends.size(); ++id)
             Slots.push_back({static_cast<std::int32_t>(ends[id].X), static_cast<std::int32_t>(ends[id].Y), id, kNone});
-        Nodes.reserve(2 * (ends.size() / kLeaf + 1));
+        base::ReserveHuge(Nodes, ends.size() / 2 + 1);
         if (!Slots.empty())
             Build(0, static_cast<std::uint32_t>(Slots.size()), kNone);
-        std::vector<std::uint32_t> slotOf(ends.size());
+        std::vector<std::uint32_t> slotOf;
+        base::ReserveHuge(slotOf, ends.size());
+        slotOf.resize(ends.size());
+        base::ReserveHuge(LeafOf, Slots.size());
         LeafOf.assign(Slots.size(), 0);
         for (std::uint32_t n = 0; n < Nodes.size(); ++n)
             if (Nodes[n].Left == kNone)
@@ -233,12 +238,20 @@ private:
         if (end - begin <= kLeaf)
             return self;
         const bool byX = node.MaxX - node.MinX >= node.MaxY - node.MinY;
-        const std::uint32_t mid = begin + (end - begin) / 2;
-        std::nth_element(Slots.begin() + begin, Slots.begin() + mid, Slots.begin() + end,
-                         [byX](const TSlot& a, const TSlot& b) {
-                             const std::int32_t ka = byX ? a.X : a.Y, kb = byX ? b.X : b.Y;
-                             return ka < kb || (ka == kb && a.Id < b.Id);
-                         });
+        // Split the box in the middle of its longer side: one pass, no sorting. Where that
+        // leaves one side empty (points all alike along it), split at the median instead.
+        const double cut = byX ? (node.MinX + node.MaxX) / 2 : (node.MinY + node.MaxY) / 2;
+        auto at = std::partition(Slots.begin() + begin, Slots.begin() + end,
+                                 [byX, cut](const TSlot& a) { return (byX ? a.X : a.Y) < cut; });
+        std::uint32_t mid = static_cast<std::uint32_t>(at - Slots.begin());
+        if (mid == begin || mid == end) {
+            mid = begin + (end - begin) / 2;
+            std::nth_element(Slots.begin() + begin, Slots.begin() + mid, Slots.begin() + end,
+                             [byX](const TSlot& a, const TSlot& b) {
+                                 const std::int32_t ka = byX ? a.X : a.Y, kb = byX ? b.X : b.Y;
+                                 return ka < kb || (ka == kb && a.Id < b.Id);
+                             });
+        }
         const std::uint32_t left = Build(begin, mid, self);
         const std::uint32_t right = Build(mid, end, self);
         Nodes[self].Left = left;
@@ -256,7 +269,9 @@ private:
 
 std::vector<TPoint> EndsOf(const std::vector<TTourPiece>& pieces)
 {
-    std::vector<TPoint> ends(2 * pieces.size());
+    std::vector<TPoint> ends;
+    base::ReserveHuge(ends, 2 * pieces.size());
+    ends.resize(2 * pieces.size());
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         ends[2 * i] = {static_cast<double>(pieces[i].Sx), static_cast<double>(pieces[i].Sy)};
         ends[2 * i + 1] = {static_cast<double>(pieces[i].Ex), static_cast<double>(pieces[i].Ey)};
@@ -508,6 +523,7 @@ private:
     void BuildNeighbours(TEndTree& tree, const std::function<bool(double)>& progress, double from, double to)
     {
         K = Pieces.size() <= 200000 ? 14 : 5;
+        base::ReserveHuge(Near, Ends.size() * K);
         Near.resize(Ends.size() * K, kNone);
         std::vector<std::uint32_t> out;
         // In the tree's order: neighbouring queries read neighbouring memory.
