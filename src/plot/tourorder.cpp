@@ -691,30 +691,22 @@ private:
                 Link(s - 1) + Link(e) - (e + 1 < N ? Distance(ExitAt(s - 1), EntryAt(e + 1)) : 0);
             if (removed <= kEps)
                 continue;
-            const TPoint a = EntryAt(s), b = ExitAt(e);
-            const std::uint32_t aId = 2 * At[s] + (Rev[s] ? 1 : 0);
-            const std::uint32_t bId = 2 * At[e] + (Rev[e] ? 0 : 1);
-            for (std::size_t k = 0; k < K; ++k) {
-                const std::uint32_t w = Near[static_cast<std::size_t>(aId) * K + k];
-                if (w == kNone || Distance(a, Ends[w]) >= removed)
-                    break;
-                const std::int64_t q = PosOf[w / 2];
-                if (q >= s && q <= e)
-                    continue;
-                // After w's piece, entered at a; or before it, reversed, leaving at a.
-                if (IsExit(w) ? TryMove(s, e, q, false, removed) : TryMove(s, e, q - 1, true, removed))
-                    return true;
-            }
-            for (std::size_t k = 0; k < K; ++k) {
-                const std::uint32_t w = Near[static_cast<std::size_t>(bId) * K + k];
-                if (w == kNone || Distance(b, Ends[w]) >= removed)
-                    break;
-                const std::int64_t q = PosOf[w / 2];
-                if (q >= s && q <= e)
-                    continue;
-                // Before w's piece, leaving at b; or after it, reversed, entered at b.
-                if (IsExit(w) ? TryMove(s, e, q, true, removed) : TryMove(s, e, q - 1, false, removed))
-                    return true;
+            // The run's entry near another piece's exit goes after that piece as it is, near
+            // its entry before it reversed; the run's exit the other way round.
+            for (const bool fromExit : {false, true}) {
+                const TPoint end = fromExit ? ExitAt(e) : EntryAt(s);
+                const std::uint32_t id = fromExit ? 2 * At[e] + (Rev[e] ? 0 : 1) : 2 * At[s] + (Rev[s] ? 1 : 0);
+                for (std::size_t k = 0; k < K; ++k) {
+                    const std::uint32_t w = Near[static_cast<std::size_t>(id) * K + k];
+                    if (w == kNone || Distance(end, Ends[w]) >= removed)
+                        break;
+                    const std::int64_t q = PosOf[w / 2];
+                    if (q >= s && q <= e)
+                        continue;
+                    const bool after = IsExit(w);
+                    if (TryMove(s, e, after ? q : q - 1, after == fromExit, removed))
+                        return true;
+                }
             }
         }
         return false;

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QScopeGuard>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 
@@ -158,4 +159,19 @@ int RunGrafonel(int argc, char** argv)
     delete frmMain;
     frmMain = nullptr;
     return 0;
+}
+
+std::function<bool(double)> WindowProgress(std::function<void(int percent)> show, std::function<bool()> keepGoing,
+                                           QEventLoop::ProcessEventsFlags flags)
+{
+    return [show = std::move(show), keepGoing = std::move(keepGoing), flags,
+            last = std::chrono::steady_clock::now()](double done) mutable {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last >= std::chrono::milliseconds(50)) {
+            last = now;
+            show(static_cast<int>(done * 100));
+            QCoreApplication::processEvents(flags);
+        }
+        return !keepGoing || keepGoing();
+    };
 }

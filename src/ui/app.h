@@ -21,6 +21,11 @@ void ShowErrorBox(const QString& message);
 // Replaces the box (tests record instead of blocking on a modal box); empty restores it.
 extern std::function<void(const QString& title, const QString& text)> ErrorBoxHook;
 
+// A progress hook for long work on the window's thread: at most every 50 ms it shows the
+// share done, as a percentage, and processes events; it answers keepGoing() (true without).
+std::function<bool(double)> WindowProgress(std::function<void(int percent)> show, std::function<bool()> keepGoing = {},
+                                           QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents);
+
 // What the command line asks for: grafonel [--help | --version | [--] FILE].
 struct TCommandLine {
     enum class TAction { Run, Help, Version, Usage };

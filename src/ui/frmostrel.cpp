@@ -13,6 +13,7 @@
 #include "plot/plotorder.h"
 #include "plot/preflight.h"
 #include "serial/ports.h"
+#include "ui/app.h"
 #include "ui/fonts.h"
 
 TfrmOstrel* frmOstrel = nullptr;
@@ -271,17 +272,10 @@ const THpglSheet* TfrmOstrel::OrderedSheet()
     Ordered.reset();
     // The order is the optimiser's own for this sheet every time, so a resume's object
     // numbers mean the same objects after the dialog was closed and opened again.
-    auto last = std::chrono::steady_clock::now();
     TPlotOrderOptions options;
-    options.Progress = [&](double done) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - last >= std::chrono::milliseconds(50)) {
-            last = now;
-            lblEstimate->setText(tr("optimising the order: %1%").arg(static_cast<int>(done * 100)));
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        }
-        return true;
-    };
+    options.Progress = WindowProgress(
+        [this](int percent) { lblEstimate->setText(tr("optimising the order: %1%").arg(percent)); }, {},
+        QEventLoop::ExcludeUserInputEvents);
     const TPlotOrder order = OptimisePlotOrder(Sheet, options);
     if (!order.Ok) {
         OrderRefusal = QString::fromStdString(order.Reason);

@@ -516,17 +516,10 @@ void TfrmMain::actOptimiseExecute()
             if (QApplication::overrideCursor())
                 QApplication::restoreOverrideCursor();
         });
-        auto last = std::chrono::steady_clock::now();
         TPlotOrderOptions options;
-        options.Progress = [&](double done) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - last >= std::chrono::milliseconds(50)) {
-                last = now;
-                StatusPanel1->SetText(tr("Optimising the plot order: %1% (Esc cancels)").arg(static_cast<int>(done * 100)));
-                QCoreApplication::processEvents();
-            }
-            return !CancelOptimise;
-        };
+        options.Progress = WindowProgress(
+            [this](int percent) { StatusPanel1->SetText(tr("Optimising the plot order: %1% (Esc cancels)").arg(percent)); },
+            [this] { return !CancelOptimise; });
         order = OptimisePlotOrder(*Sheet, options);
         if (order.Ok) {
             // As a load refills it: the model never reorders in place.
