@@ -200,7 +200,7 @@ TPlotEstimate EstimatePlot(const THpglSheet& sheet, const TPlotSettings& setting
     };
     TPenChanges changes;
     if (first > 0)
-        restore(settings.PenPauses && o && changes.Resume(o, pen) > 0);
+        restore(settings.PenPauses && o && changes.Resume(o, pen, stream.Down) > 0);
     std::uint64_t lifts = 0;
     for (; o; o = o->Next) {
         if (changes.Before(*o, stream.Down) > 0 && settings.PenPauses)

@@ -280,18 +280,14 @@ void TOstrelStream::Arc(const THpglObject& o, Sink& sink)
 }
 
 // Where a plot with pauses for pen changes waits for the user: the device cannot change pens.
-// Before each selection of another pen (above 0), except the first when nothing was drawn
-// before it (that pen goes in before the run), and first of all in a resumed run.
+// Before the first object that draws with another pen than the one in the plotter (pens above
+// 0; pen 0 puts the pen away). The first pen of a run goes in before it starts; a resumed run
+// asks for it first of all.
 class TPenChanges {
 public:
-    // A run resumed at `first` after `pen` was selected (0: none) asks first for the pen it
-    // draws with: the last of the selections it starts with, else that pen (pen 1 for none).
-    std::int32_t Resume(const THpglObject* first, std::int32_t pen)
+    static bool Draws(const THpglObject& o, bool down)
     {
-        for (; first && first->Kind == hkSP; first = first->Next)
-            pen = first->ParamCount > 0 ? first->P1 : 0;
-        InPlotter = pen > 0 ? pen : 1;
-        return InPlotter;
+        return o.Kind == hkPD || o.Kind == hkCI || o.Kind == hkER || (down && NeedsPenDown(o));
     }
     // The device comes back from a pause with its pen up: before the first object that draws
     // with the pen as it is (a move with PA or PR, an arc's points), the pen goes down again
@@ -300,23 +296,39 @@ public:
     {
         return ((o.Kind == hkPA || o.Kind == hkPR) && o.ParamCount >= 2) || (o.Kind == hkAA && o.P3 != 0);
     }
+    // A run resumed at `first` after `pen` was selected (0: none), the pen down or not: the pen
+    // it first draws with, to ask for before anything is sent; 0 when it draws nothing.
+    std::int32_t Resume(const THpglObject* first, std::int32_t pen, bool down)
+    {
+        for (; first; first = first->Next) {
+            if (first->Kind == hkSP && first->ParamCount > 0 && first->P1 > 0)
+                pen = first->P1;
+            if (Draws(*first, down))
+                return InPlotter = Wanted = pen > 0 ? pen : 1;
+            if (first->Kind == hkPU || first->Kind == hkPD)
+                down = first->Kind == hkPD;
+        }
+        return 0;
+    }
     // Before the object is sent, with the pen down or not: the pen to ask for, or 0.
     std::int32_t Before(const THpglObject& o, bool down)
     {
-        std::int32_t ask = 0;
-        if (o.Kind == hkSP && o.ParamCount > 0 && o.P1 > 0 && o.P1 != InPlotter) {
-            if (InPlotter != 0 || Drew)
-                ask = o.P1;
-            InPlotter = o.P1;
+        if (o.Kind == hkSP) {
+            if (o.ParamCount > 0 && o.P1 > 0)
+                Wanted = o.P1;
+            return 0;
         }
-        Drew = Drew || o.Kind == hkPD || o.Kind == hkCI || o.Kind == hkER || o.Kind == hkAA ||
-               ((o.Kind == hkPA || o.Kind == hkPR) && o.ParamCount >= 2 && down);
+        if (!Draws(o, down))
+            return 0;
+        const std::int32_t want = Wanted > 0 ? Wanted : 1;
+        const std::int32_t ask = InPlotter != 0 && want != InPlotter ? want : 0;
+        InPlotter = want;
         return ask;
     }
 
 private:
-    std::int32_t InPlotter = 0;
-    bool Drew = false;
+    std::int32_t InPlotter = 0;  // 0: the run has not drawn yet
+    std::int32_t Wanted = 0;
 };
 
 // What parks the pen at the frame's origin for a pen change; the device's state is brought

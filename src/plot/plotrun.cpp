@@ -501,10 +501,14 @@ TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate, 
             return going;
         };
         bool going = true;
-        if (first > 0 && PenPauses && o)
-            going = pause(changes.Resume(o, pen));
-        else if (first > 0)
+        if (first > 0 && PenPauses && o) {
+            if (const std::int32_t ask = changes.Resume(o, pen, stream.Down); ask > 0)
+                going = pause(ask);
+            else
+                stream.Restore(sink);
+        } else if (first > 0) {
             stream.Restore(sink);
+        }
         R.LastObject = P.Objects = n;
         while (o && going && Running()) {
             if (const std::int32_t ask = changes.Before(*o, stream.Down); PenPauses && ask > 0 && !pause(ask))

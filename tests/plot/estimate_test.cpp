@@ -206,4 +206,42 @@ TEST(OstrelTime, TextsSayMinutesHoursAndTheLine)
     EXPECT_EQ(EstimateText(e), "about 14 min: drawing 12 min");
     e.Seconds = e.DrawSeconds = 0.3;
     EXPECT_EQ(EstimateText(e), "under a second: drawing 0 s");
+    e.PenPauses = 1;
+    EXPECT_EQ(EstimateText(e), "under a second: drawing 0 s, 1 pause for a pen");
+    e.PenPauses = 3;
+    EXPECT_EQ(EstimateText(e), "under a second: drawing 0 s, 3 pauses for pens");
+}
+
+// Where a plot with pen pauses waits, and how often the pen goes up after drawing.
+TEST(OstrelTime, PenChangesAndLiftsAreCountedWhereTheDeviceMakesThem)
+{
+    const struct {
+        const char* Sheet;
+        std::uint64_t Pauses;  // from the first object
+        std::uint64_t Lifts;
+    } rows[] = {
+        {"SP1;PD10,0;PU;", 0, 1},                     // the first pen goes in before the run
+        {"PD10,0;SP2;PU;PD20,0;", 1, 1},              // drawn before any selection: pen 2 is a change
+        {"SP1;PD1,1;SP1;PD2,2;SP2;PU;SP3;PD3,3;SP3;PD4,4;", 1, 1},  // pen 2 draws nothing: no pause
+        {"SP1;PD1,1;SP0;PU;SP1;PD3,3;", 0, 1},        // pen 0 puts the pen away: nothing to put in
+        {"SP2;SP3;PU5,5;PD6,6;PU;PU;", 0, 1},         // nothing drawn before pen 3 goes in
+        {"PU1,1;PD;PU;PD;PU;", 0, 2},
+    };
+    for (const auto& r : rows) {
+        THpglSheet s;
+        LoadText(s, r.Sheet);
+        TPlotSettings settings;
+        settings.PenPauses = true;
+        const TPlotEstimate e = EstimatePlot(s, settings);
+        EXPECT_EQ(e.PenPauses, r.Pauses) << r.Sheet;
+        EXPECT_EQ(e.PenLifts, r.Lifts) << r.Sheet;
+        EXPECT_EQ(EstimatePlot(s, {}).PenPauses, 0u) << r.Sheet;
+    }
+    // A resumed run asks first for the pen it draws with: the last it starts by selecting.
+    THpglSheet s;
+    LoadText(s, "SP1;PD1,1;SP2;SP3;PD2,2;");
+    TPlotSettings settings;
+    settings.PenPauses = true;
+    EXPECT_EQ(EstimatePlot(s, settings, 2).PenPauses, 1u);  // asks for pen 3 once
+    EXPECT_EQ(EstimatePlot(s, settings, 1).PenPauses, 2u);  // pen 1, then the change to 3
 }

@@ -532,10 +532,10 @@ TEST_F(PlotRun, AThrowRightAfterTheOpenStillClosesThePort)
 TEST_F(PlotRun, PenPausesParkWaitAndComeBackWithoutMarkingThePaper)
 {
     THpglSheet s;
-    LoadText(s, "SP1;PU0,0;PD10,0;SP2;PA20,0;PU30,0;PD40,0;SP2;SP3;PU;PU50,0;");
+    LoadText(s, "SP1;PU0,0;PD10,0;SP2;PA20,0;PU30,0;PD40,0;SP2;SP4;SP3;PU;PU50,0;PD60,0;");
     const std::string expected = " SD20 BP IN PU0 0PD10 0"
                                  "PUPA0 0PUPA10 0PDPA20 0PU30 0PD40 0"  // pen 2: down again before the PA
-                                 "PUPA0 0PUPA40 0PUPU50 0 BP ";         // pen 3: the PU lifts anyway
+                                 "PUPU50 0PUPA0 0PUPA50 0PD60 0 BP ";   // pen 3 when it draws; pen 4 never
     std::vector<int> asked;
     std::size_t answered = 0;
     Runner.PenPauses = true;
@@ -586,8 +586,8 @@ TEST_F(PlotRun, AStopOrDropDuringAPauseEndsCleanlyAndAResumeAsksForItsPen)
             return false;
         };
         EXPECT_EQ(Runner.Plot(s, 20, true), drop ? TPlotEnd::Aborted : TPlotEnd::Stopped) << drop;
-        EXPECT_EQ(Dev.Taken(), " SD20 BP IN PU0 0PD10 0PUPA0 0 BP ") << drop;
-        EXPECT_EQ(Runner.Handed(), 3) << drop;
+        EXPECT_EQ(Dev.Taken(), " SD20 BP IN PU0 0PD10 0PU20 0PUPA0 0 BP ") << drop;
+        EXPECT_EQ(Runner.Handed(), 5) << drop;
         EXPECT_FALSE(Runner.Result().CutLeft) << drop;
     }
 
