@@ -117,3 +117,42 @@ TEST_F(FormTest, PlotDialogOptimisesAndPausesForPens)
     frmOstrel->cbPenPauses->setChecked(false);
     EXPECT_TRUE(Boxes.empty());
 }
+
+// A resume continues the order of the run it resumes, whatever the box says now.
+TEST_F(FormTest, AResumeContinuesTheOrderOfTheRunItResumes)
+{
+    testfiles::TempDir dir;
+    std::string text;
+    for (int i = 0; i < 40; ++i)  // far strokes first: the optimised order differs from the file's
+        text += "PU" + std::to_string((i % 2 ? 1400 : 0) + i) + ",0;PD" + std::to_string((i % 2 ? 1400 : 0) + i) + ",10;";
+    Open(dir.Write("zigzag.plt", text));
+    THpglSheet ordered;
+    RefillSheet(ordered, OptimisePlotOrder(*frmMain->Sheet).Objects);
+    ASSERT_NE(SheetText(ordered), SheetText(*frmMain->Sheet));
+    frmOstrel->cbOptimise->setChecked(true);
+    {
+        TSimProcess sim("--rate 9600");
+        frmOstrel->cbPort->addItem(QString::fromStdString(sim.Path));
+        frmOstrel->cbPort->setCurrentIndex(frmOstrel->cbPort->count() - 1);
+        auto stop = QObject::connect(frmOstrel->pbPlot, &QProgressBar::valueChanged, [](int v) {
+            if (v == 4)
+                QTimer::singleShot(0, [] { frmOstrel->btnClose->click(); });
+        });
+        frmOstrel->btnPlot->click();
+        QObject::disconnect(stop);
+        sim.Wait();
+    }
+    EXPECT_EQ(frmOstrel->lblResume->text(), "Stopped after object 5 of " + QString::number(ordered.Count()) + ".");
+    frmOstrel->cbOptimise->setChecked(false);
+    {
+        TSimProcess sim("--rate 19200 --raw " + Quote(dir.File("raw")));
+        frmOstrel->cbPort->addItem(QString::fromStdString(sim.Path));
+        frmOstrel->cbPort->setCurrentIndex(frmOstrel->cbPort->count() - 1);
+        frmOstrel->btnResume->click();
+        sim.Wait();
+    }
+    std::string expected;
+    OstrelResumeStream(ordered, 5, 20, true, [&](std::string_view t, TThrottle) { expected += t; });
+    EXPECT_EQ(testfiles::ReadAll(dir.File("raw")), expected);
+    EXPECT_TRUE(Boxes.empty());
+}
