@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <array>
-#include <regex>
+#include <cstdio>
 #include <set>
+#include <sstream>
 
 #include "runcommand.h"
 #include "simprocess.h"
@@ -17,17 +17,21 @@ const std::string kCli = GRAFONEL_CLI_PATH;
 std::multiset<std::string> Drawing(const std::string& svg)
 {
     std::multiset<std::string> d;
-    static const std::regex line(R"re(<line x1="(-?\d+)" y1="(-?\d+)" x2="(-?\d+)" y2="(-?\d+)"/>)re");
-    static const std::regex other(R"re(<(circle|path) [^>]*/>)re");
-    for (std::sregex_iterator it(svg.begin(), svg.end(), line), end; it != end; ++it) {
-        std::array<long, 4> v{std::stol((*it)[1]), std::stol((*it)[2]), std::stol((*it)[3]), std::stol((*it)[4])};
-        if (std::make_pair(v[2], v[3]) < std::make_pair(v[0], v[1]))
-            v = {v[2], v[3], v[0], v[1]};
-        d.insert(std::to_string(v[0]) + " " + std::to_string(v[1]) + " " + std::to_string(v[2]) + " " +
-                 std::to_string(v[3]));
+    std::istringstream lines(svg);
+    for (std::string line; std::getline(lines, line);) {
+        long v[4];
+        if (std::sscanf(line.c_str(), "<line x1=\"%ld\" y1=\"%ld\" x2=\"%ld\" y2=\"%ld\"/>", &v[0], &v[1], &v[2],
+                        &v[3]) == 4) {
+            if (std::make_pair(v[2], v[3]) < std::make_pair(v[0], v[1])) {
+                std::swap(v[0], v[2]);
+                std::swap(v[1], v[3]);
+            }
+            d.insert(std::to_string(v[0]) + " " + std::to_string(v[1]) + " " + std::to_string(v[2]) + " " +
+                     std::to_string(v[3]));
+        } else if (line.rfind("<circle ", 0) == 0 || line.rfind("<path ", 0) == 0) {
+            d.insert(line);
+        }
     }
-    for (std::sregex_iterator it(svg.begin(), svg.end(), other), end; it != end; ++it)
-        d.insert((*it)[0]);
     return d;
 }
 
