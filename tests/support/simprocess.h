@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <signal.h>
+#include <sys/types.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,12 +18,18 @@ struct TSimProcess {
     std::string Path;
     std::string Output;
 
+    pid_t Pid = -1;
+
     explicit TSimProcess(const std::string& args)
     {
-        Pipe = ::popen((std::string(OSTREL_SIM_PATH) + " " + args + " 2>/dev/null").c_str(), "r");
+        // The shell says its pid, then becomes the simulator: a test can end a simulator whose
+        // sender never wrote (it waits for a first byte for good).
+        Pipe = ::popen(("echo $$; exec " + std::string(OSTREL_SIM_PATH) + " " + args + " 2>/dev/null").c_str(), "r");
         if (!Pipe)
             return;
         char line[512];
+        if (std::fgets(line, sizeof line, Pipe))
+            Pid = static_cast<pid_t>(std::atol(line));
         if (std::fgets(line, sizeof line, Pipe)) {
             Path = line;
             while (!Path.empty() && (Path.back() == '\n' || Path.back() == '\r'))
@@ -50,6 +58,12 @@ struct TSimProcess {
             Output += line;
         }
         return Output.find(text) != std::string::npos;
+    }
+    // Ends the simulation as Ctrl-C does (it still writes what it was asked to).
+    void Terminate()
+    {
+        if (Pipe && Pid > 0)
+            ::kill(Pid, SIGTERM);
     }
     // Waits for the end of the simulation; returns its exit status.
     int Wait()
