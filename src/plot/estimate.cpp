@@ -160,8 +160,17 @@ double TOstrelClock::LineSeconds() const
     return LineTime(ByteCount);
 }
 
-TPlotEstimate EstimatePlot(const THpglSheet& sheet, const TPlotSettings& settings, std::int32_t first)
+TPlotEstimate EstimatePlot(const THpglSheet& sheet, const TPlotSettings& settings, std::int32_t first,
+                           std::vector<float>* objectEnds)
 {
+    if (objectEnds) {
+        objectEnds->clear();
+        objectEnds->reserve(static_cast<std::size_t>(std::max(sheet.Count() - first, 0)));
+    }
+    auto ended = [&](const TOstrelClock& clock) {
+        if (objectEnds)
+            objectEnds->push_back(static_cast<float>(clock.Seconds()));
+    };
     const double lineRate = settings.Baud > 0 && settings.FrameBits > 0
                                 ? static_cast<double>(settings.Baud) / settings.FrameBits
                                 : 0.0;
@@ -232,6 +241,7 @@ TPlotEstimate EstimatePlot(const THpglSheet& sheet, const TPlotSettings& setting
                 stream.Skip(*o);
                 walk.X = stream.DeviceX;
                 walk.Y = stream.DeviceY;
+                ended(clock);
                 continue;
             }
         }
@@ -240,6 +250,7 @@ TPlotEstimate EstimatePlot(const THpglSheet& sheet, const TPlotSettings& setting
             clock.Circle(o->P1);
         else if (o->Kind == hkER)
             clock.Rectangle(o->P1, o->P2);
+        ended(clock);
     }
     stream.Epilogue(walk);
 
@@ -274,6 +285,25 @@ std::string DurationText(double seconds)
         return buf;
     }
     std::snprintf(buf, sizeof buf, "%.0f s", std::max(0.0, std::round(seconds)));
+    return buf;
+}
+
+double SecondsLeft(const TPlotEstimate& estimate, const std::vector<float>& objectEnds, std::int32_t done)
+{
+    if (done < 0 || static_cast<std::size_t>(done) > objectEnds.size())
+        return -1;
+    return std::max(0.0, estimate.Seconds - (done > 0 ? objectEnds[static_cast<std::size_t>(done) - 1] : 0.0));
+}
+
+std::string ClockText(double seconds)
+{
+    if (!(seconds >= 0))
+        return "-";
+    // Beyond a few thousand years a clock means nothing; it still must not overflow.
+    const double whole = std::min(std::round(seconds), 9.0e15);
+    const auto t = static_cast<long long>(whole);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", t / 3600, t / 60 % 60, t % 60);
     return buf;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "plot/ostrel.h"
 #include "sheet/hpglsheet.h"
@@ -92,9 +93,20 @@ struct TPlotEstimate {
 
 // The run of the sheet from object `first` (0-based) on, as OstrelResumeStream sends it.
 // Arcs of more than a few thousand points are timed from a sample of their points.
-TPlotEstimate EstimatePlot(const THpglSheet& sheet, const TPlotSettings& settings, std::int32_t first = 0);
+// `objectEnds`, when given, receives for each object from `first` on the seconds into the run
+// at which the device has carried it out: what a running plot has left is the estimate less
+// the end of the last object done.
+TPlotEstimate EstimatePlot(const THpglSheet& sheet, const TPlotSettings& settings, std::int32_t first = 0,
+                           std::vector<float>* objectEnds = nullptr);
+
+// Seconds left of a run timed by EstimatePlot (from the sheet's first object) once `done`
+// objects of the sheet are carried out; negative when the times are for another sheet.
+double SecondsLeft(const TPlotEstimate& estimate, const std::vector<float>& objectEnds, std::int32_t done);
 
 // "about 14 min: drawing 12 min, line 9 min at 9600", then ", 2 pauses for pens" if any
 std::string EstimateText(const TPlotEstimate& estimate);
 // "40 s", "14 min", "2 h 5 min"
 std::string DurationText(double seconds);
+// A running clock's "h:mm:ss", hours as many as it takes ("0:01:39", "1038:00:00"); "-" when
+// negative (unknown).
+std::string ClockText(double seconds);

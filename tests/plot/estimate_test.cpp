@@ -157,6 +157,47 @@ TEST(OstrelTime, EverySampleCountsItsStreamExactly)
     }
 }
 
+// What a running plot has left comes from the estimate's own clock, object by object.
+TEST(OstrelTime, ObjectEndsCountDownTheEstimate)
+{
+    auto files = testfiles::Samples();
+    REQUIRE_SAMPLES(files);
+    for (const auto& f : files) {
+        THpglSheet s;
+        ASSERT_TRUE(s.LoadFromFile(f).Ok());
+        for (const std::int64_t baud : {110, 9600, 0}) {
+            const TPlotSettings settings = Settings(20, true, baud);
+            std::vector<float> ends;
+            const TPlotEstimate e = EstimatePlot(s, settings, 0, &ends);
+            const TPlotEstimate plain = EstimatePlot(s, settings);
+            EXPECT_EQ(e.Seconds, plain.Seconds) << f;  // timing the objects changes nothing
+            ASSERT_EQ(ends.size(), static_cast<std::size_t>(s.Count())) << f;
+            EXPECT_DOUBLE_EQ(SecondsLeft(e, ends, 0), e.Seconds) << f;
+            double last = e.Seconds;
+            for (std::int32_t done = 1; done <= s.Count(); ++done) {
+                const double left = SecondsLeft(e, ends, done);
+                ASSERT_LE(left, last + 1e-3 * e.Seconds) << f << " " << done;
+                ASSERT_GE(left, 0) << f << " " << done;
+                last = left;
+            }
+            // Only the closing text is left after the last object.
+            EXPECT_LT(last, 0.01 * e.Seconds + 1) << f;
+            EXPECT_LT(SecondsLeft(e, ends, s.Count() + 1), 0) << f;
+            EXPECT_LT(SecondsLeft(e, ends, -1), 0) << f;
+        }
+    }
+    // On a line-bound run the time left after half the objects is about what a resumed run
+    // of the other half is estimated to take.
+    THpglSheet s;
+    for (int i = 0; i < 400; ++i)
+        s.Add(hkPD, i * 3 % 1500, i * 7 % 2100);
+    const TPlotSettings slow = Settings(20, true, 300);
+    std::vector<float> ends;
+    const TPlotEstimate e = EstimatePlot(s, slow, 0, &ends);
+    const double resumed = EstimatePlot(s, slow, 200).Seconds;
+    EXPECT_NEAR(SecondsLeft(e, ends, 200), resumed, resumed * 0.05);
+}
+
 TEST(OstrelTime, HugeArcsAreSampledCloseToTheirWalk)
 {
     // Just above the walking limit: the sample must agree with the walked points.
@@ -195,6 +236,13 @@ TEST(OstrelTime, TextsSayMinutesHoursAndTheLine)
     };
     for (const auto& [seconds, text] : rows)
         EXPECT_EQ(DurationText(seconds), text) << seconds;
+    // A running clock counts hours past a day, never minutes past an hour.
+    const std::pair<double, const char*> clocks[] = {
+        {0, "0:00:00"},          {14.4, "0:00:14"},      {99, "0:01:39"},         {3599.6, "1:00:00"},
+        {1038 * 3600.0, "1038:00:00"}, {-1, "-"},        {std::nan(""), "-"},     {1e300, "2500000000000:00:00"},
+    };
+    for (const auto& [seconds, text] : clocks)
+        EXPECT_EQ(ClockText(seconds), text) << seconds;
 
     TPlotEstimate e;
     e.Seconds = 14 * 60;
