@@ -211,6 +211,9 @@ void TPlotRunner::Report(bool force)
     const std::uint64_t remaining = P.BytesTotal > P.BytesSent ? P.BytesTotal - P.BytesSent : 0;
     const double pace = rate > 0 ? std::min(rate, LineBytes) : LineBytes;
     P.SecondsLeft = static_cast<double>(remaining) / pace;
+    if (!P.Service && TimeLeft)
+        if (const double modelled = TimeLeft(P.Objects); modelled >= 0)
+            P.SecondsLeft = modelled;
     P.HeldSeconds = 0;
     if (Stopping && !InAbort && now - StopTick > kHeldNoticeMilliseconds && now - LastMove > kHeldNoticeMilliseconds)
         P.HeldSeconds = (now - LastMove) / 1000.0;

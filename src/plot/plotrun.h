@@ -102,6 +102,10 @@ public:
     std::function<void(std::int32_t position)> SetProgress;
     // Called a few times a second while the run goes on.
     std::function<void(const TPlotProgress&)> OnProgress;
+    // A plot's time left once that many objects of the sheet are handed on, from a model of
+    // pen and line (SecondsLeft over EstimatePlot's object ends); negative when it has none.
+    // Unset, or negative: the bytes left at the line's recent pace.
+    std::function<double(std::int32_t objects)> TimeLeft;
 
     // Opens the port (its error propagates before anything is sent), runs, and closes the
     // port on every path. A failure raises the component's error once, after the port is

@@ -518,6 +518,32 @@ TEST_F(PlotRun, ProgressNeverShowsTheLineOverFullOrNoTimeLeftTooSoon)
     EXPECT_EQ(reports.back().BytesSent, StreamText(s).size());
 }
 
+// With a model of the plot the time left is the model's for the objects handed on; where the
+// model has no answer the line's pace gives it.
+TEST_F(PlotRun, TimeLeftComesFromTheModelWhenThereIsOne)
+{
+    THpglSheet s;
+    Strokes(s, 3000);
+    TSlowDevice slow(Dev, 20ms);
+    std::vector<TPlotProgress> reports;
+    Runner.OnProgress = [&](const TPlotProgress& p) { reports.push_back(p); };
+    Runner.TimeLeft = [](std::int32_t objects) { return objects < 1500 ? 10000.0 - objects : -1.0; };
+    EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Finished);
+    ASSERT_GT(reports.size(), 2u);
+    int modelled = 0, paced = 0;
+    for (const auto& p : reports) {
+        if (p.Objects < 1500) {
+            ++modelled;
+            EXPECT_EQ(p.SecondsLeft, 10000.0 - p.Objects);
+        } else {
+            ++paced;
+            EXPECT_LT(p.SecondsLeft, 1000.0);
+        }
+    }
+    EXPECT_GT(modelled, 0);
+    EXPECT_GT(paced, 0);
+}
+
 TEST_F(PlotRun, AThrowRightAfterTheOpenStillClosesThePort)
 {
     THpglSheet s;
