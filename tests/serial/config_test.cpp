@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "serial/ports.h"
 #include "serialfixture.h"
 
 using namespace commport;
@@ -330,4 +331,12 @@ TEST(DeviceNames, SystemNamesForPatternsAndPaths)
     c.SetPortNum(2);
     EXPECT_EQ(c.GetDeviceName(), "/dev/ttyUSB2");
     EXPECT_EQ(c.GetDeviceNameEx(), "/dev/ttyUSB2");
+    // What a port list shows: the device file beside a COM name, a path alone.
+    const std::pair<const char*, const char*> labels[] = {
+        {"COM1", "COM1 (/dev/ttyS0)"}, {"COM4", "COM4 (/dev/ttyS3)"}, {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"/dev/pts/7", "/dev/pts/7"},  {"ttyACM0", "ttyACM0 (/dev/ttyACM0)"},
+    };
+    for (const auto& [name, label] : labels)
+        EXPECT_EQ(commport::PortLabel(name), label) << name;
+    EXPECT_EQ(commport::PortDeviceFile("COM2"), "/dev/ttyS1");
 }

@@ -79,4 +79,15 @@ std::vector<std::string> ListPorts()
     return ListPortsIn("/dev", "/dev/serial/by-id");
 }
 
+std::string PortDeviceFile(const std::string& name)
+{
+    return SystemDeviceName(name);
+}
+
+std::string PortLabel(const std::string& name)
+{
+    const std::string file = PortDeviceFile(name);
+    return file == name ? name : name + " (" + file + ")";
+}
+
 }  // namespace commport
