@@ -77,6 +77,8 @@ struct TPlotSettings {
     std::int64_t Baud = 9600;  // 0: the line sets no limit
     double FrameBits = 10;     // 8 data bits, no parity, one stop bit
     bool PenPauses = false;    // the run parks the pen and waits at each change of pen
+
+    bool operator==(const TPlotSettings&) const = default;
 };
 
 struct TPlotEstimate {

@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QScopeGuard>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QAbstractItemView>
 #include <algorithm>
 #include <chrono>
 
@@ -20,12 +23,9 @@ TfrmOstrel* frmOstrel = nullptr;
 
 namespace {
 
-QString Seconds(double s)
+QString Clock(double seconds)
 {
-    if (s < 0)
-        return QStringLiteral("-");
-    const int t = static_cast<int>(s + 0.5);
-    return t >= 60 ? QStringLiteral("%1:%2").arg(t / 60).arg(t % 60, 2, 10, QLatin1Char('0')) : QStringLiteral("%1 s").arg(t);
+    return QString::fromStdString(ClockText(seconds));
 }
 
 }  // namespace
@@ -40,11 +40,18 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
 
     cbPort = new QComboBox(this);
     cbPort->setGeometry(16, 16, 81, 21);
-    for (const std::string& port : commport::ListPorts())
-        cbPort->addItem(QString::fromStdString(port));
-    cbPort->setCurrentIndex(0);
+    cbPort->setEditable(true);
+    cbPort->setInsertPolicy(QComboBox::NoInsert);
     cbPort->setMinimumContentsLength(4);
     cbPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    PortList = [] { return commport::ListPorts(); };
+    ListPortsInBox();
+    cbPort->setCurrentIndex(0);
+    btnPorts = new QToolButton(this);
+    btnPorts->setGeometry(100, 16, 21, 21);
+    btnPorts->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+    btnPorts->setToolTip(tr("list the ports again (an adapter plugged in since)"));
+    btnPorts->setAutoRaise(true);
 
     cbBaud = new QComboBox(this);
     cbBaud->setGeometry(16, 48, 81, 21);
@@ -101,7 +108,8 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
         b->setDefault(false);
     }
 
-    setTabOrder(cbPort, cbBaud);
+    setTabOrder(cbPort, btnPorts);
+    setTabOrder(btnPorts, cbBaud);
     setTabOrder(cbBaud, rbXon);
     setTabOrder(rbXon, rbRTS);
     setTabOrder(rbRTS, cbZrychlovat);
@@ -142,6 +150,8 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
     connect(EstimateTimer, &QTimer::timeout, this, [this] { ShowEstimate(); });
 
     connect(cbPort, &QComboBox::currentIndexChanged, this, [this] { cbPortChange(); });
+    connect(cbPort, &QComboBox::editTextChanged, this, [this] { cbPortChange(); });
+    connect(btnPorts, &QToolButton::clicked, this, [this] { ListPortsInBox(); });
     connect(cbBaud, &QComboBox::currentIndexChanged, this, [this] { cbBaudChange(); });
     connect(rbXon, &QRadioButton::clicked, this, [this] { rbXonClick(); });
     connect(rbRTS, &QRadioButton::clicked, this, [this] { rbRTSClick(); });
@@ -182,16 +192,53 @@ void TfrmOstrel::FormCreate()
     cbPortChange();
 }
 
+QString TfrmOstrel::PortName() const
+{
+    const int index = cbPort->currentIndex();
+    if (index >= 0 && cbPort->itemText(index) == cbPort->currentText()) {
+        const QVariant name = cbPort->itemData(index);
+        return name.isValid() ? name.toString() : cbPort->itemText(index);
+    }
+    return cbPort->currentText().trimmed();
+}
+
 void TfrmOstrel::cbPortChange()
 {
     const int index = cbPort->currentIndex();
-    // COM1..COM4 by number; a device found on the machine by its path.
-    if (index >= 4) {
-        VaComm1.SetDeviceName(cbPort->currentText().replace(QLatin1Char('%'), QStringLiteral("%%")).toStdString());
-    } else {
+    const QString name = PortName();
+    // COM1..COM4 by number; anything else, found on the machine or typed, by its name.
+    if (index >= 0 && index < 4 && name == QStringLiteral("COM%1").arg(index + 1))
         VaComm1.SetDeviceName("COM%d");
-    }
+    else
+        VaComm1.SetDeviceName(QString(name).replace(QLatin1Char('%'), QStringLiteral("%%")).toStdString());
     VaComm1.SetPortNum(index + 1);
+    // The box is narrow: the whole name, and the device file behind it, show on hovering.
+    cbPort->setToolTip(QString::fromStdString(commport::PortLabel(name.toStdString())));
+}
+
+void TfrmOstrel::ListPortsInBox()
+{
+    const QString current = cbPort->count() || !cbPort->currentText().isEmpty() ? PortName() : QString();
+    {
+        const QSignalBlocker quiet(cbPort);
+        cbPort->clear();
+        for (const std::string& port : PortList())
+            cbPort->addItem(QString::fromStdString(commport::PortLabel(port)), QString::fromStdString(port));
+        if (const int at = cbPort->findData(current); at >= 0) {
+            cbPort->setCurrentIndex(at);
+        } else if (!current.isEmpty()) {
+            // A typed port, or one that went away, stays named: its open says what is wrong.
+            cbPort->setCurrentIndex(-1);
+            cbPort->setEditText(current);
+        }
+    }
+    // The list drops down as wide as its longest entry; the box keeps its width.
+    QAbstractItemView* list = cbPort->view();
+    int widest = 0;
+    for (int i = 0; i < cbPort->count(); ++i)
+        widest = std::max(widest, list->fontMetrics().horizontalAdvance(cbPort->itemText(i)));
+    list->setMinimumWidth(widest + 2 * list->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 16);
+    cbPortChange();
 }
 
 void TfrmOstrel::cbBaudChange()
@@ -232,7 +279,7 @@ void TfrmOstrel::UpdateEstimate()
         ShowEstimate();
 }
 
-void TfrmOstrel::ShowEstimate()
+TPlotSettings TfrmOstrel::CurrentSettings() const
 {
     TPlotSettings settings;
     settings.Speed = tbSpeed->value();
@@ -243,10 +290,35 @@ void TfrmOstrel::ShowEstimate()
     settings.FrameBits = LineFrameBits(kDataBits[VaComm1.Databits()], VaComm1.Parity() != paNone,
                                        kStopBits[VaComm1.Stopbits()]);
     settings.PenPauses = cbPenPauses->isChecked();
-    QString text = QString::fromStdString(EstimateText(EstimatePlot(Sheet, settings)));
+    return settings;
+}
+
+TPlotEstimate TfrmOstrel::Estimate(const THpglSheet& sheet, const TPlotSettings& settings)
+{
+    std::shared_ptr<const TTiming>& slot = Timings[&sheet == &Sheet ? 0 : 1];
+    if (!slot || slot->Sheet != &sheet || !(slot->Settings == settings)) {
+        auto timing = std::make_shared<TTiming>();
+        timing->Sheet = &sheet;
+        timing->Settings = settings;
+        timing->Estimate = EstimatePlot(sheet, settings, 0, &timing->Ends);
+        slot = std::move(timing);
+    }
+    return slot->Estimate;
+}
+
+std::shared_ptr<const TfrmOstrel::TTiming> TfrmOstrel::TimingFor(const THpglSheet& sheet)
+{
+    Estimate(sheet, CurrentSettings());
+    return Timings[&sheet == &Sheet ? 0 : 1];
+}
+
+void TfrmOstrel::ShowEstimate()
+{
+    const TPlotSettings settings = CurrentSettings();
+    QString text = QString::fromStdString(EstimateText(Estimate(Sheet, settings)));
     if (cbOptimise->isChecked()) {
         if (const THpglSheet* ordered = OrderedSheet()) {
-            const TPlotEstimate e = EstimatePlot(*ordered, settings);
+            const TPlotEstimate e = Estimate(*ordered, settings);
             text += tr("; %1 in optimised order").arg(QString::fromStdString(DurationText(e.Seconds)));
             if (e.PenPauses > 0)
                 text += e.PenPauses == 1 ? tr(", 1 pause for a pen") : tr(", %1 pauses for pens").arg(e.PenPauses);
@@ -312,7 +384,7 @@ void TfrmOstrel::LayOutBelow()
 void TfrmOstrel::SetBusy(bool busy)
 {
     for (QWidget* w : std::initializer_list<QWidget*>{btnPlot, btnServiceX, cbZrychlovat, tbSpeed, cbPort, cbBaud,
-                                                      cbOptimise, cbPenPauses})
+                                                      btnPorts, cbOptimise, cbPenPauses})
         w->setEnabled(!busy);
     btnResume->setEnabled(!busy && ResumeCount >= 0);
     sbFrom->setEnabled(!busy && ResumeCount >= 0);
@@ -329,45 +401,81 @@ void TfrmOstrel::ShowProgress(const TPlotProgress& p)
         if (PausedFor)
             btnPlot->setFocus();
     }
-    if (PausedFor) {
-        lblStats->setText(tr("Put in %1, then press Continue").arg(QString::fromStdString(PenName(PausedFor))));
-        return;
-    }
     if (p.Finishing) {
         lblStats->setText(tr("finishing a cut command; Close again abandons it"));
         return;
     }
     if (p.HeldSeconds > 0) {
-        lblStats->setText(tr("waiting for the plotter, line held %1 s; press Close again to drop the rest")
-                              .arg(static_cast<int>(p.HeldSeconds)));
+        lblStats->setText(tr("waiting for the plotter, held %1 s; Close again drops the rest")
+                              .arg(static_cast<long long>(p.HeldSeconds)));
         return;
     }
-    const QString done = p.Service ? tr("pass %1 of %2").arg(p.Objects).arg(p.MaxObjects)
-                                   : tr("%1 of %2 bytes").arg(p.BytesSent).arg(p.TotalExact ? QString::number(p.BytesTotal)
-                                                                                           : QStringLiteral("~%1").arg(p.BytesTotal));
+    // A stop or drop under way keeps saying so: the numbers of a run that ends are no news.
+    if (InRun && !Running)
+        return;
+    if (PausedFor) {
+        lblStats->setText(tr("Put in %1, then press Continue").arg(QString::fromStdString(PenName(PausedFor))));
+        return;
+    }
+    // Objects of the whole sheet, as the gauge counts them, also in a resumed run.
+    const QString done = p.Service ? tr("%1 of %2 passes").arg(p.Objects).arg(p.MaxObjects)
+                                   : tr("%1 of %2 objects").arg(p.Objects).arg(p.MaxObjects);
     lblStats->setText(tr("%1 sent, line %2%, %3 left")
                           .arg(done)
                           .arg(static_cast<int>(p.LineUse * 100 + 0.5))
-                          .arg(Seconds(p.SecondsLeft)));
+                          .arg(Clock(p.SecondsLeft)));
+}
+
+QString TfrmOstrel::StoppingText(std::int32_t object, bool service)
+{
+    return service ? tr("stopping after pass %1\u2026").arg(object) : tr("stopping after object %1\u2026").arg(object);
+}
+
+QString TfrmOstrel::OutcomeText(TPlotEnd end, const TPlotResult& result, std::int32_t handed, bool service,
+                                double seconds)
+{
+    // A plot counts what surely reached the line, as the resume offer does: a drop may cut
+    // what was queued.
+    switch (end) {
+    case TPlotEnd::Finished:
+        return service ? tr("Motor service finished in %1.").arg(Clock(seconds))
+                       : tr("Plot finished: %1 objects in %2.").arg(result.MaxObjects).arg(Clock(seconds));
+    case TPlotEnd::Stopped:
+        return service ? tr("Motor service stopped after pass %1 of %2.").arg(result.LastObject).arg(result.MaxObjects)
+                       : tr("Stopped after object %1 of %2.").arg(handed).arg(result.MaxObjects);
+    case TPlotEnd::Aborted:
+        // Abandoned with a command cut: the plotter may complete it with any bytes.
+        if (result.CutLeft)
+            return service ? tr("Motor service dropped; may draw a stray line.")
+                           : tr("Plot dropped after object %1 of %2 (stray line?).").arg(handed).arg(result.MaxObjects);
+        return service ? tr("Motor service dropped after pass %1 of %2.").arg(result.LastObject).arg(result.MaxObjects)
+                       : tr("Plot dropped after object %1 of %2.").arg(handed).arg(result.MaxObjects);
+    case TPlotEnd::Failed:
+        break;
+    }
+    return service ? tr("Motor service failed after pass %1 of %2.").arg(result.LastObject).arg(result.MaxObjects)
+                   : tr("Plot failed after object %1 of %2.").arg(handed).arg(result.MaxObjects);
+}
+
+void TfrmOstrel::ShowOutcome(const QString& text, const QString& tip)
+{
+    Outcome = text;
+    OutcomeTip = tip;
+    lblStats->setText(text);
+    lblStats->setToolTip(tip);
 }
 
 void TfrmOstrel::Ended(const TPlotRunner& runner, bool service)
 {
     const TPlotResult& result = runner.Result();
-    if (result.End == TPlotEnd::Aborted) {
-        // The dialog stays, saying how far the drawing got, until Close. A plot counts what
-        // surely reached the line, as the resume offer does: a drop may cut what was queued.
-        // A drop abandoned with a command cut: the plotter may complete it with any bytes.
-        if (result.CutLeft)
-            lblStats->setText(service ? tr("Motor service dropped; may draw a stray line.")
-                                      : tr("Plot dropped after object %1 of %2; may draw a stray line.")
-                                            .arg(runner.Handed())
-                                            .arg(result.MaxObjects));
-        else
-            lblStats->setText(service ? tr("Motor service dropped after pass %1 of %2.").arg(result.LastObject).arg(result.MaxObjects)
-                                      : tr("Plot dropped after object %1 of %2.").arg(runner.Handed()).arg(result.MaxObjects));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - RunStart).count();
+    ShowOutcome(OutcomeText(result.End, result, runner.Handed(), service, seconds),
+                result.CutLeft ? tr("The plotter was given up on in the middle of a command: it may draw one "
+                                    "stray line with whatever comes next.")
+                               : QString());
+    // A drop leaves the dialog saying how far the drawing got, until Close.
+    if (result.End == TPlotEnd::Aborted)
         return;
-    }
     if (CloseWhenDone) {
         CloseWhenDone = false;
         reject();
@@ -393,18 +501,21 @@ void TfrmOstrel::Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool serv
     runner.PenPauses = !service && cbPenPauses->isChecked();
     runner.Continuing = [this] { return ContinuePressed; };
     bool opened = false;
+    InService = service;
+    RunOpened = false;
     // A failed Open raises before this: the controls, the gauge and Running stay as they are.
     runner.OnOpened = [&] {
-        opened = InRun = true;
+        opened = RunOpened = InRun = true;
         Dropping = Abandoning = CloseWhenDone = false;
         SetBusy(true);
         Running = true;
-        lblStats->clear();
+        RunStart = std::chrono::steady_clock::now();
+        ShowOutcome({});
         Backstop->start();
     };
     // Whatever way the run ends (an error included, after the runner closed the port), the
     // dialog is usable again and nothing of this run carries over into the next.
-    const auto restore = qScopeGuard([this, &opened] {
+    const auto restore = qScopeGuard([this, &opened, &runner, service] {
         if (!opened)
             return;
         Backstop->stop();
@@ -413,10 +524,20 @@ void TfrmOstrel::Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool serv
         btnPlot->setText(tr("&Plot"));
         SetBusy(false);
         InRun = Dropping = Abandoning = false;
-        if (std::uncaught_exceptions() > 0)
+        if (std::uncaught_exceptions() > 0) {
             CloseWhenDone = false;  // the error box shows; the dialog stays
+            ShowOutcome(OutcomeText(TPlotEnd::Failed, runner.Result(), runner.Handed(), service, 0));
+        }
     });
-    run(runner);
+    try {
+        run(runner);
+    } catch (const EVaCommError& e) {
+        // A port that would not open: COM names hide the device file they stand for.
+        const std::string name = VaComm1.GetDeviceName(), file = commport::PortDeviceFile(name);
+        if (opened || file == name)
+            throw;
+        throw EVaCommError(std::string(e.what()) + " " + name + " is " + file + ".");
+    }
     Ended(runner, service);
 }
 
@@ -430,15 +551,21 @@ void TfrmOstrel::PlotFrom(std::int32_t first, bool optimised)
     const THpglSheet& sheet = ordered ? *ordered : Sheet;
     const std::int32_t count = sheet.Count();
     ResumeOptimised = optimised;
+    // Time left from the estimate's model; the timing stays alive for the run whatever the
+    // estimate shown meanwhile.
+    const std::shared_ptr<const TTiming> timing = TimingFor(sheet);
     Run(
         [&](TPlotRunner& r) {
-            // Every ending offers the rest: a stop, a drop and a failure alike.
+            r.TimeLeft = [timing](std::int32_t done) { return SecondsLeft(timing->Estimate, timing->Ends, done); };
+            // Every ending that sent something offers the rest: a stop, a drop and a failure
+            // alike. A port that did not open sent nothing: an earlier offer stands.
             try {
                 const TPlotEnd end = r.Plot(sheet, tbSpeed->value(), cbZrychlovat->isChecked(), first);
                 Offer(r.Handed(), count);
                 return end;
             } catch (...) {
-                Offer(r.Handed(), count);
+                if (RunOpened)
+                    Offer(r.Handed(), count);
                 throw;
             }
         },
@@ -447,7 +574,8 @@ void TfrmOstrel::PlotFrom(std::int32_t first, bool optimised)
 
 void TfrmOstrel::Offer(std::int32_t handed, std::int32_t count)
 {
-    if (handed >= count) {
+    // Nothing of the sheet handed on: Plot does what a resume would.
+    if (handed <= 0 || handed >= count) {
         ResumeCount = -1;
         lblResume->clear();
         sbFrom->setRange(1, 1);
@@ -488,9 +616,17 @@ void TfrmOstrel::showEvent(QShowEvent* event)
     if (ResumeCount >= 0 && ResumeCount != count)
         Offer(0, 0);
     HugeSheet = count > 200000;
-    // The sheet may have changed: its optimised order is made again when next needed.
+    // The sheet may have changed: its optimised order is made again when next needed, and
+    // both are timed again.
     OrderedValid = false;
     Ordered.reset();
+    Timings[0].reset();
+    Timings[1].reset();
+    // An adapter plugged in since the last showing is there to choose.
+    ListPortsInBox();
+    // Only how the last run ended, never its progress numbers.
+    lblStats->setText(Outcome);
+    lblStats->setToolTip(OutcomeTip);
     UpdateWarnings();
     ShowEstimate();
     QDialog::showEvent(event);
@@ -505,18 +641,20 @@ void TfrmOstrel::btnCloseClick()
 {
     if (!InRun) {
         Running = false;
-        lblStats->clear();
         reject();
         return;
     }
     if (Running) {
         // The first Close stops after the object in hand; the dialog goes once the run ends.
+        // Said at once: a click that seems lost gets pressed again, and that drops the rest.
         Running = false;
         CloseWhenDone = true;
+        lblStats->setText(StoppingText(std::min(pbPlot->value() + 1, pbPlot->maximum()), InService));
     } else if (!Dropping) {
         // Pressed again while the stop waits: drop the rest; the dialog stays to say so.
         Dropping = true;
         CloseWhenDone = false;
+        lblStats->setText(tr("dropping the rest\u2026"));
     } else {
         // A third time, while the drop waits for the device to finish a cut command.
         Abandoning = true;

@@ -13,9 +13,14 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
+#include <QToolButton>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "plot/estimate.h"
 #include "plot/plotrun.h"
 #include "serial/vacomm.h"
 
@@ -26,7 +31,8 @@ public:
     TfrmOstrel(QWidget* parent, const THpglSheet& sheet);
     ~TfrmOstrel() override;
 
-    QComboBox* cbPort = nullptr;
+    QComboBox* cbPort = nullptr;  // editable: a path typed in is used as it stands
+    QToolButton* btnPorts = nullptr;  // lists the ports again
     QComboBox* cbBaud = nullptr;
     QGroupBox* gbHandshack = nullptr;
     QRadioButton* rbXon = nullptr;
@@ -71,7 +77,17 @@ public:
     void SetBusy(bool busy);
     bool Busy() const { return InRun; }
 
-    // The serial devices present besides COM1 to COM4: USB adapters and their stable names.
+    // The ports the box offers, listed again each time the dialog shows and on btnPorts.
+    std::function<std::vector<std::string>()> PortList;
+    void ListPortsInBox();
+    // The port the box names: an entry of the list by its name, or what was typed.
+    QString PortName() const;
+
+    // The texts the stats label shows, measured whole by the tests at their widest.
+    void ShowProgress(const TPlotProgress& p);
+    static QString StoppingText(std::int32_t object, bool service);
+    static QString OutcomeText(TPlotEnd end, const TPlotResult& result, std::int32_t handed, bool service,
+                               double seconds);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -81,7 +97,7 @@ protected:
 private:
     void Run(const std::function<TPlotEnd(TPlotRunner&)>& run, bool service);
     void Ended(const TPlotRunner& runner, bool service);
-    void ShowProgress(const TPlotProgress& p);
+    void ShowOutcome(const QString& text, const QString& tip = {});
     void PlotFrom(std::int32_t first, bool optimised);
     // After a plot: offers to resume when it ended before the last object.
     void Offer(std::int32_t handed, std::int32_t count);
@@ -107,6 +123,23 @@ private:
     bool ResumeOptimised = false;  // the run the offer continues was in the optimised order
     std::int32_t PausedFor = 0;     // the pen a run waits for
     bool ContinuePressed = false;
+    bool InService = false;         // the run in progress is the motor service
+    bool RunOpened = false;         // the run in progress got its port open
+    std::chrono::steady_clock::time_point RunStart;
+    QString Outcome, OutcomeTip;    // the last run's, shown again when the dialog reopens
+
+    // The estimate's object ends for the sheet and settings it was made with, made while the
+    // dialog shows the estimate, so a run's time left costs nothing at its start.
+    struct TTiming {
+        const THpglSheet* Sheet = nullptr;
+        TPlotSettings Settings;
+        TPlotEstimate Estimate;
+        std::vector<float> Ends;
+    };
+    std::shared_ptr<const TTiming> Timings[2];  // the sheet, its optimised order
+    TPlotSettings CurrentSettings() const;
+    TPlotEstimate Estimate(const THpglSheet& sheet, const TPlotSettings& settings);
+    std::shared_ptr<const TTiming> TimingFor(const THpglSheet& sheet);
 };
 
 extern TfrmOstrel* frmOstrel;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QKeyEvent>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -28,8 +30,9 @@ TEST_F(FormTest, PlotDialogStartsWithItsDesignAndSpeedText)
 {
     auto* d = frmOstrel;
     EXPECT_TRUE(d->windowTitle().startsWith("Ostrel ("));
-    EXPECT_EQ(d->cbPort->itemText(0), "COM1");
-    EXPECT_EQ(d->cbPort->itemText(3), "COM4");
+    EXPECT_EQ(d->cbPort->itemText(0), "COM1 (/dev/ttyS0)");
+    EXPECT_EQ(d->cbPort->itemText(3), "COM4 (/dev/ttyS3)");
+    EXPECT_EQ(d->PortName(), "COM1");
     EXPECT_EQ(d->cbPort->currentIndex(), 0);
     EXPECT_EQ(d->cbBaud->count(), 13);
     EXPECT_EQ(d->cbBaud->currentText(), "9600");
@@ -229,12 +232,14 @@ TEST_F(FormTest, ClosePressedDuringAHoldWaitsItOutAndSaysSo)
     QStringList texts;
     bool pressed = false;
     int closed = 0;
+    QString answer;
     auto c = QObject::connect(frmOstrel, &QDialog::rejected, [&] { ++closed; });
     QTimer* t = Every10ms([&] {
         texts << frmOstrel->lblStats->text();
         if (!pressed && sim.Saw("playing hold")) {
             pressed = true;
             frmOstrel->btnClose->click();
+            answer = frmOstrel->lblStats->text();  // at once, not when the stop is done
         }
     });
     frmOstrel->btnPlot->click();
@@ -245,8 +250,18 @@ TEST_F(FormTest, ClosePressedDuringAHoldWaitsItOutAndSaysSo)
     const int n = WholeObjects(*frmMain->Sheet, testfiles::ReadAll(dir.File("raw")));
     EXPECT_GT(n, 0);
     EXPECT_LT(n, 6000);
-    EXPECT_TRUE(texts.contains("waiting for the plotter, line held 2 s; press Close again to drop the rest")) << texts.join("\n").toStdString();
+    EXPECT_TRUE(texts.contains("waiting for the plotter, held 2 s; Close again drops the rest")) << texts.join("\n").toStdString();
+    EXPECT_TRUE(answer.startsWith("stopping after object ")) << answer.toStdString();
+    // No progress numbers come back once the stop was asked for.
+    const QRegularExpression progress(QStringLiteral("^(\\d+) of 6000 objects sent, line \\d+%, \\d+:\\d\\d:\\d\\d left$"));
+    const qsizetype asked = texts.indexOf(answer);
+    for (qsizetype i = asked; i < texts.size(); ++i)
+        EXPECT_FALSE(progress.match(texts[i]).hasMatch()) << texts[i].toStdString();
     EXPECT_EQ(closed, 1);  // a stopped plot closes the dialog, as Close asked
+    // Shown again, it says how the run ended and nothing of its progress.
+    frmOstrel->show();
+    EXPECT_EQ(frmOstrel->lblStats->text(), QStringLiteral("Stopped after object %1 of 6000.").arg(n));
+    frmOstrel->hide();
     EXPECT_TRUE(frmOstrel->btnPlot->isEnabled());
     EXPECT_FALSE(frmOstrel->VaComm1.Active());
     EXPECT_TRUE(Boxes.empty());
@@ -298,7 +313,8 @@ TEST_F(FormTest, CloseThreeTimesDuringAJamAbandonsTheDropAndTheDialogSaysHowFarI
     EXPECT_EQ(testfiles::ReadAll(dir.File("raw")).size(), 2000u);
     frmOstrel->btnClose->click();
     EXPECT_EQ(closed, 1);
-    EXPECT_TRUE(frmOstrel->lblStats->text().isEmpty());
+    EXPECT_EQ(frmOstrel->lblStats->text(), message);  // the outcome, for the next showing
+    EXPECT_FALSE(frmOstrel->lblStats->toolTip().isEmpty());  // what the stray line is
     QObject::disconnect(c);
     EXPECT_TRUE(Boxes.empty());
 }
@@ -416,6 +432,11 @@ TEST_F(FormTest, AStoppedPlotOffersToResumeWhereItStopped)
     EXPECT_EQ(frmOstrel->lblResume->text(), "Stopped after object 5 of 53.");
     EXPECT_EQ(frmOstrel->sbFrom->value(), 6);
     EXPECT_TRUE(frmOstrel->btnResume->isEnabled());
+    // A resume whose port does not open sent nothing: the offer stands as it was.
+    frmOstrel->cbPort->setEditText(QStringLiteral("/dev/grafonel-none"));
+    EXPECT_THROW(frmOstrel->btnResumeClick(), EVaCommError);
+    EXPECT_EQ(frmOstrel->lblResume->text(), "Stopped after object 5 of 53.");
+    EXPECT_TRUE(frmOstrel->btnResume->isEnabled());
     EXPECT_TRUE(frmOstrel->lblEstimate->text().contains("; from object 6: ")) << frmOstrel->lblEstimate->text().toStdString();
 
     // The user moves the point back one object and resumes.
@@ -433,5 +454,136 @@ TEST_F(FormTest, AStoppedPlotOffersToResumeWhereItStopped)
     EXPECT_TRUE(frmOstrel->lblResume->text().isEmpty());
     EXPECT_FALSE(frmOstrel->btnResume->isEnabled());
     EXPECT_FALSE(frmOstrel->sbFrom->isEnabled());
+    EXPECT_TRUE(frmOstrel->lblStats->text().startsWith(QStringLiteral("Plot finished: 53 objects in 0:00:")))
+        << frmOstrel->lblStats->text().toStdString();
     EXPECT_TRUE(Boxes.empty());
+}
+
+// The box lists the ports each time the dialog shows and on its refresh button; what it
+// names, chosen or typed, is the port the run opens.
+TEST_F(FormTest, PortsAreListedAgainAndATypedPathIsUsedAsItStands)
+{
+    auto* d = frmOstrel;
+    std::vector<std::string> ports{"COM1", "COM2", "COM3", "COM4"};
+    d->PortList = [&] { return ports; };
+    d->btnPorts->click();
+    ASSERT_EQ(d->cbPort->count(), 4);
+    // Adapters plugged in while the program runs.
+    const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9M4LJ7Q-if00-port0";
+    ports.push_back("/dev/ttyUSB0");
+    ports.push_back(byId);
+    d->show();
+    ASSERT_EQ(d->cbPort->count(), 6);
+    const struct {
+        int Index;
+        const char* Label;
+        const char* File;
+    } rows[] = {
+        {0, "COM1 (/dev/ttyS0)", "/dev/ttyS0"},
+        {3, "COM4 (/dev/ttyS3)", "/dev/ttyS3"},
+        {4, "/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {5, byId.c_str(), byId.c_str()},
+    };
+    for (const auto& r : rows) {
+        d->cbPort->setCurrentIndex(r.Index);
+        EXPECT_EQ(d->cbPort->itemText(r.Index), r.Label);
+        EXPECT_EQ(d->VaComm1.GetDeviceNameEx(), r.File) << r.Label;
+        EXPECT_EQ(d->VaComm1.PortNum(), r.Index + 1) << r.Label;
+        EXPECT_EQ(d->cbPort->toolTip(), r.Label);  // the narrow box's whole text
+    }
+    // The box keeps its design; its list drops down as wide as the longest entry.
+    EXPECT_EQ(d->cbPort->geometry(), QRect(16, 16, 81, 21));
+    d->cbPort->showPopup();
+    QApplication::processEvents();
+    EXPECT_GE(d->cbPort->view()->viewport()->width(),
+              d->cbPort->view()->fontMetrics().horizontalAdvance(QString::fromStdString(byId)));
+    d->cbPort->hidePopup();
+
+    // Typed, as a pseudo-terminal or a network bridge's link is: used as it stands.
+    const std::pair<const char*, const char*> typed[] = {
+        {"/dev/pts/9", "/dev/pts/9"},
+        {"/tmp/bridge%1", "/tmp/bridge%1"},  // a percent sign is no port number
+        {"ttyGrafonel0", "/dev/ttyGrafonel0"},
+    };
+    for (const auto& [text, file] : typed) {
+        d->cbPort->lineEdit()->selectAll();
+        QTest::keyClicks(d->cbPort->lineEdit(), QString::fromUtf8(text));
+        EXPECT_EQ(d->PortName(), text);
+        EXPECT_EQ(d->VaComm1.GetDeviceNameEx(), file) << text;
+        EXPECT_EQ(d->cbPort->count(), 6);  // typing adds nothing to the list
+    }
+    // A typed port, and a chosen one that went away, stay named across a refresh.
+    d->btnPorts->click();
+    EXPECT_EQ(d->cbPort->currentText(), "ttyGrafonel0");
+    EXPECT_EQ(d->VaComm1.GetDeviceNameEx(), "/dev/ttyGrafonel0");
+    d->cbPort->setCurrentIndex(4);
+    ports.erase(ports.begin() + 4);
+    d->btnPorts->click();
+    EXPECT_EQ(d->cbPort->count(), 5);
+    EXPECT_EQ(d->VaComm1.GetDeviceNameEx(), "/dev/ttyUSB0");
+    d->cbPort->setCurrentIndex(1);
+    EXPECT_EQ(d->VaComm1.DeviceName(), "COM%d");
+    EXPECT_EQ(d->VaComm1.PortNum(), 2);
+    d->hide();
+}
+
+// A port that does not open sent nothing: no resume is offered, an earlier offer stands,
+// and a COM-style name says which device file it stands for.
+TEST_F(FormTest, APortThatDoesNotOpenNamesItsDeviceFileAndOffersNoResume)
+{
+    auto* d = frmOstrel;
+    const std::pair<const char*, const char*> rows[] = {
+        {"ttyGrafonelNone", "Specified device not found (ttyGrafonelNone). ttyGrafonelNone is /dev/ttyGrafonelNone."},
+        {"/dev/grafonel-none", "Specified device not found (/dev/grafonel-none)."},
+    };
+    for (const auto& [port, expected] : rows) {
+        d->cbPort->setEditText(QString::fromUtf8(port));
+        std::string message;
+        try {
+            d->btnPlotClick();
+        } catch (const EVaCommError& e) {
+            message = e.what();
+        }
+        EXPECT_EQ(message, expected);
+        EXPECT_FALSE(d->btnResume->isEnabled());
+        EXPECT_TRUE(d->lblResume->text().isEmpty());
+        EXPECT_TRUE(d->lblStats->text().isEmpty());
+    }
+}
+
+// During a plot the label counts objects of the sheet, as the gauge does, and gives the time
+// left by the estimate's model of pen and line for the objects still to come.
+TEST_F(FormTest, ProgressCountsObjectsWithTheEstimatesTimeLeft)
+{
+    testfiles::TempDir dir;
+    std::string file;
+    Strokes(dir, 3000, file);
+    Open(file);
+    auto* d = frmOstrel;
+    d->show();
+    TSimProcess sim("--rate 9600 --xoff --raw " + Quote(dir.File("raw")));
+    UseLine(sim.Path);
+    const QRegularExpression progress(
+        QStringLiteral("^(\\d+) of 3000 objects sent, line \\d+%, (\\d+:\\d\\d:\\d\\d) left$"));
+    QString seen;
+    int position = -1;
+    QTimer* t = Every10ms([&] {
+        if (seen.isEmpty() && progress.match(d->lblStats->text()).hasMatch() &&
+            progress.match(d->lblStats->text()).captured(1).toInt() > 0) {
+            seen = d->lblStats->text();
+            position = d->pbPlot->value();
+            d->btnClose->click();
+        }
+    });
+    d->btnPlot->click();
+    delete t;
+    sim.Wait();
+    ASSERT_FALSE(seen.isEmpty());
+    const QRegularExpressionMatch m = progress.match(seen);
+    const int done = m.captured(1).toInt();
+    EXPECT_LE(done, position);  // the gauge shows the object in hand
+    std::vector<float> ends;
+    const TPlotEstimate e = EstimatePlot(*frmMain->Sheet, DialogSettings(20, true, 9600), 0, &ends);
+    EXPECT_EQ(m.captured(2).toStdString(), ClockText(SecondsLeft(e, ends, done))) << seen.toStdString();
+    d->hide();
 }

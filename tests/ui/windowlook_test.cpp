@@ -3,6 +3,7 @@
 // screen's scale, and a drag that nothing but the left button keeps alive.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -83,7 +84,17 @@ QStringList CutTexts(QWidget* window)
             QStyleOptionComboBox o;
             o.initFrom(c);
             o.editable = c->isEditable();
-            const int room = style->subControlRect(QStyle::CC_ComboBox, &o, QStyle::SC_ComboBoxEditField, c).width();
+            int room = style->subControlRect(QStyle::CC_ComboBox, &o, QStyle::SC_ComboBoxEditField, c).width();
+            // A box narrower than its entries drops down a list as wide as they are, and
+            // shows the entry chosen whole on hovering.
+            if (c->view()->minimumWidth() > c->width()) {
+                c->showPopup();
+                QApplication::processEvents();
+                room = c->view()->viewport()->width() - 2 * style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, c);
+                c->hidePopup();
+                if (c->currentIndex() >= 0 && c->toolTip() != c->currentText())
+                    cut << QStringLiteral("%1 '%2': no tooltip").arg(c->metaObject()->className(), c->currentText());
+            }
             for (int i = 0; i < c->count(); ++i)
                 check(c, c->itemText(i), room);
         }
@@ -124,6 +135,61 @@ TEST_F(FormTest, EveryCaptionShowsWholeInAllThreeWindowsAtTheDesignSize)
     // The measure itself notices a cut caption.
     frmOstrel->cbZrychlovat->setText(QStringLiteral("accelerate to double speed, and then some"));
     EXPECT_EQ(CutTexts(frmOstrel).size(), 1);
+}
+
+// What the plot dialog's stats label says during and after a run, at its widest: a sheet of
+// ten million objects, a plot of thousands of hours, a line held all day.
+TEST_F(FormTest, EveryRunTextOfThePlotDialogShowsWhole)
+{
+    auto* d = frmOstrel;
+    d->show();
+    QApplication::processEvents();
+    QStringList texts;
+    const std::int32_t most = 9999999;
+    for (const bool service : {false, true}) {
+        TPlotProgress p;
+        p.Service = service;
+        p.MaxObjects = service ? 10 : most;
+        p.Objects = p.MaxObjects - 1;
+        p.LineUse = 1;
+        p.SecondsLeft = 9999 * 3600 + 3599;
+        d->ShowProgress(p);
+        texts << d->lblStats->text();
+        p.HeldSeconds = 99999;
+        d->ShowProgress(p);
+        texts << d->lblStats->text();
+        p.HeldSeconds = 0;
+        p.Finishing = true;
+        d->ShowProgress(p);
+        texts << d->lblStats->text();
+        texts << TfrmOstrel::StoppingText(p.MaxObjects, service);
+        for (const TPlotEnd end : {TPlotEnd::Finished, TPlotEnd::Stopped, TPlotEnd::Aborted, TPlotEnd::Failed})
+            for (const bool cut : {false, true}) {
+                TPlotResult r;
+                r.End = end;
+                r.MaxObjects = p.MaxObjects;
+                r.LastObject = p.MaxObjects - 1;
+                r.CutLeft = cut;
+                texts << TfrmOstrel::OutcomeText(end, r, p.MaxObjects - 1, service, 9999 * 3600 + 3599);
+            }
+    }
+    for (const std::int32_t pen : {1, 8, 255}) {
+        TPlotProgress p;
+        p.PenPause = pen;
+        d->ShowProgress(p);
+        texts << d->lblStats->text();
+    }
+    d->ShowProgress(TPlotProgress{});
+    const int room = d->lblStats->contentsRect().width();
+    QStringList cut;
+    for (const QString& t : texts) {
+        EXPECT_FALSE(t.isEmpty());
+        if (d->lblStats->fontMetrics().horizontalAdvance(t) > room)
+            cut << QStringLiteral("'%1': %2 > %3").arg(t).arg(d->lblStats->fontMetrics().horizontalAdvance(t)).arg(room);
+    }
+    EXPECT_EQ(cut.join(QLatin1Char('\n')).toStdString(), "");
+    EXPECT_EQ(d->lblStats->geometry(), QRect(144, 80, 281, 14));
+    d->hide();
 }
 
 TEST_F(FormTest, TheMessageBarsTextShowsWholeFromTheDesignSizeDown)
