@@ -35,6 +35,19 @@ static void BM_EstimatePlot(benchmark::State& state)
 }
 BENCHMARK(BM_EstimatePlot)->Unit(benchmark::kMillisecond);
 
+// The same with each object's end timed, as the dialog times it for a run's time left: its
+// peer is the estimate above.
+static void BM_EstimatePlotObjectEnds(benchmark::State& state)
+{
+    THpglSheet sheet;
+    benchdata::FillSheet(sheet, 1000000, true);
+    TPlotSettings settings;
+    std::vector<float> ends;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(EstimatePlot(sheet, settings, 0, &ends).Seconds);
+}
+BENCHMARK(BM_EstimatePlotObjectEnds)->Unit(benchmark::kMillisecond);
+
 // Warnings before a plot, on the same sheet.
 static void BM_Preflight(benchmark::State& state)
 {
