@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 
+#include "ui/app.h"
 #include "ui/fonts.h"
 #include "ui/icons.h"
 
@@ -32,7 +33,7 @@ TfrmAbout::TfrmAbout(QWidget* parent)
     Image1 = new QLabel(this);
     Image1->setGeometry(16, 32, 33, 33);
     Image1->setPixmap(AppIconPixmap(devicePixelRatioF()));
-    Label2 = Text(this, QStringLiteral("v 1.0.1"), 96, 32);
+    Label2 = Text(this, QStringLiteral("v ") + VersionNumber(), 96, 32);
     Label4 = Text(this, tr("supports HPGL commands:"), 64, 56);
     Label3 = Text(this, QStringLiteral("PA, PR, PU, PD, CI, ER, SP, AA"), 48, 72);
     btnOk->setFocus();

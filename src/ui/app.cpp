@@ -104,9 +104,14 @@ QString UsageText()
         "grafonel-cli does the same work without a window.\n");
 }
 
+QString VersionNumber()
+{
+    return QStringLiteral(GRAFONEL_VERSION);
+}
+
 QString VersionText()
 {
-    return QStringLiteral("grafonel " GRAFONEL_VERSION "\n");
+    return QStringLiteral("grafonel ") + VersionNumber() + QLatin1Char('\n');
 }
 
 int RunGrafonel(int argc, char** argv)
@@ -133,7 +138,7 @@ int RunGrafonel(int argc, char** argv)
     // Qt sees only the program's name: every argument has been read above.
     int qtArgc = 1;
     TGrafonelApplication app(qtArgc, argv);
-    QGuiApplication::setApplicationVersion(QStringLiteral(GRAFONEL_VERSION));
+    QGuiApplication::setApplicationVersion(VersionNumber());
     // Lets the desktop match the window to its entry (and so to its icon).
     QGuiApplication::setDesktopFileName(QStringLiteral(GRAFONEL_APP_ID));
     TQtUiDispatcher dispatcher;

@@ -37,6 +37,9 @@ struct TCommandLine {
 // only a file, and Qt reads the same settings from its environment variables.
 TCommandLine ParseCommandLine(const QStringList& args);
 QString UsageText();
+// The program's version ("0.1.0"), the project's own: the About box and --version show it.
+QString VersionNumber();
+// What --version prints: "grafonel " and VersionNumber(), one line.
 QString VersionText();
 
 // Reads the command line, then creates the three windows, opens the file given (as Open
