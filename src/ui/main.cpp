@@ -4,6 +4,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -49,6 +50,40 @@ TColor ToTColor(const QColor& c)
     return RGBColor(c.red(), c.green(), c.blue());
 }
 
+// The wait cursor for as long as it lives, when `on`. Set before the work starts: the
+// thread is busy until it ends, so no timer could set it later.
+class TWaitCursor {
+public:
+    explicit TWaitCursor(bool on) : On(on)
+    {
+        if (On)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~TWaitCursor()
+    {
+        if (On)
+            QApplication::restoreOverrideCursor();
+    }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+
+private:
+    bool On;
+};
+
+// Whether anything on the sheet draws or moves a pen: a file read without error may still
+// hold nothing of a drawing (a binary file, a text), and the plain reader steps over all of it.
+bool HasDrawing(const THpglSheet& sheet)
+{
+    for (const THpglObject* o = sheet.First; o; o = o->Next) {
+        if (o->Kind == hkCI || o->Kind == hkAA || o->Kind == hkER)
+            return true;
+        if (THpglSheet::IsMove(o->Kind) && o->ParamCount >= 2)
+            return true;
+    }
+    return false;
+}
+
 // An action's caption as its menu shows it: without the accelerator's '&'.
 QString MenuCaption(const QAction* a)
 {
@@ -62,7 +97,7 @@ QString MenuCaption(const QAction* a)
 
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
 {
-    setWindowTitle(QStringLiteral("Grafonel"));
+    ShowTitle();
     setWindowIcon(AppIcon());
     setMinimumSize(267, 330);
 
@@ -97,6 +132,8 @@ void TfrmMain::CreateActions()
                               tr("Open as plain HPGL|Reads PA, PR, PU, PD, CI, ER, SP and AA alone"), -1,
                               &TfrmMain::actOpenPlainExecute);
     actOpenPlain->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    actSave = MakeAction(tr("&Save"), tr("Save|Saves the sheet over its plain HPGL file"), -1, &TfrmMain::actSaveExecute);
+    actSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     actSaveAs = MakeAction(tr("Save &As..."), tr("Save As|Saves the active file with a new name"), 7,
                            &TfrmMain::actSaveAsExecute);
     actExportSvg = MakeAction(tr("&Export as SVG..."), tr("Export as SVG|Saves the sheet as an SVG drawing"), -1,
@@ -104,7 +141,10 @@ void TfrmMain::CreateActions()
     act7475 = MakeAction(tr("1/40 to 1/8"), tr("size modify: from plotter HP7475 to Minigraf format"), -1,
                          &TfrmMain::act7475Execute);
     actZoomIn = MakeAction(tr("Zoom &In"), tr("Zoom In"), 3, &TfrmMain::actZoomInExecute);
+    // Ctrl+= too: on most layouts '+' is the shifted '='.
+    actZoomIn->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
     actZoomOut = MakeAction(tr("Zoom &Out"), tr("Zoom Out"), 2, &TfrmMain::actZoomOutExecute);
+    actZoomOut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
     actZoomAuto = MakeAction(tr("Zoom &Auto"), tr("Zoom Auto"), 9, &TfrmMain::actZoomAutoExecute);
     actRotate = MakeAction(tr("&Rotate"), tr("Sheet Rotate"), 10, &TfrmMain::actRotateExecute);
     actMirror = MakeAction(tr("&Mirror"), tr("Sheet Mirror"), 11, &TfrmMain::actMirrorExecute);
@@ -112,6 +152,7 @@ void TfrmMain::CreateActions()
     actPrint = MakeAction(tr("&Print ..."), tr("Print on windows printer"), 4, &TfrmMain::actPrintExecute);
     actAbout = MakeAction(tr("&About"), QString(), -1, &TfrmMain::actAboutExecute);
     actExit = MakeAction(tr("E&xit"), tr("Exit|Quits the application"), 8, nullptr);
+    actExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(actExit, &QAction::triggered, this, &QWidget::close);
     actOptimise = MakeAction(tr("O&ptimise plot order"),
                              tr("Reorders the drawing, pen by pen, so the pen travels less between strokes"), -1,
@@ -130,7 +171,7 @@ void TfrmMain::CreateMenus()
 {
     MainMenu1 = menuBar();
     File1 = MainMenu1->addMenu(tr("&File"));
-    File1->addActions({actOpen, actOpenPlain, actSaveAs, actExportSvg, actExit});
+    File1->addActions({actOpen, actOpenPlain, actSave, actSaveAs, actExportSvg, actExit});
     Edit1 = MainMenu1->addMenu(tr("&Edit"));
     Edit1->addActions(EditActions());
     Edit1->addSeparator();
@@ -170,9 +211,9 @@ void TfrmMain::CreateViews()
 
     imgPreview = new TImageControl(Client);
     imgPreview->setGeometry(kPreviewLeft, kPreviewTop, kPreviewWidth, kPreviewHeight);
-    imgPreview->Picture = QImage(kPreviewWidth, kPreviewHeight, QImage::Format_RGB32);
     imgPreview->PopupMenu = PopupMenuImg;
     imgPreview->OnPopup = endDrag;
+    imgPreview->OnRatioChange = [this] { DrawPreview(); };
 
     imgView = new TImageControl(Client);
     imgView->setGeometry(kViewLeft, kViewTop, kFrameWidth, kFrameHeight);
@@ -182,6 +223,12 @@ void TfrmMain::CreateViews()
     imgView->OnMouseDown = [this](Qt::MouseButton b, int x, int y) { imgViewMouseDown(b, x, y); };
     imgView->OnMouseMove = [this](int x, int y) { imgViewMouseMove(x, y); };
     imgView->OnMouseUp = [this](Qt::MouseButton b, int x, int y) { imgViewMouseUp(b, x, y); };
+    imgView->OnRatioChange = [this] { DrawView(); };
+
+    DragRest = new QTimer(this);
+    DragRest->setSingleShot(true);
+    DragRest->setInterval(150);
+    connect(DragRest, &QTimer::timeout, this, [this] { DrawDragged(); });
 
     MessageBar1 = new TMessageBar(Client);
     MessageBar1->hide();
@@ -212,7 +259,15 @@ void TfrmMain::CreateDialogs()
     OpenDialog = new QFileDialog(this, tr("Open"));
     OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog->setFileMode(QFileDialog::AnyFile);
-    OpenDialog->setNameFilters({tr("plot files (*.plt *.hpgl *.gfn)"), tr("drawings (*.svg *.svgz)"),
+    // Qt's own dialog and the desktop's match patterns by case, and plotters' software
+    // writes names in capitals as often as not: each pattern comes in both cases.
+    QStringList drawings;
+    for (const char* suffix : {"plt", "hpgl", "hpg", "hp", "gfn", "spl", "svg", "svgz"})
+        drawings << QStringLiteral("*.") + QLatin1String(suffix);
+    for (const QString& p : QStringList(drawings))
+        drawings << p.toUpper();
+    OpenDialog->setNameFilters({tr("All drawings (%1)").arg(drawings.join(QLatin1Char(' '))),
+                                tr("plot files (*.plt *.hpgl *.gfn)"), tr("drawings (*.svg *.svgz)"),
                                 tr("text files (*.txt)"), tr("all files (*)")});
     connect(OpenDialog, &QFileDialog::accepted, this, &TfrmMain::actOpenAccept);
 
@@ -251,8 +306,8 @@ QAction* TfrmMain::MakeAction(const QString& caption, const QString& hint, int i
 
 QList<QAction*> TfrmMain::SheetActions() const
 {
-    return {actOpen,    actOpenPlain, actSaveAs, actExportSvg, act7475,   actZoomIn,
-            actZoomOut, actZoomAuto,  actRotate, actMirror,    actOstrel, actPrint};
+    return {actOpen,   actOpenPlain, actSave,   actSaveAs, actExportSvg, act7475,  actZoomIn,
+            actZoomOut, actZoomAuto, actRotate, actMirror, actOstrel,    actPrint};
 }
 
 QList<QAction*> TfrmMain::EditActions() const
@@ -342,20 +397,25 @@ void TfrmMain::DrawView()
         return;
     }
     Drawing = true;
+    // What is drawn now is the sheet as it is: a drag's pending drawing is done with.
+    DragRest->stop();
     do {
         RedrawPending = false;
-        const int w = imgView->width(), h = imgView->height();
+        // In device pixels: on a scaled screen the lines stay one screen pixel wide.
         QImage& surface = imgView->Surface();
+        const QSize s = imgView->DeviceSize();
         QPainter p(&surface);
-        PaintView(p, Sheet.get(), w, h, actShowTravel && actShowTravel->isChecked());
+        PaintView(p, Sheet.get(), s.width(), s.height(), actShowTravel && actShowTravel->isChecked());
     } while (RedrawPending);
     Drawing = false;
+    imgView->SetOffset(QPoint());
     imgView->update();
 }
 
 void TfrmMain::DrawPreview()
 {
-    const std::int64_t pw = kPreviewWidth, ph = kPreviewHeight;
+    QImage& surface = imgPreview->Surface();
+    const std::int64_t pw = std::max(1, imgPreview->DeviceSize().width()), ph = std::max(1, imgPreview->DeviceSize().height());
     std::int64_t x0 = Sheet->XMin <= 0 ? Sheet->XMin : 0;
     std::int64_t x1 = Sheet->XMax >= kFrameWidth ? Sheet->XMax : kFrameWidth;
     std::int64_t y0 = Sheet->YMin <= 0 ? Sheet->YMin : 0;
@@ -369,11 +429,11 @@ void TfrmMain::DrawPreview()
 
     const TColor face = ToTColor(palette().color(QPalette::Button));
     {
-        QPainter p(&imgPreview->Picture);
+        QPainter p(&surface);
         QtCanvas c(p);
         c.SetBrushColor(face);
         c.SetPenColor(face);
-        c.Rectangle(0, 0, kPreviewWidth, kPreviewHeight);
+        c.Rectangle(0, 0, static_cast<std::int32_t>(pw), static_cast<std::int32_t>(ph));
         c.SetPenColor(face);
         c.SetBrushColor(clWhite);
         c.SetBrushStyle(TBrushStyle::Solid);
@@ -444,7 +504,12 @@ void TfrmMain::imgViewMouseMove(int x, int y)
     const std::int64_t dx = (std::int64_t{x} - LastX) * kFrameWidth / w;
     const std::int64_t dy = (std::int64_t{LastY} - y) * kFrameHeight / h;
     if (Sheet->Shift(static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy))) {
-        DrawView();
+        if (Huge()) {
+            imgView->SetOffset(imgView->Offset() + QPoint(x - LastX, y - LastY));
+            DragRest->start();
+        } else {
+            DrawView();
+        }
         ShowSize();
         DrawPreview();
     } else {
@@ -457,11 +522,25 @@ void TfrmMain::imgViewMouseMove(int x, int y)
 void TfrmMain::imgViewMouseUp(Qt::MouseButton, int, int)
 {
     Dragging = false;
+    if (DragRest->isActive())
+        DrawDragged();
 }
 
-void TfrmMain::Transform(const QString& name, bool applied)
+void TfrmMain::DrawDragged()
 {
-    if (applied)
+    const TWaitCursor wait(Huge());
+    DrawView();
+}
+
+bool TfrmMain::Huge() const
+{
+    return Sheet && Sheet->Count() > HugeSheetObjects;
+}
+
+void TfrmMain::Transform(const QString& name, const std::function<bool()>& apply)
+{
+    const TWaitCursor wait(Huge());
+    if (apply())
         Redraw();
     else
         StatusPanel1->SetText(tr("%1 refused: the drawing would leave the coordinate range").arg(name));
@@ -469,32 +548,32 @@ void TfrmMain::Transform(const QString& name, bool applied)
 
 void TfrmMain::act7475Execute()
 {
-    Transform(tr("1/40 to 1/8"), Sheet->Scale(40, 8));
+    Transform(tr("1/40 to 1/8"), [this] { return Sheet->Scale(40, 8); });
 }
 
 void TfrmMain::actZoomInExecute()
 {
-    Transform(tr("Zoom In"), Sheet->Scale(7, 8));
+    Transform(tr("Zoom In"), [this] { return Sheet->Scale(7, 8); });
 }
 
 void TfrmMain::actZoomOutExecute()
 {
-    Transform(tr("Zoom Out"), Sheet->Scale(8, 7));
+    Transform(tr("Zoom Out"), [this] { return Sheet->Scale(8, 7); });
 }
 
 void TfrmMain::actZoomAutoExecute()
 {
-    Transform(tr("Zoom Auto"), FitToFrame(*Sheet));
+    Transform(tr("Zoom Auto"), [this] { return FitToFrame(*Sheet); });
 }
 
 void TfrmMain::actRotateExecute()
 {
-    Transform(tr("Rotate"), Sheet->Rotate());
+    Transform(tr("Rotate"), [this] { return Sheet->Rotate(); });
 }
 
 void TfrmMain::actMirrorExecute()
 {
-    Transform(tr("Mirror"), Sheet->Mirror());
+    Transform(tr("Mirror"), [this] { return Sheet->Mirror(); });
 }
 
 void TfrmMain::actOptimiseExecute()
@@ -598,6 +677,8 @@ void TfrmMain::LoadFile(const QString& name, TPlotReading reading)
         SetBusy(true);
         const auto notBusy = qScopeGuard([this] { SetBusy(false); });
         Sheet->Clear();
+        SourceFile.clear();
+        SourceIsPlain = false;
         // The last file's message goes with it; the view takes its room back before it is drawn.
         if (!MessageBar1->isHidden()) {
             MessageBar1->hide();
@@ -626,11 +707,24 @@ void TfrmMain::LoadFile(const QString& name, TPlotReading reading)
         TTranslateReport report;
         result = LoadDrawing(*Sheet, name.toStdString(), reading, &report);
         // Shown before the drawing, so the view is drawn once, at the size the bar leaves it.
-        if (result.Ok() && report.Translated) {
-            MessageBar1->SetText(TranslationMessage(report));
+        if (result.Ok() && !HasDrawing(*Sheet)) {
+            // Nothing to show or save: a stray pen selection stays out of the sheet, and
+            // the file is named, since an empty view alone looks like a failure to draw.
+            Sheet->Clear();
+            MessageBar1->SetText(tr("no drawing commands found in %1").arg(QFileInfo(name).fileName()));
             MessageBar1->show();
             PlaceControls();
+        } else if (result.Ok()) {
+            SourceFile = QFileInfo(name).absoluteFilePath();
+            SourceIsPlain = reading == TPlotReading::Translate && !report.Translated &&
+                            !IsSvgDrawing(name.toStdString());
+            if (report.Translated) {
+                MessageBar1->SetText(TranslationMessage(report));
+                MessageBar1->show();
+                PlaceControls();
+            }
         }
+        ShowTitle();
         Redraw();
     }
     if (!result.Ok())
@@ -683,8 +777,36 @@ void TfrmMain::dropEvent(QDropEvent* event)
         Qt::QueuedConnection);
 }
 
+void TfrmMain::ShowTitle()
+{
+    setWindowTitle(SourceFile.isEmpty() ? QStringLiteral("Grafonel")
+                                        : QFileInfo(SourceFile).fileName() + QStringLiteral(" \u2014 Grafonel"));
+}
+
+void TfrmMain::actSaveExecute()
+{
+    if (!SourceFile.isEmpty() && SourceIsPlain) {
+        const TWaitCursor wait(Huge());
+        const TFileResult r = Sheet->SaveToFile(SourceFile.toStdString());
+        if (!r.Ok())
+            ShowErrorBox(tr("Cannot save \"%1\": %2").arg(SourceFile, QString::fromStdString(r.Reason)));
+        return;
+    }
+    SaveDialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!SourceFile.isEmpty()) {
+        const QFileInfo source(SourceFile);
+        const QString suggested = source.dir().filePath(source.completeBaseName() + QStringLiteral(".plt"));
+        // A translated .plt would be offered its own name: replacing it then takes a yes.
+        if (QFileInfo(suggested) == source)
+            SaveDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
+        SaveDialog->selectFile(suggested);
+    }
+    SaveDialog->open();
+}
+
 void TfrmMain::actSaveAsExecute()
 {
+    SaveDialog->setOption(QFileDialog::DontConfirmOverwrite, true);
     SaveDialog->open();
 }
 
@@ -693,9 +815,16 @@ void TfrmMain::actSaveAsAccept()
     const QStringList files = SaveDialog->selectedFiles();
     if (files.isEmpty())
         return;
+    const TWaitCursor wait(Huge());
     const TFileResult r = Sheet->SaveToFile(files.first().toStdString());
-    if (!r.Ok())
+    if (!r.Ok()) {
         ShowErrorBox(tr("Cannot save \"%1\": %2").arg(files.first(), QString::fromStdString(r.Reason)));
+        return;
+    }
+    // The sheet is now what that file holds, in plain HPGL: Save goes on writing there.
+    SourceFile = QFileInfo(files.first()).absoluteFilePath();
+    SourceIsPlain = true;
+    ShowTitle();
 }
 
 void TfrmMain::actExportSvgExecute()
@@ -708,6 +837,7 @@ void TfrmMain::actExportSvgAccept()
     const QStringList files = ExportDialog->selectedFiles();
     if (files.isEmpty())
         return;
+    const TWaitCursor wait(Huge());
     const TFileResult r = ExportSvg(*Sheet, files.first().toStdString());
     if (!r.Ok())
         ShowErrorBox(tr("Cannot export \"%1\": %2").arg(files.first(), QString::fromStdString(r.Reason)));

@@ -20,6 +20,8 @@
 #include <QPrinter>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "import/plotfile.h"
@@ -52,6 +54,7 @@ public:
 
     QAction* actOpen = nullptr;
     QAction* actOpenPlain = nullptr;
+    QAction* actSave = nullptr;
     QAction* actSaveAs = nullptr;
     QAction* actExportSvg = nullptr;
     QAction* act7475 = nullptr;
@@ -76,16 +79,24 @@ public:
     std::unique_ptr<QPrinter> PrintDialog1Printer;
     // The open dialog's file name: the last name accepted there (a full path), or empty.
     QString OpenFileName;
+    // The file the sheet was last read from or saved to (a full path), or empty; the title
+    // names it. Save writes over it only when SourceIsPlain: it was read as a plot file
+    // and nothing needed translating, so the sheet holds what the file holds.
+    QString SourceFile;
+    bool SourceIsPlain = false;
+
+    // Above this many objects a sheet counts as huge (Huge()).
+    static constexpr int HugeSheetObjects = 200000;
 
     bool Dragging = false;
     std::int32_t LastX = 0;
     std::int32_t LastY = 0;
     std::unique_ptr<THpglSheet> Sheet;
 
-    // The fourteen actions: the sheet's, then About and Exit.
+    // The fifteen actions: the sheet's, then About and Exit.
     QList<QAction*> Actions() const;
-    // The twelve that work on the sheet (Open as plain HPGL after Open, Export as SVG after
-    // Save As), which a load disables.
+    // The thirteen that work on the sheet (Open as plain HPGL after Open, Save before Save
+    // As, Export as SVG after Save As), which a load disables.
     QList<QAction*> SheetActions() const;
     // The six of the Edit menu and the context menu.
     QList<QAction*> EditActions() const;
@@ -126,6 +137,9 @@ public:
     void OpenFile(const QString& name);
     // The file a drop would open: the first local file among the dragged URLs, or empty.
     static QString DroppedFile(const QMimeData* data);
+    // Writes over SourceFile when it is plain HPGL; otherwise Save As, offering the source's
+    // name with .plt, so a translated or SVG original is never replaced by its translation.
+    void actSaveExecute();
     void actSaveAsExecute();
     void actSaveAsAccept();
     void actExportSvgExecute();
@@ -159,12 +173,20 @@ private:
     // that lies beyond the paper.
     QString TranslationMessage(const TTranslateReport& report) const;
     // Runs a sheet transform; a refusal leaves the drawing and says so in the size panel.
-    void Transform(const QString& name, bool applied);
+    void Transform(const QString& name, const std::function<bool()>& apply);
+    // A sheet this big takes a person-noticeable time to transform or draw: such work shows
+    // the wait cursor, and a drag moves the last picture instead of drawing each step.
+    bool Huge() const;
+    // "name.plt — Grafonel" for SourceFile, "Grafonel" without one.
+    void ShowTitle();
+    // The drawing of a drag on a huge sheet, once the mouse rests or is released.
+    void DrawDragged();
     // A drop is taken only when Open could run now: not while a file loads (the load
     // processes events) nor while a dialog (a plot, a print) holds the window.
     bool CanTakeDrop() const;
 
     QWidget* Client = nullptr;
+    QTimer* DragRest = nullptr;  // a huge sheet's drag draws when this runs out
     bool Centred = false;
     bool Busy = false;          // a file is loading: no drag may start
     bool Drawing = false;       // DrawView is running (it may process events)

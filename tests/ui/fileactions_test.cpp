@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QTimer>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,8 +43,11 @@ TEST_F(FormTest, CancellingTheOpenDialogChangesNothing)
 
 TEST_F(FormTest, OpenFilterOffersDrawingsAfterPlotFiles)
 {
-    EXPECT_EQ(frmMain->OpenDialog->nameFilters(), (QStringList{"plot files (*.plt *.hpgl *.gfn)", "drawings (*.svg *.svgz)",
-                                                               "text files (*.txt)", "all files (*)"}));
+    const QStringList filters = frmMain->OpenDialog->nameFilters();
+    ASSERT_EQ(filters.size(), 5);
+    EXPECT_TRUE(filters[0].startsWith("All drawings (")) << filters[0].toStdString();
+    EXPECT_EQ(filters.mid(1), (QStringList{"plot files (*.plt *.hpgl *.gfn)", "drawings (*.svg *.svgz)",
+                                           "text files (*.txt)", "all files (*)"}));
     EXPECT_EQ(frmMain->SaveDialog->nameFilters(), QStringList{"plot file (*.plt)"});
     EXPECT_EQ(frmMain->SaveDialog->defaultSuffix(), "plt");
 }
@@ -219,4 +223,145 @@ TEST_F(FormTest, LoadKeepsTheWindowResponsiveAndShowsProgress)
         EXPECT_GE(ticksDuringLoad, 1);
     }
     EXPECT_EQ(Panel(0).rfind("Objects: ", 0), 0u);
+}
+
+namespace {
+
+// Whether a name filter ("label (*.a *.b)") lets the name through, matching by case as the
+// desktop's dialogs do.
+bool FilterPasses(const QString& filter, const QString& name)
+{
+    const qsizetype open = filter.lastIndexOf('('), close = filter.lastIndexOf(')');
+    for (const QString& pattern : filter.mid(open + 1, close - open - 1).split(' ', Qt::SkipEmptyParts))
+        if (QRegularExpression::fromWildcard(pattern, Qt::CaseSensitive).match(name).hasMatch())
+            return true;
+    return false;
+}
+
+std::string Title()
+{
+    return frmMain->windowTitle().toStdString();
+}
+
+}  // namespace
+
+TEST_F(FormTest, AllDrawingsComesFirstAndTakesEitherCase)
+{
+    const QString all = frmMain->OpenDialog->nameFilters().value(0);
+    EXPECT_EQ(frmMain->OpenDialog->selectedNameFilter(), all);
+    for (const char* name : {"a.plt", "A.PLT", "b.hpgl", "B.HPGL", "c.hpg", "C.HPG", "d.hp", "D.HP", "e.gfn", "E.GFN",
+                             "f.spl", "F.SPL", "g.svg", "G.SVG", "h.svgz", "H.SVGZ", "two.dots.plt"})
+        EXPECT_TRUE(FilterPasses(all, name)) << name;
+    for (const char* name : {"a.txt", "a.pltx", "plt", "a.png", "a.svg.bak"})
+        EXPECT_FALSE(FilterPasses(all, name)) << name;
+}
+
+TEST_F(FormTest, TitleNamesTheFileTheSheetCameFrom)
+{
+    testfiles::TempDir dir;
+    EXPECT_EQ(Title(), "Grafonel");
+    Open(dir.Write("a.plt", "PA1,1;PD2,2;"));
+    EXPECT_EQ(Title(), "a.plt \u2014 Grafonel");
+    Open(dir.Write("d.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10mm\" height=\"10mm\">"
+                            "<path stroke=\"blue\" fill=\"none\" d=\"M0 0 L37.795 37.795\"/></svg>"));
+    EXPECT_EQ(Title(), "d.svg \u2014 Grafonel");
+    SaveAs(dir.File("saved"));
+    EXPECT_EQ(Title(), "saved.plt \u2014 Grafonel");
+    frmMain->OpenFile(QString::fromStdString(dir.File("gone.plt")));  // nothing read: no file behind the sheet
+    EXPECT_EQ(Title(), "Grafonel");
+}
+
+// Save writes over the file only when it holds what the sheet holds; otherwise it offers
+// Save As with the .plt of the same name, and the original stays as it was.
+TEST_F(FormTest, SaveWritesOverOnlyAPlainHpglFile)
+{
+    struct Row {
+        const char* name;
+        const char* text;
+        bool plain;  // Open as plain HPGL
+        bool overwrites;
+        const char* suggested;  // the Save As dialog's name, when it opens
+    };
+    const Row rows[] = {
+        {"a.plt", "PA100,0;PD0,10;", false, true, nullptr},
+        {"b.hpgl", "IN;SP1;PA100,0;PD0,10;", false, true, nullptr},
+        {"c.plt", "PA100,0;EA200,200;", false, false, "c.plt"},  // translated
+        {"d.plt", "PA100,0;PD0,10;", true, false, "d.plt"},      // steps over what it cannot read
+        {"e.svg",
+         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10mm\" height=\"10mm\">"
+         "<path stroke=\"blue\" fill=\"none\" d=\"M0 0 L37.795 37.795\"/></svg>",
+         false, false, "e.plt"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        testfiles::TempDir dir;
+        const std::string file = dir.Write(r.name, r.text);
+        // As the open dialog's two actions load: each row's dialog would start in the folder
+        // of the last row, which is gone.
+        frmMain->LoadFile(QString::fromStdString(file), r.plain ? TPlotReading::Plain : TPlotReading::Translate);
+        frmMain->actZoomIn->trigger();
+        const std::string sheet = SheetText(*frmMain->Sheet);
+        frmMain->actSave->trigger();
+        QApplication::processEvents();
+        EXPECT_EQ(frmMain->SaveDialog->isVisible(), !r.overwrites);
+        if (r.overwrites) {
+            frmMain->Sheet->Clear();
+            LoadPlotFile(*frmMain->Sheet, file);
+            EXPECT_EQ(SheetText(*frmMain->Sheet), sheet);
+        } else {
+            EXPECT_EQ(testfiles::ReadAll(file), r.text);
+            EXPECT_EQ(frmMain->SaveDialog->selectedFiles().value(0).toStdString(), dir.File(r.suggested));
+            // Offered its own name, a translated file is replaced only after a question.
+            EXPECT_EQ(frmMain->SaveDialog->testOption(QFileDialog::DontConfirmOverwrite),
+                      dir.File(r.suggested) != file);
+            frmMain->SaveDialog->reject();
+        }
+        EXPECT_TRUE(Boxes.empty()) << Boxes.front().Text.toStdString();
+    }
+}
+
+TEST_F(FormTest, SaveAfterSaveAsWritesTheSavedFile)
+{
+    testfiles::TempDir dir;
+    const std::string svg = dir.Write("d.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10mm\" height=\"10mm\">"
+                                               "<path stroke=\"blue\" fill=\"none\" d=\"M0 0 L37.795 37.795\"/></svg>");
+    Open(svg);
+    const std::string original = testfiles::ReadAll(svg);
+    SaveAs(dir.File("out"));
+    frmMain->actMirror->trigger();
+    frmMain->actSave->trigger();
+    EXPECT_FALSE(frmMain->SaveDialog->isVisible());
+    EXPECT_EQ(testfiles::ReadAll(dir.File("out.plt")), "PA\r\nSP 1\r\nPU 80 80\r\nPD 0 0\r\n");
+    EXPECT_EQ(testfiles::ReadAll(svg), original);
+    // With no file behind the sheet, Save asks for a name.
+    frmMain->OpenFile(QString::fromStdString(dir.File("gone.plt")));
+    Boxes.clear();
+    frmMain->actSave->trigger();
+    EXPECT_TRUE(frmMain->SaveDialog->isVisible());
+    frmMain->SaveDialog->reject();
+}
+
+TEST_F(FormTest, AFileWithoutDrawingCommandsSaysSoAndLeavesTheSheetEmpty)
+{
+    const std::string binary("\x7f" "ELF\x02\x01\x01\x00\x00\x00\xff\xfe\x10\x80PZ\x01", 18);
+    const std::string texts[] = {binary, "Dear plotter,\nplease draw nothing.\n", "IN;SP1;", ""};
+    for (const std::string& text : texts) {
+        for (const bool started : {false, true}) {  // the dialog; a drop or the command line
+            testfiles::TempDir dir;
+            Open(dir.Write("a.plt", "PA1,1;PD2,2;"));
+            const std::string file = dir.Write("nothing.plt", text);
+            if (started)
+                frmMain->OpenFile(QString::fromStdString(file));
+            else
+                Open(file);
+            EXPECT_EQ(Panel(0), "Objects: 0") << text;
+            EXPECT_FALSE(frmMain->MessageBar1->isHidden()) << text;
+            EXPECT_EQ(frmMain->MessageBar1->lblText->text(), "no drawing commands found in nothing.plt");
+            EXPECT_EQ(Title(), "Grafonel");
+            EXPECT_TRUE(Boxes.empty());
+            // The next file that draws takes the message away.
+            Open(dir.File("a.plt"));
+            EXPECT_TRUE(frmMain->MessageBar1->isHidden());
+        }
+    }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -53,8 +54,8 @@ TEST_F(FormTest, StartsFreshWithFourActionsAndEmptyStatus)
 TEST_F(FormTest, MenusToolbarAndContextMenuInDesignOrder)
 {
     EXPECT_EQ(Texts(frmMain->MainMenu1->actions()), (QStringList{"&File", "&Edit", "&Output", "&Help"}));
-    EXPECT_EQ(Texts(frmMain->File1->actions()), (QStringList{"&Open...", "Open as plain HPGL\u2026", "Save &As...",
-                                                             "&Export as SVG...", "E&xit"}));
+    EXPECT_EQ(Texts(frmMain->File1->actions()), (QStringList{"&Open...", "Open as plain HPGL\u2026", "&Save",
+                                                             "Save &As...", "&Export as SVG...", "E&xit"}));
     const QStringList edit{"1/40 to 1/8", "Zoom &In", "Zoom &Out", "Zoom &Auto", "&Rotate", "&Mirror"};
     // Beyond the design, after a separator: the plot order and its travel.
     EXPECT_EQ(Texts(frmMain->Edit1->actions()),
@@ -256,4 +257,211 @@ TEST_F(FormTest, AboutBoxIgnoresEscapeAndClosesOnEnter)
     EXPECT_TRUE(frmAbout->isVisible());
     QTest::keyClick(frmAbout, Qt::Key_Return);
     EXPECT_FALSE(frmAbout->isVisible());
+}
+
+namespace {
+
+// A sheet of `count` objects: a pen-up move, then pen-down moves along a zigzag in the frame.
+void SetBigSheet(int count)
+{
+    frmMain->Sheet->Clear();
+    frmMain->Sheet->Add(hkPU, 100, 100);
+    for (int i = 1; i < count; ++i)
+        frmMain->Sheet->Add(hkPD, 100 + (i % 2) * 1000, 100 + (i / 1000) % 1900);
+    frmMain->Sheet->CalcExtents();
+    frmMain->SetBusy(false);  // as after a load: the sheet's actions run
+    frmMain->Redraw();
+}
+
+// The column's black pixels strictly inside the frame.
+int InkInColumn(const QImage& image, int x, int height)
+{
+    int ink = 0;
+    for (int y = 1; y < height - 1; ++y)
+        ink += image.pixel(x, y) == qRgb(0, 0, 0);
+    return ink;
+}
+
+// The view as the screen gets it at `ratio`: painted on a device of that ratio.
+QImage ShownAt(QWidget* w, qreal ratio)
+{
+    QImage shown(QSize(qRound(w->width() * ratio), qRound(w->height() * ratio)), QImage::Format_RGB32);
+    shown.setDevicePixelRatio(ratio);
+    shown.fill(Qt::green);
+    w->render(&shown);
+    shown.setDevicePixelRatio(1);
+    return shown;
+}
+
+}  // namespace
+
+TEST_F(FormTest, ViewIsDrawnInDevicePixelsWithOnePixelLines)
+{
+    for (const qreal ratio : {1.0, 2.0, 3.0}) {
+        SCOPED_TRACE(ratio);
+        frmMain->imgView->resize(352, 501);
+        frmMain->imgView->ForcedRatio = ratio;
+        frmMain->imgPreview->ForcedRatio = ratio;
+        SetSheet("PA0,1080;PD1520,1080;");  // across the frame, half way up
+        const QSize device = frmMain->imgView->DeviceSize();
+        EXPECT_EQ(device, QSize(qRound(352 * ratio), qRound(501 * ratio)));
+        const QImage& surface = frmMain->imgView->Surface();
+        ASSERT_GE(surface.width(), device.width());
+        ASSERT_GE(surface.height(), device.height());
+        // The frame and the line are one device pixel wide, whatever the ratio.
+        EXPECT_EQ(surface.pixel(0, device.height() / 3), qRgb(0, 0, 0));
+        EXPECT_EQ(surface.pixel(1, device.height() / 3), qRgb(255, 255, 255));
+        EXPECT_EQ(surface.pixel(device.width() - 1, device.height() - 1), qRgb(0, 0, 0));
+        EXPECT_EQ(InkInColumn(surface, device.width() / 3, device.height()), 1);
+        // The screen gets those pixels one to one, not the picture of a smaller surface.
+        const QImage shown = ShownAt(frmMain->imgView, ratio);
+        EXPECT_EQ(shown, surface.copy(QRect(QPoint(0, 0), device)));
+        // The preview likewise: the paper's right edge lies at the same place in logical pixels.
+        const QImage& preview = frmMain->imgPreview->Picture;
+        EXPECT_EQ(frmMain->imgPreview->DeviceSize(), QSize(qRound(81 * ratio), qRound(113 * ratio)));
+        EXPECT_EQ(preview.pixel(qRound(40 * ratio), qRound(50 * ratio)), qRgb(255, 255, 255));
+        EXPECT_NE(preview.pixel(qRound(80 * ratio), qRound(50 * ratio)), qRgb(255, 255, 255));
+    }
+}
+
+TEST_F(FormTest, DragMapsTheMouseInLogicalPixelsAtAnyRatio)
+{
+    for (const qreal ratio : {1.0, 2.0}) {
+        SetSheet("PA0,0;PD100,100;");
+        frmMain->imgView->resize(352, 501);
+        frmMain->imgView->ForcedRatio = ratio;
+        QTest::mousePress(frmMain->imgView, Qt::LeftButton, Qt::NoModifier, QPoint(100, 200));
+        QTest::mouseMove(frmMain->imgView, QPoint(110, 195));
+        QTest::mouseRelease(frmMain->imgView, Qt::LeftButton, Qt::NoModifier, QPoint(110, 195));
+        EXPECT_EQ(SheetText(*frmMain->Sheet), "PA 43 21|PD 143 121") << ratio;
+    }
+}
+
+TEST_F(FormTest, AViewDrawnForAnotherRatioIsDrawnAgain)
+{
+    SetSheet("PA0,1080;PD1520,1080;");
+    const QSize before = frmMain->imgView->DeviceSize();
+    frmMain->imgView->ForcedRatio = 2;
+    frmMain->imgView->grab();  // a paint notices the picture is for another ratio
+    const QImage& p = frmMain->imgView->Picture;
+    const QPoint corner(before.width() * 2 - 1, before.height() * 2 - 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return p.rect().contains(corner) && p.pixel(corner) == qRgb(0, 0, 0) &&
+               p.pixel(corner - QPoint(1, 1)) == qRgb(255, 255, 255);
+    }));
+    EXPECT_EQ(InkInColumn(p, before.width(), before.height() * 2), 1);
+}
+
+TEST_F(FormTest, SheetActionsOnAHugeSheetShowTheWaitCursor)
+{
+    QAction* const actions[] = {frmMain->act7475,   frmMain->actZoomIn, frmMain->actZoomOut,
+                                frmMain->actZoomAuto, frmMain->actRotate, frmMain->actMirror};
+    for (const int count : {TfrmMain::HugeSheetObjects, TfrmMain::HugeSheetObjects + 1}) {
+        SetBigSheet(count);
+        for (QAction* a : actions) {
+            // The drawing that follows the transform reports progress: the cursor then is
+            // what the person sees while the window cannot answer.
+            std::vector<int> shapes;
+            frmMain->Sheet->OnDrawProgress = [&] {
+                const QCursor* c = QApplication::overrideCursor();
+                shapes.push_back(c ? c->shape() : -1);
+            };
+            a->trigger();
+            frmMain->Sheet->OnDrawProgress = nullptr;
+            ASSERT_FALSE(shapes.empty()) << a->text().toStdString();
+            const int expected = count > TfrmMain::HugeSheetObjects ? Qt::WaitCursor : -1;
+            EXPECT_EQ(shapes, std::vector<int>(shapes.size(), expected)) << a->text().toStdString() << " " << count;
+            EXPECT_EQ(QApplication::overrideCursor(), nullptr) << a->text().toStdString();
+        }
+    }
+}
+
+TEST_F(FormTest, DragOnAHugeSheetMovesThePictureAndDrawsWhenTheMouseRests)
+{
+    frmMain->imgView->resize(352, 501);
+    SetBigSheet(TfrmMain::HugeSheetObjects + 1);
+    int draws = 0;
+    std::vector<int> shapes;
+    frmMain->Sheet->OnDrawProgress = [&] {
+        ++draws;
+        const QCursor* c = QApplication::overrideCursor();
+        shapes.push_back(c ? c->shape() : -1);
+    };
+    QWidget* v = frmMain->imgView;
+    QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, QPoint(100, 200));
+    QTest::mouseMove(v, QPoint(110, 195));
+    QTest::mouseMove(v, QPoint(120, 190));
+    // The sheet follows every step, as on a small sheet; the view only moves its picture.
+    EXPECT_EQ(frmMain->Sheet->First->P1, 100 + 2 * 43);
+    EXPECT_EQ(frmMain->Sheet->First->P2, 100 + 2 * 21);
+    EXPECT_EQ(Panel(1).rfind("HPGL size: min=186,142", 0), 0u) << Panel(1);
+    EXPECT_EQ(frmMain->imgView->Offset(), QPoint(20, -10));
+    EXPECT_EQ(draws, 0);
+    // The mouse rests: the view is drawn, under the wait cursor, and stands still again.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return frmMain->imgView->Offset().isNull(); }));
+    EXPECT_GT(draws, 0);
+    EXPECT_EQ(shapes, std::vector<int>(shapes.size(), int(Qt::WaitCursor)));
+    // A release draws at once.
+    draws = 0;
+    QTest::mouseMove(v, QPoint(130, 190));
+    EXPECT_EQ(frmMain->imgView->Offset(), QPoint(10, 0));
+    QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, QPoint(130, 190));
+    EXPECT_TRUE(frmMain->imgView->Offset().isNull());
+    EXPECT_GT(draws, 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    frmMain->Sheet->OnDrawProgress = nullptr;
+}
+
+TEST_F(FormTest, DragOnASmallSheetDrawsEveryStep)
+{
+    SetSheet("PA0,1080;PD1520,1080;");
+    frmMain->imgView->resize(352, 501);
+    frmMain->Redraw();
+    const int row = [] {
+        for (int y = 1; y < 500; ++y)
+            if (frmMain->imgView->Picture.pixel(100, y) == qRgb(0, 0, 0))
+                return y;
+        return -1;
+    }();
+    ASSERT_GT(row, 0);
+    QTest::mousePress(frmMain->imgView, Qt::LeftButton, Qt::NoModifier, QPoint(100, 200));
+    QTest::mouseMove(frmMain->imgView, QPoint(100, 190));
+    EXPECT_TRUE(frmMain->imgView->Offset().isNull());
+    EXPECT_EQ(frmMain->imgView->Picture.pixel(100, row - 10), qRgb(0, 0, 0));
+    QTest::mouseRelease(frmMain->imgView, Qt::LeftButton, Qt::NoModifier, QPoint(100, 190));
+}
+
+TEST_F(FormTest, ShortcutsTriggerTheirActions)
+{
+    struct Row {
+        QKeySequence keys;
+        QAction* action;
+    };
+    const Row rows[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Plus), frmMain->actZoomIn},
+        {QKeySequence(Qt::CTRL | Qt::Key_Equal), frmMain->actZoomIn},
+        {QKeySequence(Qt::CTRL | Qt::Key_Minus), frmMain->actZoomOut},
+        {QKeySequence(Qt::CTRL | Qt::Key_S), frmMain->actSave},
+        {QKeySequence(Qt::CTRL | Qt::Key_O), frmMain->actOpen},
+        {QKeySequence(Qt::CTRL | Qt::Key_Q), frmMain->actExit},  // last: it closes the window
+    };
+    SetSheet("PA0,0;PD100,100;");
+    frmMain->SetBusy(false);
+    for (const Row& r : rows) {
+        QApplication::setActiveWindow(frmMain);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frmMain));
+        QSignalSpy spy(r.action, &QAction::triggered);
+        QTest::keySequence(frmMain, r.keys);
+        EXPECT_EQ(spy.count(), 1) << r.keys.toString().toStdString();
+        frmMain->OpenDialog->reject();
+        frmMain->SaveDialog->reject();
+    }
+    EXPECT_FALSE(frmMain->isVisible());
+}
+
+TEST_F(FormTest, AboutBoxAndVersionOptionShowTheProjectVersion)
+{
+    EXPECT_EQ(VersionNumber(), GRAFONEL_VERSION);
+    EXPECT_EQ(frmAbout->Label2->text(), "v " + VersionNumber());
+    EXPECT_EQ(VersionText(), "grafonel " + VersionNumber() + "\n");
 }
