@@ -8,6 +8,7 @@ TFileResult LoadDrawing(THpglSheet& sheet, const std::string& fileName, TPlotRea
         if (report)
             *report = TTranslateReport{};
         TSvgImportOptions options;
+        options.Report = report;
         if (sheet.OnProgress)
             options.OnProgress = [&sheet] { sheet.OnProgress(0, 0); };
         return ImportSvg(sheet, fileName, options);

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 #include <utility>
 
 #include "base/posixio.h"
@@ -13,7 +15,34 @@
 
 std::string TTranslateReport::Summary() const
 {
-    return Translated ? "HP-GL/2: " + Details() : std::string();
+    std::string text = Translated ? "HP-GL/2: " + Details() : std::string();
+    if (!NotDrawn.empty())
+        text += (text.empty() ? "Not drawn: " : "; not drawn: ") + NotDrawnText();
+    return text;
+}
+
+std::string TTranslateReport::NotDrawnText() const
+{
+    std::vector<std::pair<std::int64_t, std::string>> rows;
+    for (const auto& [what, count] : NotDrawn)
+        rows.emplace_back(-count, what);
+    std::sort(rows.begin(), rows.end());
+    std::string text;
+    for (const auto& [count, what] : rows)
+        text += (text.empty() ? "" : ", ") + GroupedNumber(-count) + " " + what;
+    return text;
+}
+
+std::string GroupedNumber(std::int64_t n)
+{
+    const std::string digits = std::to_string(n < 0 ? -static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n));
+    std::string out = n < 0 ? "-" : "";
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return out;
 }
 
 std::string TTranslateReport::Details() const

@@ -22,13 +22,21 @@ struct TTranslateReport {
     std::map<std::string, std::int64_t> Done;
     // Commands stepped over, by mnemonic.
     std::map<std::string, std::int64_t> Ignored;
+    // What a drawing holds that was left out of the sheet ("markers", "images", ...).
+    std::map<std::string, std::int64_t> NotDrawn;
 
     // "HP-GL/2: 4 encoded polylines, 3 fills, 120 dashed lines; ignored: 12 commands (XY, ZZ)",
-    // or "" when the file was not translated.
+    // then "Not drawn: 9,763 use copies, 4 markers" when something was left out, joined by
+    // "; "; "" when there is nothing to say.
     std::string Summary() const;
+    // "9,763 use copies, 4 markers", most first; "" when nothing was left out.
+    std::string NotDrawnText() const;
     // The same without the leading "HP-GL/2: ", for grafonel-cli's "Translated: " line.
     std::string Details() const;
 };
+
+// 9763 as "9,763".
+std::string GroupedNumber(std::int64_t n);
 
 // Appends the file's drawing to the sheet. Fails for a file that cannot be read and, when
 // translating, for a drawing the sheet cannot hold (a computed point beyond 32 bits, too many

@@ -17,14 +17,17 @@
 #include <unordered_map>
 #include <vector>
 
+#include "import/svgscan.h"
 #include "sheet/hpglobject.h"
 
 namespace {
 
 constexpr double kUnitsPerInch = 25.4 * 8;
 constexpr double kUnitsPerPx = kUnitsPerInch / 96;
-// A compressed drawing may not unpack beyond this: a few kilobytes of gzip can claim gigabytes.
+// A compressed drawing may not unpack beyond this, nor beyond kMaxInflation times its packed
+// size: a few kilobytes of gzip can claim gigabytes, and real drawings pack ten times at most.
 constexpr std::size_t kMaxInflated = std::size_t{1} << 30;
+constexpr std::size_t kMaxInflation = 100;
 
 TFileResult Failure(const std::string& reason)
 {
@@ -51,6 +54,7 @@ bool Gunzip(const QByteArray& in, QByteArray& out, std::string& error)
     out.clear();
     char chunk[1 << 16];
     int rc = Z_OK;
+    const std::size_t most = std::min(kMaxInflated, static_cast<std::size_t>(in.size()) * kMaxInflation);
     while (rc != Z_STREAM_END) {
         zs.next_out = reinterpret_cast<Bytef*>(chunk);
         zs.avail_out = sizeof chunk;
@@ -60,8 +64,10 @@ bool Gunzip(const QByteArray& in, QByteArray& out, std::string& error)
             break;
         }
         out.append(chunk, static_cast<qsizetype>(sizeof chunk - zs.avail_out));
-        if (static_cast<std::size_t>(out.size()) > kMaxInflated) {
-            error = "the compressed drawing unpacks to more than 1 GiB";
+        if (static_cast<std::size_t>(out.size()) > most) {
+            error = most == kMaxInflated ? "the compressed drawing unpacks to more than 1 GiB"
+                                         : "the compressed drawing unpacks to more than " +
+                                               std::to_string(kMaxInflation) + " times its size";
             rc = Z_DATA_ERROR;
             break;
         }
@@ -174,6 +180,8 @@ public:
     std::vector<QPointF> Points;
     std::vector<TPiece> Pieces;
     std::function<void()> OnProgress;
+    std::size_t MaxPoints = 0;
+    std::string Failed;  // why the drawing cannot be taken; nothing more is collected
 
     bool begin(QPaintDevice*) override { return true; }
     bool end() override { return true; }
@@ -186,7 +194,7 @@ public:
     {
         QRgb color;
         bool stroked = false;
-        if (!Visible(color, stroked)) {
+        if (!Failed.empty() || !Visible(color, stroked)) {
             Filled = {};
             return;
         }
@@ -194,35 +202,52 @@ public:
             OnProgress();
         const std::size_t firstPiece = Pieces.size();
         const QTransform t = state->transform();
+        // A fill's outline is closed, as SVG fills it, whether the path says Z or not.
+        Closing = !stroked;
         const int n = path.elementCount();
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < n && Failed.empty(); ++i) {
             const QPainterPath::Element& e = path.elementAt(i);
             switch (e.type) {
             case QPainterPath::MoveToElement:
                 Close();
-                Open(color, t.map(QPointF(e)));
+                Open(color, Map(t, e));
                 break;
             case QPainterPath::LineToElement:
                 if (!InPiece)
-                    Open(color, t.map(QPointF(e)));
+                    Open(color, Map(t, e));
                 else
-                    Points.push_back(t.map(QPointF(e)));
+                    Points.push_back(Map(t, e));
                 break;
             case QPainterPath::CurveToElement:
                 if (InPiece && i + 2 < n) {  // a path always starts with a move
-                    Cubic(Points.back(), t.map(QPointF(e)), t.map(QPointF(path.elementAt(i + 1))),
-                          t.map(QPointF(path.elementAt(i + 2))));
+                    // Checked before flattening: a huge curve is refused, not flattened first.
+                    const QPointF c1 = Map(t, e), c2 = Map(t, path.elementAt(i + 1)), p = Map(t, path.elementAt(i + 2));
+                    if (Failed.empty())
+                        Cubic(Points.back(), c1, c2, p);
                 }
                 i += 2;
                 break;
             case QPainterPath::CurveToDataElement:
                 break;
             }
+            if (Points.size() > MaxPoints && Failed.empty())
+                Failed = "drawing too large: more than " + GroupedNumber(static_cast<std::int64_t>(MaxPoints)) + " points";
         }
         Close();
+        Closing = false;
+        if (!Failed.empty()) {
+            Points.clear();
+            Pieces.clear();
+            return;
+        }
+        // Qt Svg fills a shape and then strokes it in a second call: the pen goes round once,
+        // on the fill's closed outline, in the stroke's colour.
         if (stroked && Filled.Valid && Filled.Start < Filled.End && Filled.End == firstPiece &&
-            SameOutline(Filled.Start, firstPiece))
-            DropFill();
+            SameOutline(Filled.Start, firstPiece)) {
+            DropStroke(firstPiece, color);
+            Filled = {};
+            return;
+        }
         Filled = {!stroked, firstPiece, Pieces.size()};
     }
 
@@ -247,7 +272,21 @@ public:
 private:
     std::uint64_t Calls = 0;
     bool InPiece = false;
+    bool Closing = false;  // the piece in hand outlines a fill
 
+    // A point on the device, or a failure for one no plotter can reach: checked on every
+    // point and control point, before anything is flattened from it.
+    QPointF Map(const QTransform& t, const QPointF& p)
+    {
+        const QPointF d = t.map(p);
+        constexpr double most = 4.5e9;  // beyond 32 bits whatever the page's height
+        if (!(std::abs(d.x()) <= most && std::abs(d.y()) <= most) && Failed.empty())
+            Failed = kSvgOutOfRange;
+        return d;
+    }
+
+    // A colour that shows on paper: not transparent, and not the paper's own white. A
+    // gradient counts by its first stop.
     static bool Paints(const QBrush& b, QRgb& color)
     {
         if (b.style() == Qt::NoBrush)
@@ -255,19 +294,20 @@ private:
         QColor c = b.color();
         if (const QGradient* g = b.gradient(); g && !g->stops().isEmpty())
             c = g->stops().front().second;
-        if (c.alpha() == 0)
+        if (c.alpha() == 0 || (c.rgb() & 0xffffff) == 0xffffff)
             return false;
         color = c.rgb() & 0xffffff;
         return true;
     }
 
-    // The stroke's colour, or the fill's where nothing is stroked; false for what cannot be seen.
+    // The stroke's colour, or the fill's where nothing is stroked; false for what cannot be
+    // seen. A stroke of width 0 draws nothing in SVG (Qt would take it for a hairline).
     bool Visible(QRgb& color, bool& stroked) const
     {
         if (state->opacity() <= 0)
             return false;
         const QPen pen = state->pen();
-        stroked = pen.style() != Qt::NoPen && Paints(pen.brush(), color);
+        stroked = pen.style() != Qt::NoPen && pen.widthF() > 0 && Paints(pen.brush(), color);
         return stroked || Paints(state->brush(), color);
     }
 
@@ -290,14 +330,13 @@ private:
         return true;
     }
 
-    void DropFill()
+    // The stroke's pieces, the last ones, go; the fill's closed outline takes their colour.
+    void DropStroke(std::size_t stroke, QRgb color)
     {
-        const std::size_t from = Pieces[Filled.Start].Start, to = Pieces[Filled.End].Start;
-        Points.erase(Points.begin() + static_cast<std::ptrdiff_t>(from), Points.begin() + static_cast<std::ptrdiff_t>(to));
-        Pieces.erase(Pieces.begin() + static_cast<std::ptrdiff_t>(Filled.Start),
-                     Pieces.begin() + static_cast<std::ptrdiff_t>(Filled.End));
-        for (std::size_t i = Filled.Start; i < Pieces.size(); ++i)
-            Pieces[i].Start -= to - from;
+        Points.resize(Pieces[stroke].Start);
+        Pieces.resize(stroke);
+        for (std::size_t i = Filled.Start; i < stroke; ++i)
+            Pieces[i].Color = color;
     }
 
     // The pieces of the last draw when it was a fill alone.
@@ -319,6 +358,8 @@ private:
             return;
         InPiece = false;
         TPiece& last = Pieces.back();
+        if (Closing && Points.size() - last.Start > 2 && Points.back() != Points[last.Start])
+            Points.push_back(Points[last.Start]);
         last.Count = Points.size() - last.Start;
         if (last.Count < 2) {  // a lone move draws nothing
             Points.resize(last.Start);
@@ -444,6 +485,12 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
     TRoot root;
     if (!ReadRoot(data, root, error))
         return Failure(error);
+    // Before Qt Svg builds its tree: that costs memory by the element.
+    TSvgScan scan;
+    if (std::string reason = ScanSvg(data, options.Limits, scan); !reason.empty())
+        return Failure(reason);
+    if (scan.Degenerate > 0)
+        data = DropDegenerate(data);
 
     QSvgRenderer renderer;
     if (!renderer.load(data) || !renderer.isValid())
@@ -481,6 +528,7 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
 
     TCollectEngine engine;
     engine.OnProgress = options.OnProgress;
+    engine.MaxPoints = static_cast<std::size_t>(std::max<std::int64_t>(options.Limits.Points, 0));
     {
         const auto side = [](double v) { return static_cast<int>(std::clamp(std::ceil(v), 1.0, 1e9)); };
         TCollectDevice device(engine, side(w), side(h));
@@ -490,6 +538,8 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
         renderer.render(&painter, bounds);
         painter.end();
     }
+    if (!engine.Failed.empty())
+        return Failure(engine.Failed);
 
     if (!knownHeight) {
         h = 0;
@@ -502,7 +552,7 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
     for (const QPointF& p : engine.Points) {
         const double x = std::round(p.x()), y = std::round(h - p.y());
         if (!(x >= lo && x <= hi && y >= lo && y <= hi))
-            return Failure("the drawing reaches beyond the plotter's coordinate range");
+            return Failure(kSvgOutOfRange);
         xy.push_back(static_cast<std::int32_t>(x));
         xy.push_back(static_cast<std::int32_t>(y));
     }
@@ -542,6 +592,8 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
             sheet.Add(hkPD, lx, ly);
     }
     sheet.CalcExtents();
+    if (options.Report)
+        options.Report->NotDrawn = scan.NotDrawn;
     return {};
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "import/plotfile.h"
+#include "import/svgscan.h"
 #include "sheet/hpglsheet.h"
 
 // Largest curve-to-chord distance when curves are flattened, in plotter units.
@@ -22,11 +24,16 @@ void FlattenCubic(QPointF p0, QPointF p1, QPointF p2, QPointF p3, std::vector<QP
 struct TSvgImportOptions {
     // Called now and then while a large document is drawn, to keep a window alive.
     std::function<void()> OnProgress;
+    // What a document may cost; beyond it the import fails with a reason, before memory runs away.
+    TSvgLimits Limits;
+    // When given, receives what was left out of the drawing (NotDrawn), by what a user calls it.
+    TTranslateReport* Report = nullptr;
 };
 
 // Appends the drawing of an SVG or gzip-compressed SVG document (its bytes) to the sheet:
 // PA, then SP before each change of colour, then per subpath PU to its first point and PD
-// to each further one. Nothing is appended when it fails; Reason says why.
+// to each further one. Nothing is appended when it fails; Reason says why. A compressed
+// document is refused once it unpacks beyond 1 GiB or 100 times its packed size.
 TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& data, const TSvgImportOptions& options = {});
 TFileResult ImportSvg(THpglSheet& sheet, const std::string& fileName, const TSvgImportOptions& options = {});
 

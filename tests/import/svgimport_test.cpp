@@ -369,3 +369,184 @@ TEST(SvgImport, AppendsAfterWhatTheSheetHolds)
     EXPECT_EQ(SheetText(sheet), "PR|PD 3000 3000|PA|SP 1|PU 10 2150|PD 20 2150");
     EXPECT_EQ(Extents(sheet), "10,2150 3000,3000");
 }
+
+// SVG fills every subpath as if closed; the plotter outlines it whole, once.
+TEST(SvgImport, FilledShapesCloseAsSvgFillsThem)
+{
+    const struct {
+        const char* Element;
+        const char* Expected;
+    } rows[] = {
+        // A fill without Z.
+        {"<path fill=\"black\" stroke=\"none\" d=\"M10 10 L50 10 L50 50\"/>",
+         "PA|SP 1|PU 10 2150|PD 50 2150|PD 50 2110|PD 10 2150"},
+        // Filled and stroked without Z: the closing edge too, once, in the stroke's colour.
+        {"<path fill=\"black\" stroke=\"red\" d=\"M10 10 L50 10 L50 50\"/>",
+         "PA|SP 1|PU 10 2150|PD 50 2150|PD 50 2110|PD 10 2150"},
+        // Two subpaths of one fill, each closed.
+        {"<path fill=\"blue\" d=\"M10 10 L50 10 L50 50 M100 100 L140 100 L140 140\"/>",
+         "PA|SP 1|PU 10 2150|PD 50 2150|PD 50 2110|PD 10 2150|PU 100 2060|PD 140 2060|PD 140 2020|PD 100 2060"},
+        // A stroke alone stays open.
+        {"<path fill=\"none\" stroke=\"red\" d=\"M10 10 L50 10 L50 50\"/>", "PA|SP 1|PU 10 2150|PD 50 2150|PD 50 2110"},
+    };
+    for (const auto& r : rows) {
+        THpglSheet sheet;
+        ASSERT_TRUE(ImportText(sheet, Page(r.Element)).Ok()) << r.Element;
+        EXPECT_EQ(SheetText(sheet), r.Expected) << r.Element;
+    }
+}
+
+// What the paper would not show is not plotted: white, transparent, no width.
+TEST(SvgImport, WhatThePaperHidesDrawsNothing)
+{
+    const char* hidden[] = {
+        "<polygon fill=\"white\" stroke=\"transparent\" points=\"0,0 1520,0 1520,2160 0,2160\"/>",  // a background
+        "<rect x=\"5\" y=\"5\" width=\"90\" height=\"90\" fill=\"#ffffff\"/>",
+        "<rect x=\"5\" y=\"5\" width=\"90\" height=\"90\" fill=\"red\" fill-opacity=\"0\"/>",
+        "<path fill=\"none\" stroke=\"white\" d=\"M0 0 L90 90\"/>",
+        "<path fill=\"none\" stroke=\"red\" stroke-width=\"0\" d=\"M0 0 L90 90\"/>",
+        "<path fill=\"none\" stroke=\"transparent\" d=\"M0 0 L90 90\"/>",
+        "<path fill=\"none\" stroke=\"red\" stroke-opacity=\"0\" d=\"M0 0 L90 90\"/>",
+        "<path fill=\"none\" style=\"stroke:#fff\" d=\"M0 0 L90 90\"/>",
+    };
+    for (const char* h : hidden) {
+        THpglSheet sheet;
+        ASSERT_TRUE(ImportText(sheet, Page(std::string(h) + Line("green"))).Ok()) << h;
+        EXPECT_EQ(SheetText(sheet), "PA|SP 1|PU 10 2150|PD 20 2150") << h;
+    }
+    // A white stroke round a black fill: the fill's outline, in black.
+    THpglSheet sheet;
+    ASSERT_TRUE(ImportText(sheet, Page("<rect x=\"10\" y=\"10\" width=\"40\" height=\"40\" fill=\"black\" stroke=\"white\"/>")).Ok());
+    ASSERT_EQ(Polylines(sheet).size(), 1u);
+    EXPECT_EQ(Polylines(sheet)[0].Points.size(), 5u);
+}
+
+// Every number no plotter can reach is refused with one reason, however it is written;
+// Qt Svg would otherwise read some of them as small numbers and draw the wrong thing.
+TEST(SvgImport, NumbersNoPlotterCanReachAreRefused)
+{
+    const char* bodies[] = {
+        "<path stroke=\"black\" d=\"M1e128 0 L10 10\"/>",
+        "<path stroke=\"black\" d=\"M1e30 0 L10 10\"/>",
+        "<path stroke=\"black\" d=\"M0,0 10,10 -1E+40,5\"/>",
+        "<polyline stroke=\"black\" fill=\"none\" points=\"0,0 1e39,5\"/>",
+        "<rect stroke=\"black\" x=\"0\" y=\"0\" width=\"1e200\" height=\"5\"/>",
+        "<circle stroke=\"black\" cx=\"5\" cy=\"5\" r=\"1e308\"/>",
+        "<line stroke=\"black\" x1=\"0\" y1=\"0\" x2=\"99999999999999999999999999999999999\" y2=\"5\"/>",
+        // A control point far away: refused before the curve is flattened.
+        "<path stroke=\"black\" fill=\"none\" d=\"M0 0 C 1e12 0 0 1e12 10 10\"/>",
+    };
+    for (const char* body : bodies) {
+        THpglSheet sheet;
+        sheet.Add(hkPU, 5, 5);
+        const TFileResult r = ImportText(sheet, Page(body));
+        EXPECT_FALSE(r.Ok()) << body;
+        EXPECT_EQ(r.Reason, kSvgOutOfRange) << body;
+        EXPECT_EQ(SheetText(sheet), "PU 5 5") << body;
+    }
+    // Large but reachable numbers are drawn.
+    EXPECT_FALSE(ImportedPolylines(Page("<path stroke=\"black\" d=\"M1e5 0 L1.5e5 10\"/>")).empty());
+}
+
+// A transform no plotter can follow draws nothing of what it holds, and says so; the rest
+// of the drawing is drawn.
+TEST(SvgImport, DegenerateTransformsDrawNothingAndAreReported)
+{
+    THpglSheet sheet;
+    TTranslateReport report;
+    TSvgImportOptions options;
+    options.Report = &report;
+    const std::string body = "<g transform=\"matrix(0 0 0 0 0 0)\">" + Line("black") + "</g>" +
+                             "<g transform=\"scale(1e200)\"><g>" + Line("black") + Line("red") + "</g></g>" +
+                             "<path transform=\"scale(0 1)\" stroke=\"black\" d=\"M0 0 L5 5\"/>" +
+                             "<path transform=\"translate(10) rotate(30) scale(2)\" stroke=\"black\" d=\"M0 0 L5 0\"/>" +
+                             Line("green");
+    ASSERT_TRUE(ImportSvgData(sheet, QByteArray::fromStdString(Page(body)), options).Ok());
+    EXPECT_EQ(Polylines(sheet).size(), 2u);
+    EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"shapes under a degenerate transform", 3}}));
+    const std::pair<const char*, bool> transforms[] = {
+        {"matrix(0 0 0 0 0 0)", true}, {"scale(1e200)", true},     {"scale(0)", true},
+        {"skewX(90)", false},          {"rotate(45 10 10)", false}, {"translate(1e40)", true},
+        {"scale(1e-40)", true},        {"matrix(1,0,0,1,5,5)", false}, {"bogus(1)", false},
+        {"scale(2) scale(0.5)", false},
+    };
+    for (const auto& [t, degenerate] : transforms)
+        EXPECT_EQ(IsDegenerateTransform(QString::fromLatin1(t)), degenerate) << t;
+}
+
+// A small document may ask for gigabytes: it is refused with a reason before memory runs
+// away, and nothing is appended.
+TEST(SvgImport, BudgetsRefuseDrawingsTooLargeBeforeMemoryRunsAway)
+{
+    TSvgImportOptions options;
+    options.Limits.Elements = 1000;
+    options.Limits.PathBytes = 1 << 20;
+    options.Limits.Points = 100000;
+    std::string groups, longPath = "M0 0", curves;
+    for (int i = 0; i < 1001; ++i)
+        groups += "<g/>";
+    while (longPath.size() <= (1u << 20))
+        longPath += " L10 10 L20 20";
+    // Curves a chord of half a unit flattens into tens of thousands of points each.
+    for (int i = 0; i < 20; ++i)
+        curves += "<path stroke=\"black\" fill=\"none\" d=\"M0 0 C 1e8 1e8 -1e8 1e8 0 0\"/>";
+    const std::pair<std::string, std::string> rows[] = {
+        {Page(groups), "drawing too large: more than 1,000 elements"},
+        {Page("<path stroke=\"black\" d=\"" + longPath + "\"/>"), "drawing too large: more than 1 MB of path data"},
+        {Page(curves), "drawing too large: more than 100,000 points"},
+    };
+    for (const auto& [svg, reason] : rows) {
+        THpglSheet sheet;
+        const TFileResult r = ImportSvgData(sheet, QByteArray::fromStdString(svg), options);
+        EXPECT_EQ(r.Reason, reason);
+        EXPECT_EQ(sheet.Count(), 0);
+        // Compressed, the same budget holds for what it unpacks to.
+        if (svg.size() < 100000) {
+            THpglSheet packed;
+            EXPECT_EQ(ImportSvgData(packed, Gzip(svg), options).Reason, reason);
+        }
+    }
+    // A compressed document that unpacks far beyond any drawing's ratio is a bomb.
+    const std::string padded = Page("<!--" + std::string(4 << 20, ' ') + "-->" + Line("black"));
+    THpglSheet sheet;
+    const TFileResult r = ImportSvgData(sheet, Gzip(padded));
+    EXPECT_EQ(r.Reason, "the compressed drawing unpacks to more than 100 times its size");
+    // Within the budgets the same drawings are drawn.
+    options.Limits = TSvgLimits{};
+    EXPECT_TRUE(ImportSvgData(sheet, QByteArray::fromStdString(Page(groups + Line("black"))), options).Ok());
+}
+
+// What Qt Svg leaves out is named, with counts, most first.
+TEST(SvgImport, TheReportCountsWhatWasNotDrawn)
+{
+    const std::string body =
+        "<defs><marker id=\"m\"><path d=\"M0 0 L1 1\"/></marker><mask id=\"k\"/><clipPath id=\"c\"><rect width=\"5\" "
+        "height=\"5\"/></clipPath><path id=\"p\" d=\"M0 0 L100 0\"/></defs>"
+        "<path stroke=\"black\" marker-end=\"url(#m)\" d=\"M0 0 L10 0\"/>"
+        "<path stroke=\"black\" style=\"marker-start: url(#m)\" d=\"M0 0 L10 0\"/>"
+        "<path stroke=\"black\" clip-path=\"url(#c)\" d=\"M0 0 L10 0\"/>"
+        "<image x=\"0\" y=\"0\" width=\"5\" height=\"5\" href=\"a.png\"/>"
+        "<text><textPath href=\"#p\">along</textPath></text>"
+        "<path stroke=\"black\" marker-end=\"none\" d=\"M0 0 L10 0\"/>" +
+        Line("black");
+    THpglSheet sheet;
+    TTranslateReport report;
+    TSvgImportOptions options;
+    options.Report = &report;
+    ASSERT_TRUE(ImportSvgData(sheet, QByteArray::fromStdString(Page(body)), options).Ok());
+    EXPECT_EQ(report.NotDrawn.at("images"), 1);
+    EXPECT_EQ(report.NotDrawn.at("texts on a path"), 1);
+    EXPECT_EQ(report.NotDrawn.at("clip paths (drawn unclipped)"), 1);
+#if QT_VERSION < QT_VERSION_CHECK(6, 7, 0)
+    EXPECT_EQ(report.NotDrawn.at("markers"), 2);
+    EXPECT_EQ(report.Summary(), "Not drawn: 2 markers, 1 clip paths (drawn unclipped), 1 images, 1 texts on a path");
+#endif
+    EXPECT_FALSE(report.Translated);
+    // Large counts are grouped by thousands, as people read them.
+    TTranslateReport counted;
+    counted.NotDrawn = {{"use copies", 9763}, {"markers", 4}};
+    EXPECT_EQ(counted.NotDrawnText(), "9,763 use copies, 4 markers");
+    EXPECT_EQ(GroupedNumber(1000000), "1,000,000");
+    EXPECT_EQ(GroupedNumber(999), "999");
+    EXPECT_EQ(GroupedNumber(-1234), "-1,234");
+}

@@ -112,6 +112,8 @@ int CmdInfo(const std::vector<std::string>& args)
     std::printf("HPGL size: min=%d,%d max=%d,%d\n", sheet.XMin, sheet.YMin, sheet.XMax, sheet.YMax);
     if (report.Translated)
         std::printf("Translated: %s\n", report.Details().c_str());
+    if (!report.NotDrawn.empty())
+        std::printf("Not drawn: %s\n", report.NotDrawnText().c_str());
     return 0;
 }
 
@@ -199,7 +201,8 @@ int main(int argc, char** argv)
          "Loads FILE (a plot file or an SVG drawing) into an empty sheet and prints the window's two status texts,\n"
          "\"Objects: N\" and \"HPGL size: min=X,Y max=X,Y\", each on its own line. When the plot file needed\n"
          "translating (HP-GL/2, scalings, fills, dashed lines, ...), a third line \"Translated: \" says what was\n"
-         "translated and which commands were ignored.\n" +
+         "translated and which commands were ignored. When the drawing holds what is not drawn (an SVG's markers,\n"
+         "images, masks, ...), a line \"Not drawn: \" counts it.\n" +
              PlainHelp(18),
          CmdInfo},
         {"convert", "convert IN OUT [TRANSFORM ...] [--plain]",

@@ -1,0 +1,44 @@
+#pragma once
+// A look at an SVG document before Qt Svg builds its tree of it: what it would cost, numbers
+// no plotter can reach, and what Qt Svg would leave out. Qt Svg keeps about a hundred bytes
+// and more for every element, so a small file of many empty groups, or a gzip bomb, takes
+// gigabytes before any check after the load could stop it.
+
+#include <QByteArray>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "import/plotfile.h"
+
+// The one reason for every number no plotter can reach, read or computed.
+inline constexpr const char* kSvgOutOfRange = "the drawing reaches beyond the plotter's coordinate range";
+
+struct TSvgLimits {
+    std::int64_t Elements = 600000;
+    std::int64_t PathBytes = std::int64_t{64} << 20;  // path data and point lists together
+    std::int64_t Points = 12000000;                   // drawn, after curves are flattened
+};
+
+// What the scan found: the costs, and by what a user calls it what will not be drawn.
+struct TSvgScan {
+    std::int64_t Elements = 0;
+    std::int64_t PathBytes = 0;
+    std::map<std::string, std::int64_t> NotDrawn;
+    // Elements whose transform no plotter can follow (singular, or beyond any range); the
+    // document must be rewritten without them before Qt Svg draws it.
+    std::int64_t Degenerate = 0;
+};
+
+// An empty string when the document may be drawn, else why not. Reads the XML once, as a
+// stream, keeping nothing of it.
+std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgScan& scan);
+
+// The document without the elements of degenerate transforms (with everything inside them).
+// Only called when the scan found some; elsewhere the document goes to Qt Svg as it is.
+QByteArray DropDegenerate(const QByteArray& document);
+
+// The transform attribute's matrix is beyond what can be drawn: not finite, singular, or
+// scaling by more than 1e30 or less than 1e-30. False for a list that does not parse (Qt
+// Svg then ignores it as well).
+bool IsDegenerateTransform(const QString& transform);
