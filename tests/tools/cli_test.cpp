@@ -196,6 +196,25 @@ TEST(CliInfo, AddsTheTranslatedLineOnlyWhenTheFileNeededTranslating)
     EXPECT_EQ(last.back(), '\n');
 }
 
+// What an SVG drawing holds that was not drawn is counted on a line of its own; a drawing
+// out of reach or beyond the budgets fails with its reason.
+TEST(CliInfo, SaysWhatWasNotDrawnAndWhyADrawingWasRefused)
+{
+    testfiles::TempDir dir;
+    const std::string head = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"100mm\" viewBox=\"0 0 100 100\">";
+    auto r = Cli("info " + Quote(dir.Write("m.svg", head + "<image width=\"5\" height=\"5\" href=\"a.png\"/>"
+                                                           "<g transform=\"scale(0)\"><path stroke=\"red\" d=\"M0 0 L9 9\"/></g>"
+                                                           "<path stroke=\"black\" d=\"M10 10 L20 20\"/></svg>")));
+    EXPECT_EQ(r.Status, 0) << r.Out;
+    const std::string expected = "Objects: 4\nHPGL size: min=80,640 max=160,720\nNot drawn: 1 images, 1 shapes under a degenerate transform\n";
+    // After whatever Qt says on standard error.
+    ASSERT_GE(r.Out.size(), expected.size()) << r.Out;
+    EXPECT_EQ(r.Out.substr(r.Out.size() - expected.size()), expected);
+    r = Cli("info " + Quote(dir.Write("far.svg", head + "<path stroke=\"black\" d=\"M1e128 0 L10 10\"/></svg>")));
+    EXPECT_NE(r.Status, 0);
+    EXPECT_NE(r.Out.find("the drawing reaches beyond the plotter's coordinate range"), std::string::npos) << r.Out;
+}
+
 TEST(CliPlain, ReadsEveryCommandsInputAsThePlainReaderDoes)
 {
     testfiles::TempDir dir;
