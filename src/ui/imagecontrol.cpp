@@ -53,10 +53,14 @@ void TImageControl::paintEvent(QPaintEvent* event)
     p.drawImage(QRectF(FOffset, QSizeF(source) / ratio), Picture, QRectF(QPointF(0, 0), QSizeF(source)));
     if (!SurfaceSize.isEmpty() && SurfaceRatio != PixelRatio() && OnRatioChange && !RatioChangeAsked) {
         RatioChangeAsked = true;
-        QMetaObject::invokeMethod(this, [this] {
-            if (OnRatioChange)
-                OnRatioChange();
-        }, Qt::QueuedConnection);
+        // Not from within the paint: the owner draws, and may resize or repaint, itself.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (OnRatioChange)
+                    OnRatioChange();
+            },
+            Qt::QueuedConnection);
     }
 }
 

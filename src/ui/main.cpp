@@ -132,7 +132,8 @@ void TfrmMain::CreateActions()
                               tr("Open as plain HPGL|Reads PA, PR, PU, PD, CI, ER, SP and AA alone"), -1,
                               &TfrmMain::actOpenPlainExecute);
     actOpenPlain->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
-    actSave = MakeAction(tr("&Save"), tr("Save|Saves the sheet over its plain HPGL file"), -1, &TfrmMain::actSaveExecute);
+    actSave = MakeAction(tr("&Save"), tr("Save|Saves the sheet over its plain HPGL file"), -1,
+                         &TfrmMain::actSaveExecute);
     actSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     actSaveAs = MakeAction(tr("Save &As..."), tr("Save As|Saves the active file with a new name"), 7,
                            &TfrmMain::actSaveAsExecute);
@@ -259,8 +260,8 @@ void TfrmMain::CreateDialogs()
     OpenDialog = new QFileDialog(this, tr("Open"));
     OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog->setFileMode(QFileDialog::AnyFile);
-    // Qt's own dialog and the desktop's match patterns by case, and plotters' software
-    // writes names in capitals as often as not: each pattern comes in both cases.
+    // The desktop's dialogs (GTK, the portal) match patterns by case, unlike Qt's own, and
+    // plotters' software writes names in capitals as often as not: each pattern in both cases.
     QStringList drawings;
     for (const char* suffix : {"plt", "hpgl", "hpg", "hp", "gfn", "spl", "svg", "svgz"})
         drawings << QStringLiteral("*.") + QLatin1String(suffix);
@@ -415,7 +416,8 @@ void TfrmMain::DrawView()
 void TfrmMain::DrawPreview()
 {
     QImage& surface = imgPreview->Surface();
-    const std::int64_t pw = std::max(1, imgPreview->DeviceSize().width()), ph = std::max(1, imgPreview->DeviceSize().height());
+    const QSize device = imgPreview->DeviceSize();
+    const std::int64_t pw = std::max(1, device.width()), ph = std::max(1, device.height());
     std::int64_t x0 = Sheet->XMin <= 0 ? Sheet->XMin : 0;
     std::int64_t x1 = Sheet->XMax >= kFrameWidth ? Sheet->XMax : kFrameWidth;
     std::int64_t y0 = Sheet->YMin <= 0 ? Sheet->YMin : 0;

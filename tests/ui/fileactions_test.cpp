@@ -238,6 +238,10 @@ bool FilterPasses(const QString& filter, const QString& name)
     return false;
 }
 
+// A drawing of one stroke, 10 mm by 10 mm.
+constexpr const char* kLineSvg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10mm\" height=\"10mm\">"
+                                 "<path stroke=\"blue\" fill=\"none\" d=\"M0 0 L37.795 37.795\"/></svg>";
+
 std::string Title()
 {
     return frmMain->windowTitle().toStdString();
@@ -262,8 +266,7 @@ TEST_F(FormTest, TitleNamesTheFileTheSheetCameFrom)
     EXPECT_EQ(Title(), "Grafonel");
     Open(dir.Write("a.plt", "PA1,1;PD2,2;"));
     EXPECT_EQ(Title(), "a.plt \u2014 Grafonel");
-    Open(dir.Write("d.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10mm\" height=\"10mm\">"
-                            "<path stroke=\"blue\" fill=\"none\" d=\"M0 0 L37.795 37.795\"/></svg>"));
+    Open(dir.Write("d.svg", kLineSvg));
     EXPECT_EQ(Title(), "d.svg \u2014 Grafonel");
     SaveAs(dir.File("saved"));
     EXPECT_EQ(Title(), "saved.plt \u2014 Grafonel");
@@ -287,10 +290,7 @@ TEST_F(FormTest, SaveWritesOverOnlyAPlainHpglFile)
         {"b.hpgl", "IN;SP1;PA100,0;PD0,10;", false, true, nullptr},
         {"c.plt", "PA100,0;EA200,200;", false, false, "c.plt"},  // translated
         {"d.plt", "PA100,0;PD0,10;", true, false, "d.plt"},      // steps over what it cannot read
-        {"e.svg",
-         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10mm\" height=\"10mm\">"
-         "<path stroke=\"blue\" fill=\"none\" d=\"M0 0 L37.795 37.795\"/></svg>",
-         false, false, "e.plt"},
+        {"e.svg", kLineSvg, false, false, "e.plt"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -323,8 +323,7 @@ TEST_F(FormTest, SaveWritesOverOnlyAPlainHpglFile)
 TEST_F(FormTest, SaveAfterSaveAsWritesTheSavedFile)
 {
     testfiles::TempDir dir;
-    const std::string svg = dir.Write("d.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10mm\" height=\"10mm\">"
-                                               "<path stroke=\"blue\" fill=\"none\" d=\"M0 0 L37.795 37.795\"/></svg>");
+    const std::string svg = dir.Write("d.svg", kLineSvg);
     Open(svg);
     const std::string original = testfiles::ReadAll(svg);
     SaveAs(dir.File("out"));
