@@ -410,6 +410,35 @@ private:
     int Width, Height;
 };
 
+// Whether the running Qt Svg places a tspan at its own x and y: probed once, on a text of
+// two lines far apart, rather than trusted to a version number.
+bool QtPlacesTspans()
+{
+    static const bool places = [] {
+        const QByteArray probe = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100\" height=\"2000\" "
+                                 "viewBox=\"0 0 100 2000\"><text font-size=\"20\"><tspan x=\"0\" y=\"20\">I</tspan>"
+                                 "<tspan x=\"0\" y=\"1900\">I</tspan></text></svg>";
+        QSvgRenderer renderer;
+        if (!renderer.load(probe))
+            return false;
+        TCollectEngine engine;
+        engine.MaxPoints = 100000;
+        TCollectDevice device(engine, 100, 2000);
+        QPainter painter;
+        if (!painter.begin(&device))
+            return false;
+        renderer.render(&painter, QRectF(0, 0, 100, 2000));
+        painter.end();
+        double lo = 1e9, hi = -1e9;
+        for (const QPointF& p : engine.Points) {
+            lo = std::min(lo, p.y());
+            hi = std::max(hi, p.y());
+        }
+        return hi - lo > 1000;
+    }();
+    return places;
+}
+
 // A subpath smaller than a unit either way is a dot for the plotter, at its centre.
 bool IsSpeck(const std::vector<QPointF>& points, const TPiece& piece, QPointF& centre)
 {
@@ -489,8 +518,12 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
     TSvgScan scan;
     if (std::string reason = ScanSvg(data, options.Limits, scan); !reason.empty())
         return Failure(reason);
-    if (scan.Degenerate > 0)
-        data = DropDegenerate(data);
+    // Qt Svg runs the lines of a multi-line text into one where it does not place tspans
+    // itself, and places a nested <svg> wrongly.
+    TSvgRewrite rewrite;
+    rewrite.PlaceTspans = !QtPlacesTspans();
+    if (scan.Degenerate > 0 || scan.NestedSvgs > 0 || (rewrite.PlaceTspans && scan.PositionedTexts > 0))
+        data = RewriteSvg(data, rewrite);
 
     QSvgRenderer renderer;
     if (!renderer.load(data) || !renderer.isValid())

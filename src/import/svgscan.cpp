@@ -171,10 +171,18 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
     scan = TSvgScan{};
     QXmlStreamReader xml(document);
     int skipDepth = 0;  // inside an element of a degenerate transform
+    int depth = 0;
+    int textDepth = 0;  // the depth of the text element we are in; 0 outside texts
+    bool textCounted = false;
     while (!xml.atEnd()) {
         xml.readNext();
         if (xml.isEndElement() && skipDepth > 0) {
             --skipDepth;
+            continue;
+        }
+        if (xml.isEndElement()) {
+            if (depth-- == textDepth)
+                textDepth = 0;
             continue;
         }
         if (!xml.isStartElement())
@@ -183,6 +191,7 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
             ++skipDepth;
             continue;
         }
+        ++depth;
         if (++scan.Elements > limits.Elements)
             return "drawing too large: more than " + GroupedNumber(limits.Elements) + " elements";
         const QXmlStreamAttributes a = xml.attributes();
@@ -191,7 +200,19 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
             ++scan.Degenerate;
             ++scan.NotDrawn["shapes under a degenerate transform"];
             skipDepth = 1;
+            --depth;
             continue;
+        }
+        if (name == QLatin1String("svg") && depth > 1)
+            ++scan.NestedSvgs;
+        if (name == QLatin1String("text") && textDepth == 0) {
+            textDepth = depth;
+            textCounted = false;
+        } else if (textDepth > 0 && !textCounted && name == QLatin1String("tspan") &&
+                   (a.hasAttribute(QLatin1String("x")) || a.hasAttribute(QLatin1String("y")) ||
+                    a.hasAttribute(QLatin1String("dx")) || a.hasAttribute(QLatin1String("dy")))) {
+            ++scan.PositionedTexts;
+            textCounted = true;
         }
         for (const QXmlStreamAttribute& attribute : a) {
             const QStringView n = attribute.name();
@@ -229,13 +250,259 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
     return {};
 }
 
-QByteArray DropDegenerate(const QByteArray& document)
+namespace {
+
+// A buffered element: a text with its tspans, small enough to hold and rearrange.
+struct TNode {
+    QString Name;  // qualified, as written
+    QXmlStreamAttributes Attributes;
+    QXmlStreamNamespaceDeclarations Namespaces;
+    QString Text;  // a character node when Name is empty
+    std::vector<TNode> Children;
+};
+
+TNode ReadElement(QXmlStreamReader& xml)
+{
+    TNode node;
+    node.Name = xml.qualifiedName().toString();
+    node.Attributes = xml.attributes();
+    node.Namespaces = xml.namespaceDeclarations();
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement())
+            node.Children.push_back(ReadElement(xml));
+        else if (xml.isEndElement())
+            break;
+        else if (xml.isCharacters())
+            node.Children.push_back({QString(), {}, {}, xml.text().toString(), {}});
+    }
+    return node;
+}
+
+void WriteNode(QXmlStreamWriter& w, const TNode& node)
+{
+    if (node.Name.isEmpty()) {
+        w.writeCharacters(node.Text);
+        return;
+    }
+    w.writeStartElement(node.Name);
+    for (const QXmlStreamNamespaceDeclaration& ns : node.Namespaces)
+        w.writeAttribute(ns.prefix().isEmpty() ? QStringLiteral("xmlns") : QStringLiteral("xmlns:") + ns.prefix().toString(),
+                         ns.namespaceUri().toString());
+    for (const QXmlStreamAttribute& a : node.Attributes)
+        w.writeAttribute(a.qualifiedName().toString(), a.value().toString());
+    for (const TNode& child : node.Children)
+        WriteNode(w, child);
+    w.writeEndElement();
+}
+
+QXmlStreamAttributes Without(const QXmlStreamAttributes& attributes, std::initializer_list<const char*> names)
+{
+    QXmlStreamAttributes out;
+    for (const QXmlStreamAttribute& a : attributes) {
+        bool drop = false;
+        for (const char* n : names)
+            drop = drop || a.qualifiedName() == QLatin1String(n);
+        if (!drop)
+            out.append(a);
+    }
+    return out;
+}
+
+// The first number of a length or a list of them; false when there is none.
+bool FirstNumber(QStringView text, double& v)
+{
+    bool found = false;
+    EachNumber(text, [&](double x) {
+        v = x;
+        found = true;
+        return false;
+    });
+    return found;
+}
+
+// A font size in user units from a font-size attribute or style property; 0 when not given.
+double FontSize(const QXmlStreamAttributes& a)
+{
+    QStringView size = a.value(QLatin1String("font-size"));
+    const QStringView style = a.value(QLatin1String("style"));
+    if (const qsizetype at = style.indexOf(QLatin1String("font-size")); at >= 0) {
+        QStringView rest = style.mid(at + 9).trimmed();
+        if (rest.startsWith(QLatin1Char(':')))
+            size = rest.mid(1).trimmed();
+    }
+    double v = 0;
+    if (!FirstNumber(size, v) || v <= 0)
+        return 0;
+    if (size.contains(QLatin1String("pt")))
+        v *= 96.0 / 72;
+    return v;
+}
+
+// A relative shift, in user units; em and ex by the font size.
+double Shift(QStringView text, double fontSize)
+{
+    double v = 0;
+    if (!FirstNumber(text, v))
+        return 0;
+    if (text.contains(QLatin1String("em")))
+        v *= fontSize;
+    else if (text.contains(QLatin1String("ex")))
+        v *= fontSize / 2;
+    return v;
+}
+
+QString Number(double v)
+{
+    return QString::number(v, 'g', 12);
+}
+
+// A text whose tspans carry positions, as one text per position: each line of a multi-line
+// text where Qt Svg would run them all into one.
+void WriteSplitText(QXmlStreamWriter& w, const TNode& text)
+{
+    const double textSize = FontSize(text.Attributes) > 0 ? FontSize(text.Attributes) : 16;
+    double x = 0, y = 0;
+    FirstNumber(text.Attributes.value(QLatin1String("x")), x);
+    FirstNumber(text.Attributes.value(QLatin1String("y")), y);
+    x += Shift(text.Attributes.value(QLatin1String("dx")), textSize);
+    y += Shift(text.Attributes.value(QLatin1String("dy")), textSize);
+    const QXmlStreamAttributes shared = Without(text.Attributes, {"x", "y", "dx", "dy", "id"});
+    struct TChunk {
+        double X, Y;
+        std::vector<const TNode*> Nodes;
+    };
+    std::vector<TChunk> chunks{{x, y, {}}};
+    for (const TNode& child : text.Children) {
+        const QXmlStreamAttributes& a = child.Attributes;
+        const bool positioned = child.Name == QLatin1String("tspan") &&
+                                (a.hasAttribute(QLatin1String("x")) || a.hasAttribute(QLatin1String("y")) ||
+                                 a.hasAttribute(QLatin1String("dx")) || a.hasAttribute(QLatin1String("dy")));
+        if (positioned) {
+            const double size = FontSize(a) > 0 ? FontSize(a) : textSize;
+            // Without x the line starts where the last one did: the width of what came
+            // between is not known before the glyphs are laid.
+            FirstNumber(a.value(QLatin1String("x")), x);
+            FirstNumber(a.value(QLatin1String("y")), y);
+            x += Shift(a.value(QLatin1String("dx")), size);
+            y += Shift(a.value(QLatin1String("dy")), size);
+            chunks.push_back({x, y, {}});
+        }
+        chunks.back().Nodes.push_back(&child);
+    }
+    bool first = true;
+    for (const TChunk& c : chunks) {
+        bool shows = false;
+        for (const TNode* n : c.Nodes)
+            shows = shows || !n->Name.isEmpty() || !n->Text.trimmed().isEmpty();
+        if (!shows)
+            continue;
+        w.writeStartElement(text.Name);
+        if (first && text.Attributes.hasAttribute(QLatin1String("id")))
+            w.writeAttribute(QStringLiteral("id"), text.Attributes.value(QLatin1String("id")).toString());
+        first = false;
+        for (const QXmlStreamNamespaceDeclaration& ns : text.Namespaces)
+            w.writeAttribute(ns.prefix().isEmpty() ? QStringLiteral("xmlns") : QStringLiteral("xmlns:") + ns.prefix().toString(),
+                             ns.namespaceUri().toString());
+        for (const QXmlStreamAttribute& a : shared)
+            w.writeAttribute(a.qualifiedName().toString(), a.value().toString());
+        w.writeAttribute(QStringLiteral("x"), Number(c.X));
+        w.writeAttribute(QStringLiteral("y"), Number(c.Y));
+        for (const TNode* n : c.Nodes) {
+            if (n->Name == QLatin1String("tspan")) {
+                TNode plain = *n;
+                plain.Attributes = Without(n->Attributes, {"x", "y", "dx", "dy"});
+                WriteNode(w, plain);
+            } else {
+                WriteNode(w, *n);
+            }
+        }
+        w.writeEndElement();
+    }
+}
+
+// A length in user units: px or no unit as they are, physical units at 96 px an inch, a
+// percentage of the viewport's side.
+bool Length(QStringView text, double side, double& v)
+{
+    if (!FirstNumber(text, v))
+        return false;
+    const QStringView t = text.trimmed();
+    if (t.endsWith(QLatin1Char('%')))
+        v = v / 100 * side;
+    else if (t.endsWith(QLatin1String("mm")))
+        v *= 96 / 25.4;
+    else if (t.endsWith(QLatin1String("cm")))
+        v *= 96 / 2.54;
+    else if (t.endsWith(QLatin1String("in")))
+        v *= 96;
+    else if (t.endsWith(QLatin1String("pt")))
+        v *= 96.0 / 72;
+    else if (t.endsWith(QLatin1String("pc")))
+        v *= 16;
+    return std::isfinite(v);
+}
+
+bool ViewBox(QStringView text, double box[4])
+{
+    int n = 0;
+    EachNumber(text, [&](double v) {
+        if (n < 4)
+            box[n] = v;
+        return ++n <= 4;
+    });
+    return n == 4 && box[2] > 0 && box[3] > 0;
+}
+
+// The transform that places a nested <svg>'s content in its parent, as preserveAspectRatio
+// asks; its viewport's size for the percentages inside it.
+QString NestedTransform(const QXmlStreamAttributes& a, const double parent[2], double viewport[2])
+{
+    double x = 0, y = 0, w = parent[0], h = parent[1];
+    Length(a.value(QLatin1String("x")), parent[0], x);
+    Length(a.value(QLatin1String("y")), parent[1], y);
+    Length(a.value(QLatin1String("width")), parent[0], w);
+    Length(a.value(QLatin1String("height")), parent[1], h);
+    viewport[0] = w;
+    viewport[1] = h;
+    double box[4];
+    if (!ViewBox(a.value(QLatin1String("viewBox")), box) || w <= 0 || h <= 0)
+        return QStringLiteral("translate(%1 %2)").arg(Number(x), Number(y));
+    viewport[0] = box[2];
+    viewport[1] = box[3];
+    QStringList tokens = a.value(QLatin1String("preserveAspectRatio")).toString().simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (!tokens.isEmpty() && tokens.front() == QLatin1String("defer"))
+        tokens.pop_front();
+    const QString align = tokens.isEmpty() ? QStringLiteral("xMidYMid") : tokens.front();
+    double sx = w / box[2], sy = h / box[3], ox = 0, oy = 0;
+    if (align != QLatin1String("none")) {
+        const bool slice = tokens.size() > 1 && tokens[1] == QLatin1String("slice");
+        sx = sy = slice ? std::max(sx, sy) : std::min(sx, sy);
+        auto offset = [](QStringView how, double room) {
+            return how == QLatin1String("Min") ? 0.0 : how == QLatin1String("Max") ? room : room / 2;
+        };
+        if (align.size() == 8) {
+            ox = offset(QStringView(align).mid(1, 3), w - box[2] * sx);
+            oy = offset(QStringView(align).mid(5, 3), h - box[3] * sy);
+        }
+    }
+    return QStringLiteral("translate(%1 %2) scale(%3 %4) translate(%5 %6)")
+        .arg(Number(x + ox), Number(y + oy), Number(sx), Number(sy), Number(-box[0]), Number(-box[1]));
+}
+
+}  // namespace
+
+QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite)
 {
     QByteArray out;
     out.reserve(document.size());
     QXmlStreamReader xml(document);
     QXmlStreamWriter writer(&out);
     int skipDepth = 0;
+    int depth = 0;
+    // The viewports' sizes, root first, for the percentages of nested <svg> elements.
+    std::vector<std::array<double, 2>> viewports;
+    std::vector<int> viewportDepths;
     while (!xml.atEnd()) {
         xml.readNext();
         if (xml.hasError())
@@ -247,12 +514,66 @@ QByteArray DropDegenerate(const QByteArray& document)
                 --skipDepth;
             continue;
         }
-        if (xml.isStartElement()) {
-            const QStringView t = xml.attributes().value(QLatin1String("transform"));
-            if (!t.isEmpty() && IsDegenerateTransform(t.toString())) {
-                skipDepth = 1;
-                continue;
+        if (xml.isEndElement()) {
+            if (!viewportDepths.empty() && viewportDepths.back() == depth) {
+                viewportDepths.pop_back();
+                viewports.pop_back();
             }
+            --depth;
+            writer.writeCurrentToken(xml);
+            continue;
+        }
+        if (!xml.isStartElement()) {
+            writer.writeCurrentToken(xml);
+            continue;
+        }
+        const QXmlStreamAttributes a = xml.attributes();
+        if (const QStringView t = a.value(QLatin1String("transform"));
+            rewrite.DropDegenerate && !t.isEmpty() && IsDegenerateTransform(t.toString())) {
+            skipDepth = 1;
+            continue;
+        }
+        ++depth;
+        const QStringView name = xml.name();
+        if (name == QLatin1String("svg") && depth == 1) {
+            double box[4], side[2] = {100, 100};
+            if (ViewBox(a.value(QLatin1String("viewBox")), box)) {
+                side[0] = box[2];
+                side[1] = box[3];
+            } else {
+                Length(a.value(QLatin1String("width")), 100, side[0]);
+                Length(a.value(QLatin1String("height")), 100, side[1]);
+            }
+            viewports.push_back({side[0], side[1]});
+            viewportDepths.push_back(depth);
+        } else if (name == QLatin1String("svg") && rewrite.PlaceNestedSvgs && !viewports.empty()) {
+            double viewport[2];
+            const double parent[2] = {viewports.back()[0], viewports.back()[1]};
+            const QString transform = NestedTransform(a, parent, viewport);
+            writer.writeStartElement(QStringLiteral("g"));
+            writer.writeAttribute(QStringLiteral("transform"), transform);
+            for (const QXmlStreamAttribute& attribute :
+                 Without(a, {"x", "y", "width", "height", "viewBox", "preserveAspectRatio", "version", "baseProfile"}))
+                if (!attribute.qualifiedName().startsWith(QLatin1String("xmlns")))
+                    writer.writeAttribute(attribute.qualifiedName().toString(), attribute.value().toString());
+            viewports.push_back({viewport[0], viewport[1]});
+            viewportDepths.push_back(depth);
+            continue;
+        } else if (name == QLatin1String("text") && rewrite.PlaceTspans) {
+            const TNode text = ReadElement(xml);
+            --depth;
+            bool positioned = false;
+            for (const TNode& child : text.Children)
+                positioned = positioned || (child.Name == QLatin1String("tspan") &&
+                                            (child.Attributes.hasAttribute(QLatin1String("x")) ||
+                                             child.Attributes.hasAttribute(QLatin1String("y")) ||
+                                             child.Attributes.hasAttribute(QLatin1String("dx")) ||
+                                             child.Attributes.hasAttribute(QLatin1String("dy"))));
+            if (positioned)
+                WriteSplitText(writer, text);
+            else
+                WriteNode(writer, text);
+            continue;
         }
         writer.writeCurrentToken(xml);
     }

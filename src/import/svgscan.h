@@ -28,15 +28,29 @@ struct TSvgScan {
     // Elements whose transform no plotter can follow (singular, or beyond any range); the
     // document must be rewritten without them before Qt Svg draws it.
     std::int64_t Degenerate = 0;
+    // Texts whose tspans carry their own positions (each line of a multi-line text), and
+    // <svg> elements inside the drawing: Qt Svg places both wrongly.
+    std::int64_t PositionedTexts = 0;
+    std::int64_t NestedSvgs = 0;
 };
 
 // An empty string when the document may be drawn, else why not. Reads the XML once, as a
 // stream, keeping nothing of it.
 std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgScan& scan);
 
-// The document without the elements of degenerate transforms (with everything inside them).
-// Only called when the scan found some; elsewhere the document goes to Qt Svg as it is.
-QByteArray DropDegenerate(const QByteArray& document);
+// What the rewrite changes before Qt Svg draws the document.
+struct TSvgRewrite {
+    bool DropDegenerate = true;
+    // Each positioned tspan becomes a text of its own at its position (x, y, dx, dy).
+    bool PlaceTspans = true;
+    // A nested <svg> becomes a group placed and scaled by its x, y, width, height, viewBox
+    // and preserveAspectRatio.
+    bool PlaceNestedSvgs = true;
+};
+
+// Only called when the scan found something to rewrite; elsewhere the document goes to Qt
+// Svg byte for byte as it is.
+QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite);
 
 // The transform attribute's matrix is beyond what can be drawn: not finite, singular, or
 // scaling by more than 1e30 or less than 1e-30. False for a list that does not parse (Qt

@@ -550,3 +550,92 @@ TEST(SvgImport, TheReportCountsWhatWasNotDrawn)
     EXPECT_EQ(GroupedNumber(999), "999");
     EXPECT_EQ(GroupedNumber(-1234), "-1,234");
 }
+
+namespace {
+
+// The sheet's lowest and highest y among the points drawn, in SVG user units (y down).
+std::pair<double, double> Rows(const THpglSheet& sheet)
+{
+    double lo = 1e9, hi = -1e9;
+    for (const auto& l : Polylines(sheet))
+        for (const TPt& p : l.Points) {
+            lo = std::min(lo, 2160.0 - p.Y);
+            hi = std::max(hi, 2160.0 - p.Y);
+        }
+    return {lo, hi};
+}
+
+// How many points drawn lie in SVG rows y0..y1.
+int PointsInRows(const THpglSheet& sheet, double y0, double y1)
+{
+    int n = 0;
+    for (const auto& l : Polylines(sheet))
+        for (const TPt& p : l.Points)
+            n += 2160.0 - p.Y >= y0 && 2160.0 - p.Y <= y1;
+    return n;
+}
+
+}  // namespace
+
+// Each line of a multi-line text lands where its tspan puts it, as editors write them.
+TEST(SvgImport, TheLinesOfATextLandWhereTheirTspansPutThem)
+{
+    const struct {
+        const char* Text;
+        double Line1, Line2;  // baselines
+    } rows[] = {
+        // Inkscape: every line a tspan with x and y.
+        {"<text x=\"10\" y=\"100\" style=\"font-size:40px\" xml:space=\"preserve\"><tspan x=\"10\" y=\"100\">Ab</tspan>"
+         "<tspan x=\"10\" y=\"500\">Ab</tspan></text>",
+         100, 500},
+        // Lines by dy in em, x repeated.
+        {"<text x=\"10\" y=\"100\" font-size=\"40\"><tspan x=\"10\" dy=\"0\">Ab</tspan><tspan x=\"10\" dy=\"5em\">Ab</tspan></text>",
+         100, 300},
+        // The text's own position for what precedes the first tspan.
+        {"<text x=\"10\" y=\"1000\" font-size=\"40\">Ab<tspan x=\"10\" y=\"1400\">Ab</tspan></text>", 1000, 1400},
+    };
+    for (const auto& r : rows) {
+        THpglSheet sheet;
+        ASSERT_TRUE(ImportText(sheet, Page(r.Text)).Ok()) << r.Text;
+        // Glyphs of 40 units rise above their baseline; nothing lies between the lines.
+        EXPECT_GT(PointsInRows(sheet, r.Line1 - 45, r.Line1 + 5), 4) << r.Text;
+        EXPECT_GT(PointsInRows(sheet, r.Line2 - 45, r.Line2 + 5), 4) << r.Text;
+        EXPECT_EQ(PointsInRows(sheet, r.Line1 + 6, r.Line2 - 46), 0) << r.Text;
+        const auto [lo, hi] = Rows(sheet);
+        EXPECT_GT(lo, r.Line1 - 45) << r.Text;
+        EXPECT_LT(hi, r.Line2 + 12) << r.Text;
+    }
+}
+
+// A nested <svg> places and scales its content by its own viewport and viewBox.
+TEST(SvgImport, ANestedSvgPlacesItsContentInItsViewport)
+{
+    const struct {
+        const char* Viewport;
+        TPt From, To;  // the line M0 0 L40 20 of the nested user space, on the sheet
+    } rows[] = {
+        {"x=\"100\" y=\"200\" width=\"400\" height=\"200\" viewBox=\"0 0 40 20\"", {100, 1960}, {500, 1760}},
+        // meet: centred in a taller viewport.
+        {"x=\"100\" y=\"200\" width=\"400\" height=\"400\" viewBox=\"0 0 40 20\"", {100, 1860}, {500, 1660}},
+        {"x=\"100\" y=\"200\" width=\"400\" height=\"400\" viewBox=\"0 0 40 20\" preserveAspectRatio=\"xMinYMin\"",
+         {100, 1960},
+         {500, 1760}},
+        {"x=\"100\" y=\"200\" width=\"400\" height=\"400\" viewBox=\"0 0 40 20\" preserveAspectRatio=\"none\"",
+         {100, 1960},
+         {500, 1560}},
+        // No viewBox: only moved; a percentage of the root's viewport.
+        {"x=\"10%\" y=\"100\"", {152, 2060}, {192, 2040}},
+        // Half the root: 760 x 1080, the 40 x 20 box met at 19 a unit and centred.
+        {"x=\"0\" y=\"0\" width=\"50%\" height=\"50%\" viewBox=\"0 0 40 20\"", {0, 1810}, {760, 1430}},
+    };
+    for (const auto& r : rows) {
+        const auto lines = ImportedPolylines(Page(std::string("<svg ") + r.Viewport +
+                                                  "><path stroke=\"black\" d=\"M0 0 L40 20\"/></svg>" + Line("red")));
+        ASSERT_EQ(lines.size(), 2u) << r.Viewport;
+        ASSERT_EQ(lines[0].Points.size(), 2u) << r.Viewport;
+        EXPECT_EQ(lines[0].Points[0], r.From) << r.Viewport;
+        EXPECT_EQ(lines[0].Points[1], r.To) << r.Viewport;
+        // What follows is placed by the root again.
+        EXPECT_EQ(lines[1].Points[0], (TPt{10, 2150})) << r.Viewport;
+    }
+}
