@@ -16,8 +16,8 @@ constexpr std::int32_t kSurfaceWidth = kFrameWidth + 3;
 constexpr std::int32_t kSurfaceHeight = kFrameHeight + 3;
 constexpr int kMaxCommands = 2000;
 
-// A drawing surface that writes what lands on it as SVG: lines grouped into one path per
-// run of a colour, circles and arcs as such. Fills are never drawn.
+// A drawing surface that writes what lands on it as SVG: lines and arcs that the pen draws
+// one after another in a colour as one path, circles as such. Fills are never drawn.
 class TSvgCanvas final : public TCanvas {
 public:
     explicit TSvgCanvas(std::string& out) : Out(out) {}
@@ -54,21 +54,8 @@ public:
                 Dot(x, y);
             return;
         }
-        // Qt Svg truncates very long paths, so long runs are split.
-        if (InPath && Commands >= kMaxCommands)
-            EndPath();
-        if (!InPath) {
-            Out += "<path stroke=\"" + Color() + "\" d=\"";
-            InPath = true;
-            PathX = PathY = INT64_MIN;
-            Commands = 0;
-        }
-        if (PathX != CurX || PathY != CurY) {
-            Append("M%" PRId64 " %" PRId64, std::int64_t{CurX} - 1, std::int64_t{CurY} - 1);
-            ++Commands;
-        }
-        Append("L%" PRId64 " %" PRId64, std::int64_t{x} - 1, std::int64_t{y} - 1);
-        ++Commands;
+        ContinueFrom(CurX, CurY);
+        LineOn(double(x) - 1, double(y) - 1);
         CurX = PathX = x;
         CurY = PathY = y;
     }
@@ -91,6 +78,8 @@ public:
     void Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t x3, std::int32_t y3,
              std::int32_t x4, std::int32_t y4) override
     {
+        // Half the box is the sheet's radius; that the view leaves out the box's right and
+        // bottom pixels makes it no shorter.
         const double rx = std::abs(double(x2) - x1) / 2, ry = std::abs(double(y2) - y1) / 2;
         if (rx <= 0 || ry <= 0)
             return;
@@ -104,14 +93,64 @@ public:
             Ellipse(x1, y1, x2, y2);
             return;
         }
-        EndPath();
-        const double sx = cx + rx * std::cos(a) - 1, sy = cy - ry * std::sin(a) - 1;
-        const double ex = cx + rx * std::cos(b) - 1, ey = cy - ry * std::sin(b) - 1;
-        Append("<path stroke=\"%s\" d=\"M%.15g %.15gA%.15g %.15g 0 %d 0 %.15g %.15g\"/>\n", Color().c_str(), sx, sy, rx,
-               ry, sweep > M_PI ? 1 : 0, ex, ey);
+        // The rays pass through where the pen starts and ends, in either order: a clockwise
+        // arc comes with its end first. Written from the pen's side, it joins what the pen
+        // drew before it and what it draws next.
+        const bool backward = x4 == CurX && y4 == CurY && !(x3 == CurX && y3 == CurY);
+        const double from = backward ? b : a, to = backward ? a : b;
+        const std::int32_t fromX = backward ? x4 : x3, fromY = backward ? y4 : y3;
+        const std::int32_t toX = backward ? x3 : x4, toY = backward ? y3 : y4;
+        // The pen's points are whole units; the arc's ends lie on the ellipse along the rays.
+        const double sx = cx + rx * std::cos(from) - 1, sy = cy - ry * std::sin(from) - 1;
+        const double ex = cx + rx * std::cos(to) - 1, ey = cy - ry * std::sin(to) - 1;
+        ContinueFrom(fromX, fromY, sx, sy);
+        Append("A%.15g %.15g 0 %d %d %.15g %.15g", rx, ry, sweep > M_PI ? 1 : 0, backward ? 1 : 0, ex, ey);
+        ++Commands;
+        EndX = ex;
+        EndY = ey;
+        PathX = toX;
+        PathY = toY;
+        // Draw moves to the pen's point before its next line anyway; an arc that follows at
+        // once needs it to tell its start from its end.
+        CurX = toX;
+        CurY = toY;
     }
 
 private:
+    // Carries on the path when it was drawn as far as the pen point (x, y), through that
+    // point, or starts a new one; then brings it to (atX, atY), where the next stroke
+    // begins: the pen point itself for a line, the ellipse a unit or two away for an arc.
+    void ContinueFrom(std::int32_t x, std::int32_t y) { ContinueFrom(x, y, double(x) - 1, double(y) - 1); }
+    void ContinueFrom(std::int32_t x, std::int32_t y, double atX, double atY)
+    {
+        const bool joins = InPath && PathX == x && PathY == y;
+        // Qt Svg truncates very long paths, so long runs are split.
+        if (InPath && (!joins || Commands >= kMaxCommands))
+            EndPath();
+        if (!InPath) {
+            Out += "<path stroke=\"" + Color() + "\" d=\"";
+            InPath = true;
+            Commands = 0;
+            if (!joins)
+                EndX = atX, EndY = atY;
+            Append("M%.15g %.15g", EndX, EndY);
+            ++Commands;
+        }
+        // The plotter's pen passes through its point between strokes; the view's arcs stop
+        // short of it or beyond, where their rays meet the ellipse.
+        if (joins)
+            LineOn(double(x) - 1, double(y) - 1);
+        LineOn(atX, atY);
+    }
+    void LineOn(double x, double y)
+    {
+        if (x == EndX && y == EndY)
+            return;
+        Append("L%.15g %.15g", x, y);
+        ++Commands;
+        EndX = x;
+        EndY = y;
+    }
     template <typename... A>
     void Append(const char* format, A... args)
     {
@@ -150,7 +189,8 @@ private:
     TColor Brush = clWhite;
     TBrushStyle Style = TBrushStyle::Solid;
     std::int32_t CurX = 0, CurY = 0;
-    std::int64_t PathX = 0, PathY = 0;
+    std::int64_t PathX = 0, PathY = 0;  // the pen's point that the path has reached
+    double EndX = 0, EndY = 0;          // where the path's last stroke ends
     std::int64_t DotX = INT64_MIN, DotY = INT64_MIN;
     int Commands = 0;
     bool InPath = false;

@@ -74,6 +74,18 @@ std::string ExportAndImport(const THpglSheet& sheet, THpglSheet& back)
     return svg;
 }
 
+// The d attribute of every path, in order.
+std::vector<std::string> PathData(const std::string& svg)
+{
+    std::vector<std::string> out;
+    const std::string key = "<path stroke=\"";
+    for (std::size_t at = svg.find(key); at != std::string::npos; at = svg.find(key, at + 1)) {
+        const std::size_t from = svg.find(" d=\"", at) + 4;
+        out.push_back(svg.substr(from, svg.find('"', from) - from));
+    }
+    return out;
+}
+
 }  // namespace
 
 TEST(SvgExport, TheFrameIsTheDocumentAndYPointsDown)
@@ -116,6 +128,72 @@ TEST(SvgExport, CirclesAndArcsAsTheViewDrawsThem)
         EXPECT_NEAR(Distance(p.X, p.Y, 760, 500), 100, 0.8);
         EXPECT_GE(p.X, 759);
         EXPECT_GE(p.Y, 499);
+    }
+}
+
+// The view's arcs are as wide as the sheet's: the box's right and bottom edges that GDI
+// leaves out as pixels do not shorten the radius.
+TEST(SvgExport, ArcsAndCirclesKeepTheSheetsRadius)
+{
+    const struct {
+        const char* Hpgl;
+        const char* Radius;
+    } cases[] = {
+        {"PU960,1080;PD;AA760,1080,90;", "A200 200 0 0 0 "},   // a quarter, counterclockwise
+        {"PU960,1080;PD;AA760,1080,-90;", "A200 200 0 0 1 "},  // clockwise, ends given first
+        {"PU760,1280;PD;AA760,1080,270;", "A200 200 0 1 0 "},  // the long way round
+        {"PU800,1080;PD;AA760,1080,90;", "A40 40 "},           // small, but never a unit less
+        {"PU960,1080;PD;AA760,1080,360;", "r=\"200\""},        // a whole turn is a circle
+        {"PA760,1080;CI200;", "cx=\"760\" cy=\"1080\" r=\"200\""},
+        {"PA760,1080;CI1;", "cx=\"760\" cy=\"1080\" r=\"1\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Hpgl);
+        THpglSheet sheet;
+        LoadText(sheet, c.Hpgl);
+        const std::string svg = SheetToSvg(sheet);
+        EXPECT_NE(svg.find(c.Radius), std::string::npos) << svg;
+    }
+}
+
+// A plotter draws an arc between lines without lifting the pen, so the SVG carries on too:
+// one subpath, through the pen's point at each join, the lines exact and the arc on its side.
+TEST(SvgExport, ArcsBetweenLinesStayOneStroke)
+{
+    const struct {
+        const char* Hpgl;
+        std::size_t Paths;
+        TPt First, Last, OnArc;
+    } cases[] = {
+        // line, quarter counterclockwise, line
+        {"PU1160,1080;PD960,1080;AA760,1080,90;PD760,1500;", 1, {1160, 1080}, {760, 1500}, {901, 1221}},
+        // line, quarter clockwise, line
+        {"PU1160,1080;PD960,1080;AA760,1080,-90;PD560,800;", 1, {1160, 1080}, {560, 800}, {901, 939}},
+        // a clockwise arc straight after the pen goes down
+        {"PU960,1080;PD;AA760,1080,-90;PD560,800;", 1, {960, 1080}, {560, 800}, {901, 939}},
+        // arcs that turn back and forth, the second from a start off its circle
+        {"PU960,1080;PD;AA760,1080,45;AA760,1080,-90;AA760,1080,60;PD0,0;", 1, {960, 1080}, {0, 0}, {901, 939}},
+        // the pen lifted between the line and the arc: two strokes
+        {"PU1160,1080;PD960,1080;PU960,1000;PD;AA760,1000,90;", 2, {1160, 1080}, {760, 1200}, {901, 1141}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Hpgl);
+        THpglSheet sheet, back;
+        LoadText(sheet, c.Hpgl);
+        const std::string svg = ExportAndImport(sheet, back);
+        const auto data = PathData(svg);
+        ASSERT_EQ(data.size(), c.Paths) << svg;
+        for (const std::string& d : data)
+            EXPECT_EQ(std::count(d.begin(), d.end(), 'M'), 1) << d;
+        const auto lines = Polylines(back);
+        ASSERT_EQ(lines.size(), c.Paths);
+        EXPECT_EQ(lines.front().Points.front(), c.First);
+        EXPECT_LE(Distance(lines.back().Points.back().X, lines.back().Points.back().Y, c.Last.X, c.Last.Y), 1.5);
+        double nearest = 1e9;
+        for (const auto& l : lines)
+            for (TPt p : l.Points)
+                nearest = std::min(nearest, Distance(p.X, p.Y, c.OnArc.X, c.OnArc.Y));
+        EXPECT_LE(nearest, 2) << "the arc went round the other way";
     }
 }
 
