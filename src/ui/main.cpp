@@ -720,7 +720,8 @@ void TfrmMain::LoadFile(const QString& name, TPlotReading reading)
             SourceFile = QFileInfo(name).absoluteFilePath();
             SourceIsPlain = reading == TPlotReading::Translate && !report.Translated &&
                             !IsSvgDrawing(name.toStdString());
-            if (report.Translated) {
+            // What translation did, and what the drawing holds that was not drawn.
+            if (report.Translated || !report.NotDrawn.empty()) {
                 MessageBar1->SetText(TranslationMessage(report));
                 MessageBar1->show();
                 PlaceControls();

@@ -364,3 +364,19 @@ TEST_F(FormTest, AFileWithoutDrawingCommandsSaysSoAndLeavesTheSheetEmpty)
         }
     }
 }
+
+// A drawing that holds what is not drawn says so in the message bar, with counts.
+TEST_F(FormTest, AnSvgWithWhatIsNotDrawnSaysSoInTheMessageBar)
+{
+    testfiles::TempDir dir;
+    const std::string svg = dir.Write("m.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"100mm\" "
+                                               "viewBox=\"0 0 100 100\"><image width=\"5\" height=\"5\" href=\"a.png\"/>"
+                                               "<image width=\"5\" height=\"5\" href=\"b.png\"/>"
+                                               "<path stroke=\"black\" d=\"M10 10 L20 20\"/></svg>");
+    Open(svg);
+    EXPECT_FALSE(frmMain->MessageBar1->isHidden());
+    EXPECT_TRUE(frmMain->MessageBar1->lblText->text().startsWith("Not drawn: 2 images"))
+        << frmMain->MessageBar1->lblText->text().toStdString();
+    EXPECT_EQ(Panel(0), "Objects: 4");
+    EXPECT_TRUE(Boxes.empty());
+}
