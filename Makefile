@@ -64,17 +64,19 @@ bench: build
 bench-compare: build
 	@bash bench/compare.sh $(BUILD)
 
-# libFuzzer on the reader, the HP-GL/2 translator and the whole sheet pipeline, each for FUZZ_SECONDS, seeded from
-# the sample plot files; any report fails the run. Corpora are kept in $(BUILD)-fuzz between runs.
-FUZZ_TARGETS := fuzz_reader fuzz_sheet fuzz_translate
+# libFuzzer on the reader, the HP-GL/2 translator, the whole sheet pipeline and the SVG import, each for
+# FUZZ_SECONDS, seeded from the sample plot files (the SVG import from fuzz/svg-seeds); any report fails the run.
+# Corpora are kept in $(BUILD)-fuzz between runs.
+FUZZ_TARGETS := fuzz_reader fuzz_sheet fuzz_translate fuzz_svg
 fuzz: setup
 	cmake -S fuzz -B $(BUILD)-fuzz $(GEN) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-fuzz -j $(JOBS)
 	@for t in $(FUZZ_TARGETS); do \
 	  echo "== $$t"; mkdir -p $(BUILD)-fuzz/corpus-$$t $(BUILD)-fuzz/findings && \
+	  seeds=$(SAMPLES); if [ $$t = fuzz_svg ]; then seeds=$(abspath fuzz/svg-seeds); fi && \
 	  QT_QPA_PLATFORM=offscreen $(BUILD)-fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
 	    -max_len=$(FUZZ_MAX_LEN) -print_final_stats=1 -artifact_prefix=$(BUILD)-fuzz/findings/$$t- \
-	    $(BUILD)-fuzz/corpus-$$t $(SAMPLES) || exit 1; \
+	    $(BUILD)-fuzz/corpus-$$t $$seeds || exit 1; \
 	done
 
 # The Debian package from a release build of the programs alone (no tests, no benchmarks):
