@@ -172,6 +172,77 @@ struct TPiece {
     std::size_t Count;
 };
 
+// A clip outline's inside, by the nonzero or the even-odd rule, and segments cut to it.
+class TClipRegion {
+public:
+    TClipRegion(const std::vector<std::vector<QPointF>>& rings, bool evenOdd) : EvenOdd(evenOdd)
+    {
+        for (const auto& ring : rings)
+            for (std::size_t i = 0; i + 1 < ring.size(); ++i) {
+                Edges.push_back({ring[i], ring[i + 1]});
+                Bounds |= QRectF(ring[i], ring[i + 1]).normalized().adjusted(-1e-9, -1e-9, 1e-9, 1e-9);
+            }
+    }
+
+    bool Inside(QPointF p) const
+    {
+        if (!Bounds.contains(p))
+            return false;
+        int winding = 0, crossings = 0;
+        for (const auto& [a, b] : Edges) {
+            if ((a.y() <= p.y()) != (b.y() <= p.y())) {
+                const double x = a.x() + (p.y() - a.y()) / (b.y() - a.y()) * (b.x() - a.x());
+                if (x > p.x()) {
+                    ++crossings;
+                    winding += b.y() > a.y() ? 1 : -1;
+                }
+            }
+        }
+        return EvenOdd ? (crossings & 1) != 0 : winding != 0;
+    }
+
+    // Calls keep(a, b, joined) for each part of the segment p..q inside, in order; joined
+    // says the part starts where the last kept part ended (with `open`, the segment before
+    // ended inside). True when the segment ends inside.
+    template <class F>
+    bool Cut(QPointF p, QPointF q, F&& keep, bool open) const
+    {
+        if (std::max(p.x(), q.x()) < Bounds.left() || std::min(p.x(), q.x()) > Bounds.right() ||
+            std::max(p.y(), q.y()) < Bounds.top() || std::min(p.y(), q.y()) > Bounds.bottom())
+            return false;
+        std::vector<double> ts{0, 1};
+        const QPointF d = q - p;
+        for (const auto& [a, b] : Edges) {
+            const QPointF e = b - a;
+            const double den = d.x() * e.y() - d.y() * e.x();
+            if (den == 0)
+                continue;
+            const QPointF w = a - p;
+            const double t = (w.x() * e.y() - w.y() * e.x()) / den, u = (w.x() * d.y() - w.y() * d.x()) / den;
+            if (t > 0 && t < 1 && u >= 0 && u <= 1)
+                ts.push_back(t);
+        }
+        std::sort(ts.begin(), ts.end());
+        bool joined = open;
+        for (std::size_t i = 0; i + 1 < ts.size(); ++i) {
+            if (ts[i + 1] - ts[i] <= 1e-12 && !(p == q))
+                continue;
+            if (Inside(p + d * ((ts[i] + ts[i + 1]) / 2))) {
+                keep(p + d * ts[i], p + d * ts[i + 1], joined);
+                joined = true;
+            } else {
+                joined = false;
+            }
+        }
+        return joined;
+    }
+
+private:
+    bool EvenOdd;
+    std::vector<std::pair<QPointF, QPointF>> Edges;
+    QRectF Bounds;
+};
+
 // Collects every path the renderer draws, transformed to the device and flattened.
 class TCollectEngine final : public QPaintEngine {
 public:
@@ -192,6 +263,11 @@ public:
 
     void drawPath(const QPainterPath& path) override
     {
+        if (int k, mark; Failed.empty() && IsClipMark(path, k, mark)) {
+            ClipMark(k, static_cast<TClipMark>(mark));
+            Filled = {};
+            return;
+        }
         QRgb color;
         bool stroked = false;
         if (!Failed.empty() || !Visible(color, stroked)) {
@@ -273,6 +349,134 @@ private:
     std::uint64_t Calls = 0;
     bool InPiece = false;
     bool Closing = false;  // the piece in hand outlines a fill
+
+    // Clip paths: each clip's outline (closed rings on the device) as it is collected, and
+    // where the pieces it clips begin.
+    struct TClip {
+        std::vector<std::vector<QPointF>> Rings;
+        bool EvenOdd = false;
+        bool Box = false;    // in fractions of the clipped content's bounding box
+        QTransform Space;    // the clipped element's user space
+    };
+    std::unordered_map<int, TClip> Clips;
+    int Outlining = -1;              // the clip whose outline is being drawn
+    std::size_t OutlineFirst = 0;    // its first piece
+    std::vector<std::pair<int, std::size_t>> Clipping;  // clip, first piece of its content
+
+    bool IsClipMark(const QPainterPath& path, int& k, int& mark) const
+    {
+        const QPen pen = state->pen();
+        if (pen.style() == Qt::NoPen || path.elementCount() != 2)
+            return false;
+        const QColor c = pen.color();
+        const QPainterPath::Element a = path.elementAt(0), b = path.elementAt(1);
+        if (c.red() != kClipMarkRed || !a.isMoveTo() || !b.isLineTo() || a.x != 0 || a.y != 0 || b.y != 0)
+            return false;
+        mark = static_cast<int>(b.x);
+        k = c.green() * 256 + c.blue();
+        return mark == b.x && mark >= 1 && mark <= 9 && mark != 6 && mark != 8;
+    }
+
+    void ClipMark(int k, TClipMark mark)
+    {
+        switch (mark) {
+        case TClipMark::OutlineBegin:
+        case TClipMark::OutlineBeginEvenOdd:
+        case TClipMark::OutlineBeginBox:
+        case TClipMark::OutlineBeginBoxEvenOdd: {
+            TClip& clip = Clips[k];
+            clip = {};
+            clip.EvenOdd = mark == TClipMark::OutlineBeginEvenOdd || mark == TClipMark::OutlineBeginBoxEvenOdd;
+            clip.Box = mark == TClipMark::OutlineBeginBox || mark == TClipMark::OutlineBeginBoxEvenOdd;
+            clip.Space = state->transform();
+            Outlining = k;
+            OutlineFirst = Pieces.size();
+            break;
+        }
+        case TClipMark::OutlineEnd:
+            if (Outlining != k)
+                break;
+            // The outline is no drawing: it leaves the pieces for the clip.
+            for (std::size_t i = OutlineFirst; i < Pieces.size(); ++i)
+                Clips[k].Rings.emplace_back(Points.begin() + static_cast<std::ptrdiff_t>(Pieces[i].Start),
+                                            Points.begin() + static_cast<std::ptrdiff_t>(Pieces[i].Start + Pieces[i].Count));
+            if (OutlineFirst < Pieces.size()) {
+                Points.resize(Pieces[OutlineFirst].Start);
+                Pieces.resize(OutlineFirst);
+            }
+            Outlining = -1;
+            break;
+        case TClipMark::ContentBegin:
+            Clipping.emplace_back(k, Pieces.size());
+            break;
+        case TClipMark::ContentEnd:
+            if (Clipping.empty() || Clipping.back().first != k)
+                break;
+            ClipTail(Clipping.back().second, Clips[k]);
+            Clipping.pop_back();
+            Clips.erase(k);
+            break;
+        }
+    }
+
+    // The pieces from `first` on, cut to what lies inside the clip: a plotter draws only
+    // what shows.
+    void ClipTail(std::size_t first, TClip& clip)
+    {
+        if (first >= Pieces.size())
+            return;
+        if (clip.Box)
+            ToBoundingBox(first, clip);
+        TClipRegion region(clip.Rings, clip.EvenOdd);
+        std::vector<QPointF> points;
+        std::vector<TPiece> pieces;
+        for (std::size_t i = first; i < Pieces.size(); ++i) {
+            const TPiece& p = Pieces[i];
+            bool open = false;  // the segment before ended inside: a kept run continues
+            for (std::size_t j = p.Start; j + 1 < p.Start + p.Count; ++j)
+                open = region.Cut(
+                    Points[j], Points[j + 1],
+                    [&](QPointF a, QPointF b, bool joined) {
+                        if (!joined) {
+                            pieces.push_back({p.Color, points.size(), 0});
+                            points.push_back(a);
+                        }
+                        points.push_back(b);
+                        pieces.back().Count = points.size() - pieces.back().Start;
+                    },
+                    open);
+        }
+        const std::size_t base = Pieces[first].Start;
+        Points.resize(base);
+        Pieces.resize(first);
+        for (TPiece p : pieces) {
+            p.Start += base;
+            Pieces.push_back(p);
+        }
+        Points.insert(Points.end(), points.begin(), points.end());
+    }
+
+    // An outline in fractions of a bounding box, put on the content's box in the clipped
+    // element's user space.
+    void ToBoundingBox(std::size_t first, TClip& clip)
+    {
+        bool invertible = false;
+        const QTransform back = clip.Space.inverted(&invertible);
+        if (!invertible) {
+            clip.Rings.clear();
+            return;
+        }
+        double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+        for (std::size_t i = Pieces[first].Start; i < Points.size(); ++i) {
+            const QPointF u = back.map(Points[i]);
+            x0 = std::min(x0, u.x()), x1 = std::max(x1, u.x()), y0 = std::min(y0, u.y()), y1 = std::max(y1, u.y());
+        }
+        for (auto& ring : clip.Rings)
+            for (QPointF& p : ring) {
+                const QPointF u = back.map(p);
+                p = clip.Space.map(QPointF(x0 + u.x() * (x1 - x0), y0 + u.y() * (y1 - y0)));
+            }
+    }
 
     // A point on the device, or a failure for one no plotter can reach: checked on every
     // point and control point, before anything is flattened from it.
@@ -519,11 +723,11 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
     if (std::string reason = ScanSvg(data, options.Limits, scan); !reason.empty())
         return Failure(reason);
     // Qt Svg runs the lines of a multi-line text into one where it does not place tspans
-    // itself, and places a nested <svg> wrongly.
+    // itself, places a nested <svg> wrongly, and draws clipped elements whole.
     TSvgRewrite rewrite;
     rewrite.PlaceTspans = !QtPlacesTspans();
-    if (scan.Degenerate > 0 || scan.NestedSvgs > 0 || (rewrite.PlaceTspans && scan.PositionedTexts > 0))
-        data = RewriteSvg(data, rewrite);
+    if (scan.Degenerate > 0 || scan.NestedSvgs > 0 || scan.Clipped > 0 || (rewrite.PlaceTspans && scan.PositionedTexts > 0))
+        data = RewriteSvg(data, rewrite, &scan.NotDrawn);
 
     QSvgRenderer renderer;
     if (!renderer.load(data) || !renderer.isValid())

@@ -235,7 +235,7 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
         else if (name == QLatin1String("font"))
             ++scan.NotDrawn["SVG fonts"];
         if (Refers(a, style, "clip-path"))
-            ++scan.NotDrawn["clip paths (drawn unclipped)"];
+            ++scan.Clipped;
 #if QT_VERSION < QT_VERSION_CHECK(6, 7, 0)
         // This Qt Svg draws the shape and leaves out what these add to it.
         if (Refers(a, style, "marker-start") || Refers(a, style, "marker-mid") || Refers(a, style, "marker-end") ||
@@ -490,10 +490,154 @@ QString NestedTransform(const QXmlStreamAttributes& a, const double parent[2], d
         .arg(Number(x + ox), Number(y + oy), Number(sx), Number(sy), Number(-box[0]), Number(-box[1]));
 }
 
+// The id a clip-path attribute or style property refers to: url(#id); empty otherwise.
+QString ClipReference(const QXmlStreamAttributes& a)
+{
+    QStringView v = a.value(QLatin1String("clip-path"));
+    const QStringView style = a.value(QLatin1String("style"));
+    if (const qsizetype at = style.indexOf(QLatin1String("clip-path")); at >= 0) {
+        const QStringView rest = style.mid(at + 9).trimmed();
+        if (rest.startsWith(QLatin1Char(':')))
+            v = rest.mid(1);
+    }
+    v = v.trimmed();
+    if (!v.startsWith(QLatin1String("url(")))
+        return {};
+    const qsizetype close = v.indexOf(QLatin1Char(')'));
+    if (close < 0)
+        return {};
+    QStringView id = v.mid(4, close - 4).trimmed();
+    if (id.size() >= 2 && (id.front() == QLatin1Char('\'') || id.front() == QLatin1Char('"')))
+        id = id.mid(1, id.size() - 2);
+    return id.startsWith(QLatin1Char('#')) ? id.mid(1).toString() : QString();
+}
+
+// The attributes without the clip path, in an attribute of its own or in the style.
+QXmlStreamAttributes WithoutClip(const QXmlStreamAttributes& a)
+{
+    QXmlStreamAttributes out;
+    for (const QXmlStreamAttribute& attribute : a) {
+        if (attribute.qualifiedName() == QLatin1String("clip-path"))
+            continue;
+        if (attribute.qualifiedName() == QLatin1String("style")) {
+            QStringList kept;
+            for (const QString& declaration : attribute.value().toString().split(QLatin1Char(';')))
+                if (!declaration.trimmed().startsWith(QLatin1String("clip-path")))
+                    kept << declaration;
+            out.append(QStringLiteral("style"), kept.join(QLatin1Char(';')));
+            continue;
+        }
+        out.append(attribute);
+    }
+    return out;
+}
+
+bool Hidden(const QXmlStreamAttributes& a)
+{
+    const QString style = a.value(QLatin1String("style")).toString().remove(QLatin1Char(' '));
+    return a.value(QLatin1String("display")) == QLatin1String("none") || style.contains(QLatin1String("display:none"));
+}
+
+// A clip path's shape as a plain black fill, whatever paint it was given: its outline is
+// what matters, not how it would look.
+void WriteOutline(QXmlStreamWriter& w, const TNode& node)
+{
+    if (node.Name.isEmpty() || Hidden(node.Attributes))
+        return;
+    w.writeStartElement(node.Name);
+    for (const QXmlStreamAttribute& a : node.Attributes) {
+        const QStringView n = a.qualifiedName();
+        if (n == QLatin1String("id") || n == QLatin1String("style") || n == QLatin1String("clip-path") ||
+            n == QLatin1String("mask") || n == QLatin1String("filter"))
+            continue;
+        w.writeAttribute(n.toString(), a.value().toString());
+    }
+    w.writeAttribute(QStringLiteral("style"),
+                     node.Attributes.value(QLatin1String("style")).toString() +
+                         QStringLiteral(";fill:#000;fill-opacity:1;stroke:none;opacity:1;visibility:visible"));
+    for (const TNode& child : node.Children)
+        if (!child.Name.isEmpty())
+            WriteOutline(w, child);
+        else if (node.Name == QLatin1String("text") || node.Name == QLatin1String("tspan"))
+            w.writeCharacters(child.Text);
+    w.writeEndElement();
+}
+
+void WriteClipMark(QXmlStreamWriter& w, int k, TClipMark mark)
+{
+    w.writeEmptyElement(QStringLiteral("path"));
+    w.writeAttribute(QStringLiteral("d"), QStringLiteral("M0 0 L%1 0").arg(static_cast<int>(mark)));
+    w.writeAttribute(QStringLiteral("fill"), QStringLiteral("none"));
+    w.writeAttribute(QStringLiteral("stroke"), QStringLiteral("rgb(%1,%2,%3)").arg(kClipMarkRed).arg(k / 256).arg(k % 256));
+    // Nothing inherited may hide a mark: a hidden mark would leave its clip open.
+    w.writeAttribute(QStringLiteral("style"), QStringLiteral("stroke-width:1;stroke-opacity:1;opacity:1;visibility:visible;"
+                                                             "display:inline;stroke-dasharray:none"));
+}
+
+// Clip k's outline, drawn where the clipped element is, in its user space.
+void WriteClipOutline(QXmlStreamWriter& w, int k, const TNode& clip, const QXmlStreamAttributes& clipped)
+{
+    w.writeStartElement(QStringLiteral("g"));
+    if (const QStringView t = clipped.value(QLatin1String("transform")); !t.isEmpty())
+        w.writeAttribute(QStringLiteral("transform"), t.toString());
+    // One rule for the whole outline: even-odd when the clip path or a shape of it asks.
+    auto evenOddIn = [](const TNode& n) {
+        const QString style = n.Attributes.value(QLatin1String("style")).toString().remove(QLatin1Char(' '));
+        return n.Attributes.value(QLatin1String("clip-rule")) == QLatin1String("evenodd") ||
+               style.contains(QLatin1String("clip-rule:evenodd"));
+    };
+    bool evenOdd = evenOddIn(clip);
+    for (const TNode& child : clip.Children)
+        evenOdd = evenOdd || evenOddIn(child);
+    const bool box = clip.Attributes.value(QLatin1String("clipPathUnits")) == QLatin1String("objectBoundingBox");
+    WriteClipMark(w, k,
+                  box ? (evenOdd ? TClipMark::OutlineBeginBoxEvenOdd : TClipMark::OutlineBeginBox)
+                      : (evenOdd ? TClipMark::OutlineBeginEvenOdd : TClipMark::OutlineBegin));
+    w.writeStartElement(QStringLiteral("g"));
+    if (const QStringView t = clip.Attributes.value(QLatin1String("transform")); !t.isEmpty())
+        w.writeAttribute(QStringLiteral("transform"), t.toString());
+    for (const TNode& child : clip.Children)
+        WriteOutline(w, child);
+    w.writeEndElement();
+    WriteClipMark(w, k, TClipMark::OutlineEnd);
+    w.writeEndElement();
+}
+
+// Elements whose content is drawn only where something refers to it.
+bool IsDefinition(QStringView name)
+{
+    for (const char* n : {"defs", "clipPath", "symbol", "marker", "mask", "pattern"})
+        if (name == QLatin1String(n))
+            return true;
+    return false;
+}
+
 }  // namespace
 
-QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite)
+QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, std::map<std::string, std::int64_t>* notDrawn)
 {
+    // The clip paths by id, wherever they are defined: a reference may come before them.
+    std::map<QString, TNode> clips;
+    if (rewrite.MarkClips) {
+        QXmlStreamReader defs(document);
+        while (!defs.atEnd()) {
+            defs.readNext();
+            if (defs.isStartElement() && defs.name() == QLatin1String("clipPath")) {
+                const QString id = defs.attributes().value(QLatin1String("id")).toString();
+                TNode node = ReadElement(defs);
+                if (!id.isEmpty())
+                    clips.emplace(id, std::move(node));
+            }
+        }
+    }
+    int nextClip = 0;
+    std::vector<std::pair<int, int>> clippedAt;  // (depth, clip) of the elements being clipped
+    int definitionDepth = 0;                     // inside defs and the like: drawn only by reference
+    auto unclipped = [&] {
+        if (notDrawn)
+            ++(*notDrawn)["clip paths (drawn unclipped)"];
+    };
+
     QByteArray out;
     out.reserve(document.size());
     QXmlStreamReader xml(document);
@@ -519,8 +663,14 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite)
                 viewportDepths.pop_back();
                 viewports.pop_back();
             }
-            --depth;
+            if (definitionDepth == depth)
+                definitionDepth = 0;
             writer.writeCurrentToken(xml);
+            if (!clippedAt.empty() && clippedAt.back().first == depth) {
+                WriteClipMark(writer, clippedAt.back().second, TClipMark::ContentEnd);
+                clippedAt.pop_back();
+            }
+            --depth;
             continue;
         }
         if (!xml.isStartElement()) {
@@ -535,6 +685,22 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite)
         }
         ++depth;
         const QStringView name = xml.name();
+        if (definitionDepth == 0 && IsDefinition(name))
+            definitionDepth = depth;
+        // A clipped element: its clip's outline, then the element between marks, unclipped.
+        QXmlStreamAttributes attributes = a;
+        int clip = -1;
+        if (const QString ref = rewrite.MarkClips ? ClipReference(a) : QString(); !ref.isEmpty()) {
+            const auto found = clips.find(ref);
+            if (definitionDepth != 0 || nextClip >= kMaxClips) {
+                unclipped();
+            } else if (found != clips.end()) {
+                clip = nextClip++;
+                WriteClipOutline(writer, clip, found->second, a);
+                WriteClipMark(writer, clip, TClipMark::ContentBegin);
+                attributes = WithoutClip(a);
+            }
+        }
         if (name == QLatin1String("svg") && depth == 1) {
             double box[4], side[2] = {100, 100};
             if (ViewBox(a.value(QLatin1String("viewBox")), box)) {
@@ -553,14 +719,17 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite)
             writer.writeStartElement(QStringLiteral("g"));
             writer.writeAttribute(QStringLiteral("transform"), transform);
             for (const QXmlStreamAttribute& attribute :
-                 Without(a, {"x", "y", "width", "height", "viewBox", "preserveAspectRatio", "version", "baseProfile"}))
+                 Without(attributes, {"x", "y", "width", "height", "viewBox", "preserveAspectRatio", "version", "baseProfile"}))
                 if (!attribute.qualifiedName().startsWith(QLatin1String("xmlns")))
                     writer.writeAttribute(attribute.qualifiedName().toString(), attribute.value().toString());
             viewports.push_back({viewport[0], viewport[1]});
             viewportDepths.push_back(depth);
+            if (clip >= 0)
+                clippedAt.emplace_back(depth, clip);
             continue;
         } else if (name == QLatin1String("text") && rewrite.PlaceTspans) {
-            const TNode text = ReadElement(xml);
+            TNode text = ReadElement(xml);
+            text.Attributes = attributes;
             --depth;
             bool positioned = false;
             for (const TNode& child : text.Children)
@@ -573,6 +742,17 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite)
                 WriteSplitText(writer, text);
             else
                 WriteNode(writer, text);
+            if (clip >= 0)
+                WriteClipMark(writer, clip, TClipMark::ContentEnd);
+            continue;
+        }
+        if (clip >= 0) {
+            // The element as it was, less its clip path.
+            writer.writeStartElement(xml.namespaceUri().toString(), xml.name().toString());
+            for (const QXmlStreamNamespaceDeclaration& ns : xml.namespaceDeclarations())
+                writer.writeNamespace(ns.namespaceUri().toString(), ns.prefix().toString());
+            writer.writeAttributes(attributes);
+            clippedAt.emplace_back(depth, clip);
             continue;
         }
         writer.writeCurrentToken(xml);

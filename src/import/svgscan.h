@@ -32,7 +32,24 @@ struct TSvgScan {
     // <svg> elements inside the drawing: Qt Svg places both wrongly.
     std::int64_t PositionedTexts = 0;
     std::int64_t NestedSvgs = 0;
+    // Elements clipped by a clip path, which Qt Svg draws unclipped.
+    std::int64_t Clipped = 0;
 };
+
+// Clipping goes to the collector as marks drawn around what it concerns: a path "M0 0 L<n> 0"
+// stroked in rgb(254, k / 256, k % 256) for clip k, n saying what the mark means. Qt Svg
+// draws them in document order with the transform in place, like any other path.
+enum class TClipMark : int {
+    ContentBegin = 1,  // what clip k clips follows
+    ContentEnd = 2,
+    OutlineBegin = 3,  // clip k's outline follows: nonzero, user space
+    OutlineEnd = 4,
+    OutlineBeginEvenOdd = 5,
+    OutlineBeginBox = 7,  // in fractions of the clipped content's bounding box
+    OutlineBeginBoxEvenOdd = 9,
+};
+inline constexpr int kClipMarkRed = 254;
+inline constexpr int kMaxClips = 65536;
 
 // An empty string when the document may be drawn, else why not. Reads the XML once, as a
 // stream, keeping nothing of it.
@@ -46,11 +63,15 @@ struct TSvgRewrite {
     // A nested <svg> becomes a group placed and scaled by its x, y, width, height, viewBox
     // and preserveAspectRatio.
     bool PlaceNestedSvgs = true;
+    // An element with a clip path goes between clip marks, its clip path's outline before it.
+    bool MarkClips = true;
 };
 
 // Only called when the scan found something to rewrite; elsewhere the document goes to Qt
-// Svg byte for byte as it is.
-QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite);
+// Svg byte for byte as it is. Clip paths that cannot be marked (inside definitions, or
+// beyond kMaxClips) are counted in notDrawn.
+QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite,
+                      std::map<std::string, std::int64_t>* notDrawn = nullptr);
 
 // The transform attribute's matrix is beyond what can be drawn: not finite, singular, or
 // scaling by more than 1e30 or less than 1e-30. False for a list that does not parse (Qt
