@@ -722,6 +722,13 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
     TSvgScan scan;
     if (std::string reason = ScanSvg(data, options.Limits, scan); !reason.empty())
         return Failure(reason);
+    // Qt Svg draws only some copies of copies: they are made before it sees the document.
+    if (scan.NestedUses) {
+        QByteArray expanded;
+        if (!ExpandUses(data, options.Limits, expanded, &scan.NotDrawn, error))
+            return Failure(error);
+        data = std::move(expanded);
+    }
     // Qt Svg runs the lines of a multi-line text into one where it does not place tspans
     // itself, places a nested <svg> wrongly, and draws clipped elements whole.
     TSvgRewrite rewrite;

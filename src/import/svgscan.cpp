@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,20 @@ bool Refers(const QXmlStreamAttributes& a, QStringView style, const char* proper
     return false;
 }
 
+// The id a <use> refers to in this document ("#id"); empty for another document's.
+QString UseTarget(const QXmlStreamAttributes& a)
+{
+    QStringView href = a.value(QLatin1String("href"));
+    if (href.isEmpty())
+        href = a.value(QLatin1String("http://www.w3.org/1999/xlink"), QLatin1String("href"));
+    if (href.isEmpty())
+        for (const QXmlStreamAttribute& attribute : a)
+            if (attribute.name() == QLatin1String("href"))
+                href = attribute.value();
+    href = href.trimmed();
+    return href.startsWith(QLatin1Char('#')) ? href.mid(1).toString() : QString();
+}
+
 }  // namespace
 
 bool IsDegenerateTransform(const QString& transform)
@@ -174,6 +189,9 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
     int depth = 0;
     int textDepth = 0;  // the depth of the text element we are in; 0 outside texts
     bool textCounted = false;
+    // The ids of the open elements, the ids whose element holds a use, and what uses refer to.
+    std::vector<std::pair<int, QString>> open;
+    std::set<QString> holdUses, used;
     while (!xml.atEnd()) {
         xml.readNext();
         if (xml.isEndElement() && skipDepth > 0) {
@@ -181,6 +199,8 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
             continue;
         }
         if (xml.isEndElement()) {
+            if (!open.empty() && open.back().first == depth)
+                open.pop_back();
             if (depth-- == textDepth)
                 textDepth = 0;
             continue;
@@ -205,6 +225,15 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
         }
         if (name == QLatin1String("svg") && depth > 1)
             ++scan.NestedSvgs;
+        if (name == QLatin1String("use")) {
+            if (const QString target = UseTarget(a); !target.isEmpty())
+                used.insert(target);
+            // Every open element holds this use; the outer ones were marked with the inner.
+            for (auto it = open.rbegin(); it != open.rend() && holdUses.insert(it->second).second; ++it) {
+            }
+        }
+        if (const QStringView id = a.value(QLatin1String("id")); !id.isEmpty())
+            open.emplace_back(depth, id.toString());
         if (name == QLatin1String("text") && textDepth == 0) {
             textDepth = depth;
             textCounted = false;
@@ -247,6 +276,8 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
             ++scan.NotDrawn["filters"];
 #endif
     }
+    for (const QString& id : used)
+        scan.NestedUses = scan.NestedUses || holdUses.count(id) > 0;
     return {};
 }
 
@@ -758,4 +789,196 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, st
         writer.writeCurrentToken(xml);
     }
     return out;
+}
+
+namespace {
+
+// Writes copies for uses, counting what they cost against the limits.
+class TUseExpander {
+public:
+    TUseExpander(const std::map<QString, TNode>& targets, const TSvgLimits& limits,
+                 std::map<std::string, std::int64_t>* notDrawn)
+        : Targets(targets), Limits(limits), NotDrawn(notDrawn)
+    {
+    }
+
+    std::string Error;
+    std::int64_t Elements = 0, PathBytes = 0;
+
+    bool Count(const TNode& node)
+    {
+        if (!Error.empty())
+            return false;
+        if (++Elements > Limits.Elements)
+            Error = "drawing too large: more than " + GroupedNumber(Limits.Elements) + " elements with the copies of its uses";
+        for (const char* n : {"d", "points"})
+            PathBytes += node.Attributes.value(QLatin1String(n)).size();
+        if (PathBytes > Limits.PathBytes && Error.empty())
+            Error = "drawing too large: more than " + GroupedNumber(Limits.PathBytes >> 20) +
+                    " MB of path data with the copies of its uses";
+        return Error.empty();
+    }
+
+    // A use: a group placed where it asks, holding a copy of what it refers to.
+    void Use(QXmlStreamWriter& w, const TNode& use)
+    {
+        const QString id = UseTarget(use.Attributes);
+        const auto target = Targets.find(id);
+        if (target == Targets.end()) {
+            WriteNode(w, use);  // another document's, or nothing: as it was
+            return;
+        }
+        if (std::find(Stack.begin(), Stack.end(), id) != Stack.end()) {
+            if (NotDrawn)
+                ++(*NotDrawn)["use copies (circular)"];
+            return;
+        }
+        if (!Count(use))
+            return;
+        double x = 0, y = 0;
+        FirstNumber(use.Attributes.value(QLatin1String("x")), x);
+        FirstNumber(use.Attributes.value(QLatin1String("y")), y);
+        QString transform = use.Attributes.value(QLatin1String("transform")).toString();
+        if (x != 0 || y != 0)
+            transform += QStringLiteral(" translate(%1 %2)").arg(Number(x), Number(y));
+        w.writeStartElement(QStringLiteral("g"));
+        if (!transform.trimmed().isEmpty())
+            w.writeAttribute(QStringLiteral("transform"), transform.trimmed());
+        // What the use sets, the copy inherits.
+        for (const QXmlStreamAttribute& a : use.Attributes) {
+            const QStringView n = a.qualifiedName();
+            if (a.name() != QLatin1String("href") && n != QLatin1String("x") && n != QLatin1String("y") &&
+                n != QLatin1String("width") && n != QLatin1String("height") && n != QLatin1String("id") &&
+                n != QLatin1String("transform"))
+                w.writeAttribute(n.toString(), a.value().toString());
+        }
+        Stack.push_back(id);
+        const TNode& t = target->second;
+        if (t.Name == QLatin1String("symbol")) {
+            // A symbol is drawn as a viewport of the use's size.
+            QXmlStreamAttributes place;
+            for (const char* n : {"viewBox", "preserveAspectRatio"})
+                if (t.Attributes.hasAttribute(QLatin1String(n)))
+                    place.append(QString::fromLatin1(n), t.Attributes.value(QLatin1String(n)).toString());
+            for (const char* n : {"width", "height"})
+                if (use.Attributes.hasAttribute(QLatin1String(n)))
+                    place.append(QString::fromLatin1(n), use.Attributes.value(QLatin1String(n)).toString());
+            w.writeStartElement(QStringLiteral("g"));
+            if (place.hasAttribute(QLatin1String("width")) && place.hasAttribute(QLatin1String("height"))) {
+                double viewport[2];
+                const double parent[2] = {0, 0};
+                w.writeAttribute(QStringLiteral("transform"), NestedTransform(place, parent, viewport));
+            }
+            for (const QXmlStreamAttribute& a : Without(t.Attributes, {"id", "viewBox", "preserveAspectRatio", "x", "y",
+                                                                         "width", "height"}))
+                w.writeAttribute(a.qualifiedName().toString(), a.value().toString());
+            for (const TNode& child : t.Children)
+                Copy(w, child);
+            w.writeEndElement();
+        } else {
+            Copy(w, t);
+        }
+        Stack.pop_back();
+        w.writeEndElement();
+    }
+
+    // A copy without ids (they would be doubled), its uses expanded in turn.
+    void Copy(QXmlStreamWriter& w, const TNode& node)
+    {
+        if (!Error.empty())
+            return;
+        if (node.Name.isEmpty()) {
+            w.writeCharacters(node.Text);
+            return;
+        }
+        if (node.Name == QLatin1String("use") || node.Name.endsWith(QLatin1String(":use"))) {
+            Use(w, node);
+            return;
+        }
+        if (!Count(node))
+            return;
+        w.writeStartElement(node.Name);
+        for (const QXmlStreamAttribute& a : node.Attributes)
+            if (a.qualifiedName() != QLatin1String("id"))
+                w.writeAttribute(a.qualifiedName().toString(), a.value().toString());
+        for (const TNode& child : node.Children)
+            Copy(w, child);
+        w.writeEndElement();
+    }
+
+private:
+    const std::map<QString, TNode>& Targets;
+    const TSvgLimits& Limits;
+    std::map<std::string, std::int64_t>* NotDrawn;
+    std::vector<QString> Stack;  // the ids being copied: a use of one of them is circular
+};
+
+// The elements uses refer to, and every element with an id inside them.
+void Register(const TNode& node, const std::set<QString>& wanted, std::map<QString, TNode>& targets)
+{
+    if (const QString id = node.Attributes.value(QLatin1String("id")).toString(); !id.isEmpty() && wanted.count(id))
+        targets.emplace(id, node);
+    for (const TNode& child : node.Children)
+        if (!child.Name.isEmpty())
+            Register(child, wanted, targets);
+}
+
+}  // namespace
+
+bool ExpandUses(const QByteArray& document, const TSvgLimits& limits, QByteArray& out,
+                std::map<std::string, std::int64_t>* notDrawn, std::string& error)
+{
+    std::set<QString> wanted;
+    {
+        QXmlStreamReader xml(document);
+        while (!xml.atEnd())
+            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("use"))
+                if (const QString id = UseTarget(xml.attributes()); !id.isEmpty())
+                    wanted.insert(id);
+    }
+    std::map<QString, TNode> targets;
+    {
+        QXmlStreamReader xml(document);
+        while (!xml.atEnd())
+            if (xml.readNext() == QXmlStreamReader::StartElement &&
+                wanted.count(xml.attributes().value(QLatin1String("id")).toString()))
+                Register(ReadElement(xml), wanted, targets);
+    }
+    TUseExpander expander(targets, limits, notDrawn);
+    out.clear();
+    out.reserve(document.size());
+    QXmlStreamReader xml(document);
+    QXmlStreamWriter writer(&out);
+    int depth = 0, definitionDepth = 0;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.hasError())
+            break;
+        if (xml.isStartElement()) {
+            ++depth;
+            if (definitionDepth == 0 && IsDefinition(xml.name()))
+                definitionDepth = depth;
+            // A use in the drawing itself; within definitions it is copied where referred to.
+            if (xml.name() == QLatin1String("use") && definitionDepth == 0) {
+                const TNode use = ReadElement(xml);
+                --depth;
+                expander.Use(writer, use);
+                if (!expander.Error.empty()) {
+                    error = expander.Error;
+                    return false;
+                }
+                continue;
+            }
+            if (++expander.Elements > limits.Elements) {
+                error = "drawing too large: more than " + GroupedNumber(limits.Elements) + " elements with the copies of its uses";
+                return false;
+            }
+        } else if (xml.isEndElement()) {
+            if (definitionDepth == depth)
+                definitionDepth = 0;
+            --depth;
+        }
+        writer.writeCurrentToken(xml);
+    }
+    return true;
 }

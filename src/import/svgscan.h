@@ -34,6 +34,8 @@ struct TSvgScan {
     std::int64_t NestedSvgs = 0;
     // Elements clipped by a clip path, which Qt Svg draws unclipped.
     std::int64_t Clipped = 0;
+    // A <use> refers to something that holds a <use>: Qt Svg draws only some of such copies.
+    bool NestedUses = false;
 };
 
 // Clipping goes to the collector as marks drawn around what it concerns: a path "M0 0 L<n> 0"
@@ -66,6 +68,13 @@ struct TSvgRewrite {
     // An element with a clip path goes between clip marks, its clip path's outline before it.
     bool MarkClips = true;
 };
+
+// The document with every <use> of the drawing replaced by a copy of what it refers to
+// (placed, and a symbol scaled, as the use asks), so that copies of copies are all drawn.
+// Fails with a reason when the copies would exceed the limits' elements or path data;
+// circular references are left out and counted in notDrawn.
+bool ExpandUses(const QByteArray& document, const TSvgLimits& limits, QByteArray& out,
+                std::map<std::string, std::int64_t>* notDrawn, std::string& error);
 
 // Only called when the scan found something to rewrite; elsewhere the document goes to Qt
 // Svg byte for byte as it is. Clip paths that cannot be marked (inside definitions, or

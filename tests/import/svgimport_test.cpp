@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 #include "drawingtest.h"
 #include "sheettext.h"
@@ -711,4 +712,57 @@ TEST(SvgImport, ClipsThatCannotBeCutAreReported)
                              "<use href=\"#p\"/>";
     ASSERT_TRUE(ImportSvgData(sheet, QByteArray::fromStdString(Page(body)), options).Ok());
     EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"clip paths (drawn unclipped)", 1}}));
+}
+
+// Copies of copies are all drawn: Qt Svg alone draws only some of them.
+TEST(SvgImport, UsesOfUsesDrawEveryCopy)
+{
+    // Each level draws the one below twice: 2^10 copies of one stroke, side by side.
+    std::string levels = "<defs><path id=\"u0\" stroke=\"black\" d=\"M0 0 L0 5\"/>";
+    for (int k = 1; k <= 10; ++k)
+        levels += "<g id=\"u" + std::to_string(k) + "\"><use href=\"#u" + std::to_string(k - 1) + "\"/><use href=\"#u" +
+                  std::to_string(k - 1) + "\" x=\"" + std::to_string(1 << (k - 1)) + "\"/></g>";
+    levels += "</defs><use href=\"#u10\" y=\"100\"/>";
+    const auto lines = ImportedPolylines(Page(levels));
+    ASSERT_EQ(lines.size(), 1024u);
+    std::set<std::int32_t> xs;
+    for (const auto& l : lines)
+        xs.insert(l.Points[0].X);
+    EXPECT_EQ(xs.size(), 1024u);
+    EXPECT_EQ(*xs.rbegin(), 1023);
+    EXPECT_EQ(lines[0].Points[0].Y, 2060);
+
+    // A symbol drawn at the use's size; the use's paint inherited.
+    const auto symbol = ImportedPolylines(Page(
+        "<defs><symbol id=\"s\" viewBox=\"0 0 10 10\"><path d=\"M0 0 L10 10\"/></symbol>"
+        "<g id=\"g\"><use href=\"#s\" width=\"100\" height=\"100\"/></g></defs>"
+        "<use href=\"#g\" x=\"200\" y=\"300\" stroke=\"black\"/>"));
+    ASSERT_EQ(symbol.size(), 1u);
+    EXPECT_EQ(symbol[0].Points, (std::vector<TPt>{{200, 1860}, {300, 1760}}));
+
+    // Copies beyond the budget are refused with a reason, not left out in silence.
+    std::string bomb = "<defs><path id=\"b0\" stroke=\"black\" d=\"M0 0 L1 1\"/>";
+    for (int k = 1; k <= 9; ++k) {
+        bomb += "<g id=\"b" + std::to_string(k) + "\">";
+        for (int i = 0; i < 10; ++i)
+            bomb += "<use href=\"#b" + std::to_string(k - 1) + "\"/>";
+        bomb += "</g>";
+    }
+    bomb += "</defs><use href=\"#b9\"/>";
+    THpglSheet sheet;
+    const TFileResult r = ImportText(sheet, Page(bomb));
+    EXPECT_EQ(r.Reason, "drawing too large: more than 600,000 elements with the copies of its uses");
+    EXPECT_EQ(sheet.Count(), 0);
+
+    // A circular reference draws what is not circular and is counted.
+    TTranslateReport report;
+    TSvgImportOptions options;
+    options.Report = &report;
+    ASSERT_TRUE(ImportSvgData(sheet,
+                              QByteArray::fromStdString(Page("<defs><g id=\"a\"><use href=\"#b\"/>" + Line("black") +
+                                                             "</g><g id=\"b\"><use href=\"#a\"/></g></defs><use href=\"#a\"/>")),
+                              options)
+                    .Ok());
+    EXPECT_EQ(Polylines(sheet).size(), 1u);
+    EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"use copies (circular)", 1}}));
 }
