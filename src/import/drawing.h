@@ -2,6 +2,7 @@
 // Loading and exporting drawings: plot files (HPGL) and SVG documents, behind one call
 // that the window and every command of the command-line tool share.
 
+#include <cstdint>
 #include <string>
 
 #include "import/plotfile.h"
@@ -14,5 +15,8 @@ bool IsSvgDrawing(const std::string& fileName);
 // Appends the file's drawing to the sheet: an SVG document as pen moves (ImportSvg), anything
 // else as a plot file (LoadPlotFile, read as asked; the report says what translation did).
 // SVG needs a QGuiApplication for its text.
+// How an SVG drawing's text is drawn: the outlines of its glyphs, or single strokes.
+enum class TSvgText : std::uint8_t { Outlines, Strokes };
+
 TFileResult LoadDrawing(THpglSheet& sheet, const std::string& fileName, TPlotReading reading = TPlotReading::Translate,
-                        TTranslateReport* report = nullptr);
+                        TTranslateReport* report = nullptr, TSvgText svgText = TSvgText::Outlines);

@@ -14,9 +14,11 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
+#include "import/strokefont.h"
 #include "import/svgscan.h"
 #include "sheet/hpglobject.h"
 
@@ -253,6 +255,8 @@ public:
     std::function<void()> OnProgress;
     std::size_t MaxPoints = 0;
     std::string Failed;  // why the drawing cannot be taken; nothing more is collected
+    const std::vector<TSvgTextRun>* TextRuns = nullptr;  // the runs text marks index
+    std::int64_t Boxes = 0;  // characters the stroke font has no glyph for
 
     bool begin(QPaintDevice*) override { return true; }
     bool end() override { return true; }
@@ -265,6 +269,10 @@ public:
     {
         if (int k, mark; Failed.empty() && IsClipMark(path, k, mark)) {
             ClipMark(k, static_cast<TClipMark>(mark));
+            Filled = {};
+            return;
+        }
+        if (TextRuns && Failed.empty() && TextMark(path)) {
             Filled = {};
             return;
         }
@@ -362,6 +370,103 @@ private:
     int Outlining = -1;              // the clip whose outline is being drawn
     std::size_t OutlineFirst = 0;    // its first piece
     std::vector<std::pair<int, std::size_t>> Clipping;  // clip, first piece of its content
+
+    // The paint of a text laid in the stroke font: its fill, drawn just before its mark, or
+    // the stroke of the probe just after it.
+    std::optional<QRgb> TextFill;
+    int AwaitingStroke = -1;
+
+    static bool IsLine(const QPainterPath& path, int length)
+    {
+        if (path.elementCount() != 2)
+            return false;
+        const QPainterPath::Element a = path.elementAt(0), b = path.elementAt(1);
+        return a.isMoveTo() && b.isLineTo() && a.x == 0 && a.y == 0 && b.y == 0 && b.x == length;
+    }
+
+    bool TextMark(const QPainterPath& path)
+    {
+        const QPen pen = state->pen();
+        QRgb color;
+        if (IsLine(path, kTextMark)) {
+            if (pen.style() == Qt::NoPen) {  // the text's fill
+                TextFill.reset();
+                if (Paints(state->brush(), color))
+                    TextFill = color;
+                return true;
+            }
+            const QColor c = pen.color();
+            if (c.red() != kTextMarkRed)
+                return false;
+            const std::size_t k = static_cast<std::size_t>(c.green() * 256 + c.blue());
+            AwaitingStroke = -1;
+            if (k < TextRuns->size()) {
+                if (TextFill)
+                    Lay((*TextRuns)[k], *TextFill);
+                else
+                    AwaitingStroke = static_cast<int>(k);
+            }
+            TextFill.reset();
+            return true;
+        }
+        if (IsLine(path, kTextProbe) && AwaitingStroke >= 0) {
+            // Qt Svg fills, then strokes: the fill's call (of nothing) comes first.
+            if (pen.style() == Qt::NoPen)
+                return true;
+            if (state->opacity() > 0 && pen.widthF() > 0 && Paints(pen.brush(), color))
+                Lay((*TextRuns)[static_cast<std::size_t>(AwaitingStroke)], color);
+            AwaitingStroke = -1;
+            return true;
+        }
+        return false;
+    }
+
+    // A run of text in the stroke face nearest its family, its cap height seven tenths of
+    // its font size, as in common faces, placed by its anchor.
+    void Lay(const TSvgTextRun& run, QRgb color)
+    {
+        using namespace hpgl2;
+        const QString family = QString::fromStdString(run.Family).toLower();
+        auto any = [&](std::initializer_list<const char*> words) {
+            for (const char* w : words)
+                if (family.contains(QLatin1String(w)))
+                    return true;
+            return false;
+        };
+        int typeface = 4, spacing = 1;  // sans serif
+        if (any({"script", "cursive", "brush", "hand", "comic"}))
+            typeface = 7;
+        else if (any({"mono", "courier", "consol", "typewriter", "code", "fixed"}))
+            typeface = 3, spacing = 0;
+        else if ((any({"serif"}) && !any({"sans"})) || any({"times", "georgia", "garamond", "roman", "palatino", "cambria", "book"}))
+            typeface = 5;
+        const TStrokeFace face = FaceFor(typeface, run.Italic ? 1 : 0, run.Bold ? 3 : 0, spacing);
+        const double scale = run.Size * 0.7 / CapHeight(face);
+        std::vector<TGlyph> glyphs;
+        double width = 0;
+        for (const char32_t c : run.Characters) {
+            glyphs.push_back(Glyph(face, c <= 0xff ? static_cast<unsigned char>(c) : static_cast<unsigned char>('?'), TCharSet::Latin1));
+            if (c > 0xff || !glyphs.back().Known)
+                ++Boxes;
+            width += glyphs.back().Advance() * scale;
+        }
+        const QTransform t = state->transform();
+        double x = run.X - width * run.Anchor / 2;
+        for (const TGlyph& g : glyphs) {
+            for (const auto& stroke : g.Strokes) {
+                if (stroke.empty())
+                    continue;
+                auto at = [&](const TPt& p) { return Map(t, QPointF(x + p.X * scale, run.Y - p.Y * scale)); };
+                Open(color, at(stroke.front()));
+                for (std::size_t i = 1; i < stroke.size(); ++i)
+                    Points.push_back(at(stroke[i]));
+                if (stroke.size() == 1)
+                    Points.push_back(Points.back());
+                Close();
+            }
+            x += g.Advance() * scale;
+        }
+    }
 
     bool IsClipMark(const QPainterPath& path, int& k, int& mark) const
     {
@@ -733,7 +838,11 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
     // itself, places a nested <svg> wrongly, and draws clipped elements whole.
     TSvgRewrite rewrite;
     rewrite.PlaceTspans = !QtPlacesTspans();
-    if (scan.Degenerate > 0 || scan.NestedSvgs > 0 || scan.Clipped > 0 || (rewrite.PlaceTspans && scan.PositionedTexts > 0))
+    std::vector<TSvgTextRun> runs;
+    if (options.StrokeText && scan.Texts > 0)
+        rewrite.TextRuns = &runs;
+    if (scan.Degenerate > 0 || scan.NestedSvgs > 0 || scan.Clipped > 0 || rewrite.TextRuns ||
+        (rewrite.PlaceTspans && scan.PositionedTexts > 0))
         data = RewriteSvg(data, rewrite, &scan.NotDrawn);
 
     QSvgRenderer renderer;
@@ -772,6 +881,8 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
 
     TCollectEngine engine;
     engine.OnProgress = options.OnProgress;
+    if (rewrite.TextRuns)
+        engine.TextRuns = &runs;
     engine.MaxPoints = static_cast<std::size_t>(std::max<std::int64_t>(options.Limits.Points, 0));
     {
         const auto side = [](double v) { return static_cast<int>(std::clamp(std::ceil(v), 1.0, 1e9)); };
@@ -784,6 +895,8 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
     }
     if (!engine.Failed.empty())
         return Failure(engine.Failed);
+    if (engine.Boxes > 0)
+        scan.NotDrawn["characters without a stroke glyph (boxes)"] += engine.Boxes;
 
     if (!knownHeight) {
         h = 0;

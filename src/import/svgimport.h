@@ -28,6 +28,9 @@ struct TSvgImportOptions {
     TSvgLimits Limits;
     // When given, receives what was left out of the drawing (NotDrawn), by what a user calls it.
     TTranslateReport* Report = nullptr;
+    // Text in the stroke font nearest its font family, one line a stroke, rather than as the
+    // outlines of its glyphs, which a plotter traces twice.
+    bool StrokeText = false;
 };
 
 // Appends the drawing of an SVG or gzip-compressed SVG document (its bytes) to the sheet:

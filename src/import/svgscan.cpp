@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -235,6 +236,7 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
         if (const QStringView id = a.value(QLatin1String("id")); !id.isEmpty())
             open.emplace_back(depth, id.toString());
         if (name == QLatin1String("text") && textDepth == 0) {
+            ++scan.Texts;
             textDepth = depth;
             textCounted = false;
         } else if (textDepth > 0 && !textCounted && name == QLatin1String("tspan") &&
@@ -388,28 +390,33 @@ QString Number(double v)
     return QString::number(v, 'g', 12);
 }
 
-// A text whose tspans carry positions, as one text per position: each line of a multi-line
-// text where Qt Svg would run them all into one.
-void WriteSplitText(QXmlStreamWriter& w, const TNode& text)
+// A run of a text from one position on: what precedes the first positioned tspan, and each
+// positioned tspan with what follows it.
+struct TChunk {
+    double X, Y;
+    std::vector<const TNode*> Nodes;
+};
+
+bool IsPositioned(const TNode& node)
 {
-    const double textSize = FontSize(text.Attributes) > 0 ? FontSize(text.Attributes) : 16;
+    const QXmlStreamAttributes& a = node.Attributes;
+    return node.Name == QLatin1String("tspan") &&
+           (a.hasAttribute(QLatin1String("x")) || a.hasAttribute(QLatin1String("y")) ||
+            a.hasAttribute(QLatin1String("dx")) || a.hasAttribute(QLatin1String("dy")));
+}
+
+std::vector<TChunk> Chunks(const TNode& text, double inheritedSize)
+{
+    const double textSize = FontSize(text.Attributes) > 0 ? FontSize(text.Attributes) : inheritedSize;
     double x = 0, y = 0;
     FirstNumber(text.Attributes.value(QLatin1String("x")), x);
     FirstNumber(text.Attributes.value(QLatin1String("y")), y);
     x += Shift(text.Attributes.value(QLatin1String("dx")), textSize);
     y += Shift(text.Attributes.value(QLatin1String("dy")), textSize);
-    const QXmlStreamAttributes shared = Without(text.Attributes, {"x", "y", "dx", "dy", "id"});
-    struct TChunk {
-        double X, Y;
-        std::vector<const TNode*> Nodes;
-    };
     std::vector<TChunk> chunks{{x, y, {}}};
     for (const TNode& child : text.Children) {
         const QXmlStreamAttributes& a = child.Attributes;
-        const bool positioned = child.Name == QLatin1String("tspan") &&
-                                (a.hasAttribute(QLatin1String("x")) || a.hasAttribute(QLatin1String("y")) ||
-                                 a.hasAttribute(QLatin1String("dx")) || a.hasAttribute(QLatin1String("dy")));
-        if (positioned) {
+        if (IsPositioned(child)) {
             const double size = FontSize(a) > 0 ? FontSize(a) : textSize;
             // Without x the line starts where the last one did: the width of what came
             // between is not known before the glyphs are laid.
@@ -421,6 +428,15 @@ void WriteSplitText(QXmlStreamWriter& w, const TNode& text)
         }
         chunks.back().Nodes.push_back(&child);
     }
+    return chunks;
+}
+
+// A text whose tspans carry positions, as one text per position: each line of a multi-line
+// text where Qt Svg would run them all into one.
+void WriteSplitText(QXmlStreamWriter& w, const TNode& text)
+{
+    const std::vector<TChunk> chunks = Chunks(text, 16);
+    const QXmlStreamAttributes shared = Without(text.Attributes, {"x", "y", "dx", "dy", "id"});
     bool first = true;
     for (const TChunk& c : chunks) {
         bool shows = false;
@@ -450,6 +466,88 @@ void WriteSplitText(QXmlStreamWriter& w, const TNode& text)
         }
         w.writeEndElement();
     }
+}
+
+// The characters of a run, as SVG lays them out of the box: runs of white space as one blank.
+QString Characters(const TNode& node)
+{
+    if (node.Name.isEmpty())
+        return node.Text;
+    QString text;
+    for (const TNode& child : node.Children)
+        text += Characters(child);
+    return text;
+}
+
+// The font a text is laid in, as the elements around it set it.
+struct TFontProps {
+    QString Family = QStringLiteral("sans-serif");
+    double Size = 16;
+    bool Bold = false, Italic = false;
+    int Anchor = 0;  // start, middle, end
+};
+
+TFontProps FontOf(const QXmlStreamAttributes& a, TFontProps font)
+{
+    auto property = [&](const char* name) {
+        QStringView v = a.value(QLatin1String(name));
+        const QStringView style = a.value(QLatin1String("style"));
+        for (qsizetype at = style.indexOf(QLatin1String(name)); at >= 0; at = style.indexOf(QLatin1String(name), at + 1)) {
+            const QStringView rest = style.mid(at + qsizetype(std::strlen(name))).trimmed();
+            if (rest.startsWith(QLatin1Char(':'))) {
+                const qsizetype end = rest.indexOf(QLatin1Char(';'));
+                v = rest.mid(1, end < 0 ? -1 : end - 1).trimmed();
+            }
+        }
+        return v.toString().trimmed();
+    };
+    if (const QString f = property("font-family"); !f.isEmpty())
+        font.Family = f;
+    if (const double size = FontSize(a); size > 0)
+        font.Size = size;
+    if (const QString w = property("font-weight"); !w.isEmpty())
+        font.Bold = w == QLatin1String("bold") || w == QLatin1String("bolder") || w.toInt() >= 600;
+    if (const QString st = property("font-style"); !st.isEmpty())
+        font.Italic = st == QLatin1String("italic") || st == QLatin1String("oblique");
+    if (const QString an = property("text-anchor"); !an.isEmpty())
+        font.Anchor = an == QLatin1String("middle") ? 1 : an == QLatin1String("end") ? 2 : 0;
+    return font;
+}
+
+// A text for the stroke font: each run a mark the collector lays the run's strokes at, in
+// the text's user space and paint; the runs go in a table the marks index.
+void WriteTextMarks(QXmlStreamWriter& w, const TNode& text, const TFontProps& inherited, std::vector<TSvgTextRun>& runs)
+{
+    const TFontProps font = FontOf(text.Attributes, inherited);
+    const bool preserve = text.Attributes.value(QLatin1String("xml:space")) == QLatin1String("preserve");
+    w.writeStartElement(QStringLiteral("g"));
+    for (const QXmlStreamAttribute& a : Without(text.Attributes, {"x", "y", "dx", "dy", "id", "xml:space"}))
+        w.writeAttribute(a.qualifiedName().toString(), a.value().toString());
+    for (const TChunk& c : Chunks(text, font.Size)) {
+        TFontProps own = font;
+        QString characters;
+        for (const TNode* n : c.Nodes)
+            characters += Characters(*n);
+        if (!c.Nodes.empty() && IsPositioned(*c.Nodes.front()))
+            own = FontOf(c.Nodes.front()->Attributes, font);
+        characters.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\t'), QLatin1Char(' '));
+        if (!preserve)
+            characters = characters.simplified();
+        if (characters.trimmed().isEmpty() || static_cast<std::int64_t>(runs.size()) >= kMaxClips)
+            continue;
+        const int k = static_cast<int>(runs.size());
+        runs.push_back({characters.toStdU32String(), c.X, c.Y, own.Size, own.Family.toStdString(), own.Bold, own.Italic,
+                        own.Anchor});
+        // The fill is the text's own (inherited); a probe after the mark carries its stroke.
+        w.writeEmptyElement(QStringLiteral("path"));
+        w.writeAttribute(QStringLiteral("d"), QStringLiteral("M0 0 L%1 0").arg(kTextMark));
+        w.writeAttribute(QStringLiteral("stroke"), QStringLiteral("rgb(%1,%2,%3)").arg(kTextMarkRed).arg(k / 256).arg(k % 256));
+        w.writeAttribute(QStringLiteral("style"), QStringLiteral("stroke-width:1;stroke-opacity:1;visibility:visible;display:inline"));
+        w.writeEmptyElement(QStringLiteral("path"));
+        w.writeAttribute(QStringLiteral("d"), QStringLiteral("M0 0 L%1 0").arg(kTextProbe));
+        w.writeAttribute(QStringLiteral("fill"), QStringLiteral("none"));
+    }
+    w.writeEndElement();
 }
 
 // A length in user units: px or no unit as they are, physical units at 96 px an inch, a
@@ -678,6 +776,8 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, st
     // The viewports' sizes, root first, for the percentages of nested <svg> elements.
     std::vector<std::array<double, 2>> viewports;
     std::vector<int> viewportDepths;
+    // The fonts the open elements set, for texts laid in the stroke font.
+    std::vector<TFontProps> fonts{TFontProps{}};
     while (!xml.atEnd()) {
         xml.readNext();
         if (xml.hasError())
@@ -696,6 +796,8 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, st
             }
             if (definitionDepth == depth)
                 definitionDepth = 0;
+            if (fonts.size() > 1)
+                fonts.pop_back();
             writer.writeCurrentToken(xml);
             if (!clippedAt.empty() && clippedAt.back().first == depth) {
                 WriteClipMark(writer, clippedAt.back().second, TClipMark::ContentEnd);
@@ -718,6 +820,8 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, st
         const QStringView name = xml.name();
         if (definitionDepth == 0 && IsDefinition(name))
             definitionDepth = depth;
+        if (rewrite.TextRuns)
+            fonts.push_back(FontOf(a, fonts.back()));
         // A clipped element: its clip's outline, then the element between marks, unclipped.
         QXmlStreamAttributes attributes = a;
         int clip = -1;
@@ -757,6 +861,15 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, st
             viewportDepths.push_back(depth);
             if (clip >= 0)
                 clippedAt.emplace_back(depth, clip);
+            continue;
+        } else if (name == QLatin1String("text") && rewrite.TextRuns) {
+            TNode text = ReadElement(xml);
+            text.Attributes = attributes;
+            --depth;
+            fonts.pop_back();
+            WriteTextMarks(writer, text, fonts.back(), *rewrite.TextRuns);
+            if (clip >= 0)
+                WriteClipMark(writer, clip, TClipMark::ContentEnd);
             continue;
         } else if (name == QLatin1String("text") && rewrite.PlaceTspans) {
             TNode text = ReadElement(xml);

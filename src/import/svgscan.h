@@ -36,7 +36,26 @@ struct TSvgScan {
     std::int64_t Clipped = 0;
     // A <use> refers to something that holds a <use>: Qt Svg draws only some of such copies.
     bool NestedUses = false;
+    std::int64_t Texts = 0;
 };
+
+// A run of text to lay in the stroke font: where it starts in its text's user space, and the
+// font the document asks for.
+struct TSvgTextRun {
+    std::u32string Characters;
+    double X = 0, Y = 0;
+    double Size = 16;
+    std::string Family;
+    bool Bold = false, Italic = false;
+    int Anchor = 0;  // start, middle, end
+};
+
+// Texts laid in the stroke font go to the collector as a mark per run, stroked in
+// rgb(253, k / 256, k % 256) for run k, with the text's fill; a probe path with the text's
+// stroke follows it.
+inline constexpr int kTextMarkRed = 253;
+inline constexpr int kTextMark = 11;
+inline constexpr int kTextProbe = 12;
 
 // Clipping goes to the collector as marks drawn around what it concerns: a path "M0 0 L<n> 0"
 // stroked in rgb(254, k / 256, k % 256) for clip k, n saying what the mark means. Qt Svg
@@ -67,6 +86,8 @@ struct TSvgRewrite {
     bool PlaceNestedSvgs = true;
     // An element with a clip path goes between clip marks, its clip path's outline before it.
     bool MarkClips = true;
+    // When given, each text becomes marks for the stroke font, its runs appended here.
+    std::vector<TSvgTextRun>* TextRuns = nullptr;
 };
 
 // The document with every <use> of the drawing replaced by a copy of what it refers to

@@ -162,6 +162,11 @@ void TfrmMain::CreateActions()
                                nullptr);
     actShowTravel->setCheckable(true);
     connect(actShowTravel, &QAction::toggled, this, [this] { DrawView(); });
+    actSvgStrokeText = MakeAction(tr("SVG text as single &strokes"),
+                                  tr("Lays the text of SVG drawings opened from now on in a single-stroke font, "
+                                     "not as the outlines of its glyphs"),
+                                  -1, nullptr);
+    actSvgStrokeText->setCheckable(true);
     // Fresh: of the sheet's actions only the two Opens.
     for (QAction* a : SheetActions())
         a->setEnabled(a == actOpen || a == actOpenPlain);
@@ -176,7 +181,7 @@ void TfrmMain::CreateMenus()
     Edit1 = MainMenu1->addMenu(tr("&Edit"));
     Edit1->addActions(EditActions());
     Edit1->addSeparator();
-    Edit1->addActions({actOptimise, actShowTravel});
+    Edit1->addActions({actOptimise, actShowTravel, actSvgStrokeText});
     Output1 = MainMenu1->addMenu(tr("&Output"));
     Output1->addActions({actOstrel, actPrint});
     Help1 = MainMenu1->addMenu(tr("&Help"));
@@ -707,7 +712,8 @@ void TfrmMain::LoadFile(const QString& name, TPlotReading reading)
             Sheet->OnDrawProgress = nullptr;
         });
         TTranslateReport report;
-        result = LoadDrawing(*Sheet, name.toStdString(), reading, &report);
+        result = LoadDrawing(*Sheet, name.toStdString(), reading, &report,
+                             actSvgStrokeText->isChecked() ? TSvgText::Strokes : TSvgText::Outlines);
         // Shown before the drawing, so the view is drawn once, at the size the bar leaves it.
         if (result.Ok() && !HasDrawing(*Sheet)) {
             // Nothing to show or save: a stray pen selection stays out of the sheet, and

@@ -71,6 +71,7 @@ public:
     // show the pen-up moves in the view.
     QAction* actOptimise = nullptr;
     QAction* actShowTravel = nullptr;
+    QAction* actSvgStrokeText = nullptr;  // checked: SVG text opened from now on in single strokes
 
     // Alive for the whole run: each remembers its last accepted name.
     QFileDialog* OpenDialog = nullptr;

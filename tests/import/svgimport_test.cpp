@@ -766,3 +766,91 @@ TEST(SvgImport, UsesOfUsesDrawEveryCopy)
     EXPECT_EQ(Polylines(sheet).size(), 1u);
     EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"use copies (circular)", 1}}));
 }
+
+namespace {
+
+std::vector<TPolyline> StrokeText(const std::string& svg, TTranslateReport* report = nullptr)
+{
+    THpglSheet sheet;
+    TSvgImportOptions options;
+    options.StrokeText = true;
+    options.Report = report;
+    const TFileResult r = ImportSvgData(sheet, QByteArray::fromStdString(svg), options);
+    EXPECT_TRUE(r.Ok()) << r.Reason;
+    return Polylines(sheet);
+}
+
+TBox BoxOf(const std::vector<TPolyline>& lines)
+{
+    TBox box;
+    for (const auto& l : lines)
+        for (const TPt& p : l.Points)
+            box.Add(p);
+    return box;
+}
+
+}  // namespace
+
+// Text laid in the stroke font: single strokes where the text is, as large, in its paint.
+TEST(SvgImport, TextInTheStrokeFontLiesWhereTheTextIs)
+{
+    const std::string text = "<text x=\"100\" y=\"200\" font-family=\"Arial\" font-size=\"100\" fill=\"black\">HI</text>";
+    const auto strokes = StrokeText(Page(text));
+    const auto outlines = ImportedPolylines(Page(text));
+    // H and I in a stick face: four strokes, none of them closed outlines.
+    EXPECT_EQ(strokes.size(), 4u);
+    for (const auto& l : strokes)
+        EXPECT_FALSE(l.Points.size() > 2 && l.Points.front() == l.Points.back());
+    // Capitals from the baseline up by about seven tenths of the size, from x on.
+    const TBox s = BoxOf(strokes), o = BoxOf(outlines);
+    EXPECT_NEAR(s.Y0, 2160 - 200, 2);
+    EXPECT_NEAR(s.Y1 - s.Y0, 70, 3);
+    EXPECT_NEAR(s.Y1, o.Y1, 6);
+    EXPECT_GE(s.X0, 100);
+    EXPECT_LT(s.X0, 115);
+
+    const struct {
+        const char* Text;
+        int Lines;
+        TBox Near;  // what the strokes must lie within
+    } rows[] = {
+        // Anchored at the middle and at the end.
+        {"<text x=\"500\" y=\"200\" font-size=\"100\" text-anchor=\"middle\">HI</text>", 4, {440, 1955, 560, 2035}},
+        {"<text x=\"500\" y=\"200\" font-size=\"100\" style=\"text-anchor:end\">HI</text>", 4, {380, 1955, 502, 2035}},
+        // The text's transform: turned a quarter, it runs down the page, its tops to the right.
+        {"<text x=\"0\" y=\"0\" font-size=\"100\" transform=\"translate(300 300) rotate(90)\">HI</text>", 4,
+         {295, 1765, 375, 1865}},
+        // Lines by their tspans, in an inherited size and paint.
+        {"<g font-size=\"100\" fill=\"red\"><text><tspan x=\"100\" y=\"200\">I</tspan><tspan x=\"100\" y=\"400\">I</tspan></text></g>",
+         2, {95, 1755, 125, 2035}},
+        // Stroked, not filled.
+        {"<text x=\"100\" y=\"200\" font-size=\"100\" fill=\"none\" stroke=\"blue\">I</text>", 1, {95, 1955, 125, 2035}},
+        // Paper-white, or no paint: nothing.
+        {"<text x=\"100\" y=\"200\" font-size=\"100\" fill=\"white\">I</text>", 0, {}},
+        {"<text x=\"100\" y=\"200\" font-size=\"100\" fill=\"none\">I</text>", 0, {}},
+    };
+    for (const auto& r : rows) {
+        const auto lines = StrokeText(Page(r.Text));
+        EXPECT_EQ(lines.size(), static_cast<std::size_t>(r.Lines)) << r.Text;
+        if (lines.empty())
+            continue;
+        const TBox b = BoxOf(lines);
+        EXPECT_GE(b.X0, r.Near.X0) << r.Text;
+        EXPECT_LE(b.X1, r.Near.X1) << r.Text;
+        EXPECT_GE(b.Y0, r.Near.Y0) << r.Text;
+        EXPECT_LE(b.Y1, r.Near.Y1) << r.Text;
+    }
+    // The face follows the family: a script, a serif and a sans serif draw differently.
+    const auto face = [](const char* family) {
+        return StrokeText(Page(std::string("<text x=\"10\" y=\"200\" font-size=\"100\" font-family=\"") + family +
+                               "\">Ag</text>"));
+    };
+    const std::size_t script = face("Brush Script").size(), serif = face("Times New Roman").size(),
+                      sans = face("Helvetica").size();
+    EXPECT_NE(script, sans);
+    EXPECT_NE(serif, sans);
+    // A character the stroke font lacks is a box, and counted.
+    TTranslateReport report;
+    EXPECT_FALSE(StrokeText(Page("<text x=\"10\" y=\"200\" font-size=\"50\">\xe2\x82\xac</text>"), &report).empty());
+    EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"characters without a stroke glyph (boxes)", 1}}));
+}

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "runcommand.h"
+#include "sheet/hpglsheet.h"
 #include "testfiles.h"
 
 namespace {
@@ -280,4 +282,38 @@ TEST(CliPlain, EveryCommandThatReadsAFileDescribesIt)
     }
     EXPECT_NE(Cli("--help").Out.find("--plain"), std::string::npos);
     EXPECT_EQ(Cli("service --help").Out.find("--plain"), std::string::npos);
+}
+
+// --svg-text is read by every command that reads a drawing, wherever it stands.
+TEST(CliSvgText, EveryCommandThatReadsADrawingTakesIt)
+{
+    testfiles::TempDir dir;
+    const std::string svg = dir.Write("t.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"100mm\" "
+                                               "viewBox=\"0 0 100 100\"><text x=\"10\" y=\"50\" font-size=\"20\">Ag</text></svg>");
+    const auto objects = [](const std::string& out) {
+        const std::size_t at = out.find("Objects: ");
+        return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 9);
+    };
+    const int outlines = objects(Cli("info " + Quote(svg)).Out);
+    const int strokes = objects(Cli("info --svg-text stroke " + Quote(svg)).Out);
+    EXPECT_GT(strokes, 0);
+    EXPECT_LT(strokes, outlines);  // one line a stroke, not two round each
+    EXPECT_EQ(objects(Cli("info " + Quote(svg) + " --svg-text outline").Out), outlines);
+    const struct {
+        std::string Args;
+        int Status;
+    } rows[] = {
+        {"convert " + Quote(svg) + " " + Quote(dir.File("o.plt")) + " --svg-text stroke", 0},
+        {"estimate " + Quote(svg) + " --svg-text stroke", 0},
+        {"stream " + Quote(svg) + " -o " + Quote(dir.File("o.txt")) + " --svg-text stroke", 0},
+        {"render --svg-text stroke " + Quote(svg) + " " + Quote(dir.File("o.png")), 0},
+        {"info " + Quote(svg) + " --svg-text", 2},
+        {"info " + Quote(svg) + " --svg-text bold", 2},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(Cli(r.Args).Status, r.Status) << r.Args;
+    // What convert writes is the stroke drawing.
+    THpglSheet sheet;
+    ASSERT_TRUE(sheet.LoadFromFile(dir.File("o.plt")).Ok());
+    EXPECT_EQ(sheet.Count(), strokes);
 }

@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "formfixture.h"
+#include "import/drawing.h"
 #include "runcommand.h"
 #include "sheettext.h"
 #include "testfiles.h"
@@ -379,4 +380,27 @@ TEST_F(FormTest, AnSvgWithWhatIsNotDrawnSaysSoInTheMessageBar)
         << frmMain->MessageBar1->lblText->text().toStdString();
     EXPECT_EQ(Panel(0), "Objects: 4");
     EXPECT_TRUE(Boxes.empty());
+}
+
+// Edit > "SVG text as single strokes" lays the text of the drawings opened from then on in
+// the stroke font.
+TEST_F(FormTest, SvgTextAsSingleStrokesAppliesToTheNextOpen)
+{
+    testfiles::TempDir dir;
+    const std::string svg = dir.Write("t.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"100mm\" "
+                                               "viewBox=\"0 0 100 100\"><text x=\"10\" y=\"50\" font-size=\"20\">Ag</text></svg>");
+    QAction* a = frmMain->actSvgStrokeText;
+    ASSERT_TRUE(frmMain->Edit1->actions().contains(a));
+    EXPECT_TRUE(a->isCheckable());
+    EXPECT_FALSE(a->isChecked());  // outlines unless asked
+    Open(svg);
+    const int outlines = frmMain->Sheet->Count();
+    a->setChecked(true);
+    EXPECT_EQ(frmMain->Sheet->Count(), outlines);  // the sheet in hand stays as it is
+    Open(svg);
+    THpglSheet strokes;
+    ASSERT_TRUE(LoadDrawing(strokes, svg, TPlotReading::Translate, nullptr, TSvgText::Strokes).Ok());
+    EXPECT_EQ(frmMain->Sheet->Count(), strokes.Count());
+    EXPECT_LT(strokes.Count(), outlines);
+    a->setChecked(false);
 }

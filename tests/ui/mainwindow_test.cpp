@@ -57,9 +57,9 @@ TEST_F(FormTest, MenusToolbarAndContextMenuInDesignOrder)
     EXPECT_EQ(Texts(frmMain->File1->actions()), (QStringList{"&Open...", "Open as plain HPGL\u2026", "&Save",
                                                              "Save &As...", "&Export as SVG...", "E&xit"}));
     const QStringList edit{"1/40 to 1/8", "Zoom &In", "Zoom &Out", "Zoom &Auto", "&Rotate", "&Mirror"};
-    // Beyond the design, after a separator: the plot order and its travel.
+    // Beyond the design, after a separator: the plot order, its travel, and how SVG text is read.
     EXPECT_EQ(Texts(frmMain->Edit1->actions()),
-              edit + (QStringList{"|", "O&ptimise plot order", "Show pen-&up travel"}));
+              edit + (QStringList{"|", "O&ptimise plot order", "Show pen-&up travel", "SVG text as single &strokes"}));
     EXPECT_EQ(Texts(frmMain->PopupMenuImg->actions()), edit);
     EXPECT_EQ(Texts(frmMain->Output1->actions()), (QStringList{"Ostr&el ...", "&Print ..."}));
     EXPECT_EQ(Texts(frmMain->Help1->actions()), (QStringList{"&About"}));

@@ -38,7 +38,13 @@ bool ParseSpeed(const std::vector<std::string>& args, std::size_t& i, int& speed
 // exit status after saying why not: 2 when --plain names an SVG drawing, which has no plain
 // reading, 1 when the file cannot be read or translated.
 int LoadSheet(THpglSheet& sheet, const std::string& file, TPlotReading reading, TTranslateReport* report = nullptr);
-// The help text of --plain, its description starting at `column`.
+// How SVG text is read, for every command: "--svg-text stroke" anywhere on the command line
+// (taken out of the command's own arguments before it sees them).
+extern bool SvgTextStrokes;
+// Takes "--svg-text MODE" out of args; false with the usage error's text when MODE is missing
+// or not "stroke" or "outline".
+bool TakeSvgTextOption(std::vector<std::string>& args, std::string& error);
+// The help texts of --plain and --svg-text, their descriptions starting at `column`.
 std::string PlainHelp(std::size_t column);
 // The render command, its texts and the given way of running it.
 Command RenderCommand(std::function<int(const std::vector<std::string>&)> run);

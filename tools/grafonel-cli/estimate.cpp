@@ -81,7 +81,7 @@ int CmdEstimate(const std::vector<std::string>& args)
 
 std::vector<Command> EstimateCommands()
 {
-    return {{"estimate", "estimate IN [--speed S] [--constant-speed] [--baud N] [--optimise] [--plain]",
+    return {{"estimate", "estimate IN [--speed S] [--constant-speed] [--baud N] [--optimise] [--plain] [--svg-text MODE]",
              "Prints how long plotting IN takes: the pen's drawing time at the speed setting, the\n"
              "line's time for the bytes at the rate (8 data bits, no parity, one stop bit), and\n"
              "their combination, the slower of the two in each stretch of the plot.\n"

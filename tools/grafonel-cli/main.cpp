@@ -63,7 +63,7 @@ int LoadSheet(THpglSheet& sheet, const std::string& file, TPlotReading reading, 
 #ifdef GRAFONEL_WITH_QT
     if (svg)
         EnsureGuiApp();
-    TFileResult r = LoadDrawing(sheet, file, reading, report);
+    TFileResult r = LoadDrawing(sheet, file, reading, report, SvgTextStrokes ? TSvgText::Strokes : TSvgText::Outlines);
 #else
 #ifdef GRAFONEL_QT_HANDOFF
     if (svg)
@@ -76,12 +76,35 @@ int LoadSheet(THpglSheet& sheet, const std::string& file, TPlotReading reading, 
     return 0;
 }
 
+bool SvgTextStrokes = false;
+
+bool TakeSvgTextOption(std::vector<std::string>& args, std::string& error)
+{
+    for (std::size_t i = 0; i < args.size();) {
+        if (args[i] != "--svg-text") {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= args.size() || (args[i + 1] != "stroke" && args[i + 1] != "outline")) {
+            error = "--svg-text takes 'stroke' or 'outline'";
+            return false;
+        }
+        SvgTextStrokes = args[i + 1] == "stroke";
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    }
+    return true;
+}
+
 std::string PlainHelp(std::size_t column)
 {
-    std::string option = "  --plain";
-    option.resize(column, ' ');
-    return option + "read a plot file with the plain reader: PA, PR, PU, PD, CI, ER, SP and AA\n" +
-           std::string(column, ' ') + "as they are, everything else stepped over (not for SVG drawings)\n";
+    std::string plain = "  --plain", text = "  --svg-text MODE";
+    plain.resize(column, ' ');
+    text.resize(column, ' ');
+    const std::string indent(column, ' ');
+    return plain + "read a plot file with the plain reader: PA, PR, PU, PD, CI, ER, SP and AA\n" + indent +
+           "as they are, everything else stepped over (not for SVG drawings)\n" + text +
+           "an SVG drawing's text: 'outline' (the default) draws the outlines of its\n" + indent +
+           "glyphs, 'stroke' lays it in the single-stroke face nearest its font family\n";
 }
 
 }  // namespace cli
@@ -197,7 +220,7 @@ int main(int argc, char** argv)
     RememberCommandLine(argc, argv);
 #endif
     const std::vector<Command> commands = {
-        {"info", "info FILE [--plain]",
+        {"info", "info FILE [--plain] [--svg-text MODE]",
          "Loads FILE (a plot file or an SVG drawing) into an empty sheet and prints the window's two status texts,\n"
          "\"Objects: N\" and \"HPGL size: min=X,Y max=X,Y\", each on its own line. When the plot file needed\n"
          "translating (HP-GL/2, scalings, fills, dashed lines, ...), a third line \"Translated: \" says what was\n"
@@ -205,7 +228,7 @@ int main(int argc, char** argv)
          "images, masks, ...), a line \"Not drawn: \" counts it.\n" +
              PlainHelp(18),
          CmdInfo},
-        {"convert", "convert IN OUT [TRANSFORM ...] [--plain]",
+        {"convert", "convert IN OUT [TRANSFORM ...] [--plain] [--svg-text MODE]",
          "Loads IN (a plot file or an SVG drawing) into an empty sheet, applies the transforms in the order given and saves\n"
          "the sheet to OUT as HPGL (one command per line, CR LF). OUT is replaced only when\n"
          "everything succeeded.\n"
@@ -247,6 +270,9 @@ int main(int argc, char** argv)
         ~TGuiAppEnd() { ReleaseGuiApp(); }
     } guiAppEnd;
 #endif
+    // Read the same way by every command that loads a drawing.
+    if (std::string error; !TakeSvgTextOption(args, error))
+        return Usage(error);
     for (const auto& c : all) {
         if (c.Name != name)
             continue;

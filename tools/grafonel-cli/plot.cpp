@@ -336,7 +336,9 @@ int CmdPlot(const std::vector<std::string>& args)
     settings.Baud = o.Baud;
     settings.PenPauses = o.PenPauses;
     PrintPlotForecast(stderr, sheet, settings, first);
-    const std::string again = std::string(o.Optimise ? " --optimise" : "") + (o.PenPauses ? " --pen-pauses" : "");
+    // A resume must read the drawing as this run did: the object numbers depend on it.
+    const std::string again = std::string(o.Optimise ? " --optimise" : "") + (o.PenPauses ? " --pen-pauses" : "") +
+                              (SvgTextStrokes ? " --svg-text stroke" : "");
     return RunOnLine(
         o, [&](TPlotRunner& r) { return r.Plot(sheet, o.Speed, o.Accelerate, first); }, "plot", "object",
         [&](const TPlotRunner& r) {
@@ -373,7 +375,7 @@ std::vector<Command> PlotCommands()
         "2 on a usage error, 130 when stopped or dropped by Ctrl-C or SIGTERM.\n";
     return {
         {"plot", "plot IN --port DEV [--baud N] [--handshake xon|rts] [--pace-line on|off] [--jam-seconds N] [--speed S]\n"
-             "       [--constant-speed] [--optimise] [--pen-pauses] [--from N] [--plain]",
+             "       [--constant-speed] [--optimise] [--pen-pauses] [--from N] [--plain] [--svg-text MODE]",
          "Plots IN on the device as the plot dialog does, with a progress line. The first lines\n"
          "give the estimated time and what will go wrong (a drawing beyond the paper, pen\n"
          "changes, arcs drawn more than once). A plot that ends early says where to resume.\n" + line +

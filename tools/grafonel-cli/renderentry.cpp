@@ -4,7 +4,7 @@ namespace cli {
 
 Command RenderCommand(std::function<int(const std::vector<std::string>&)> run)
 {
-    return {"render", "render IN OUT.png|OUT.pdf|OUT.svg [--size WxH] [--travel] [--plain]",
+    return {"render", "render IN OUT.png|OUT.pdf|OUT.svg [--size WxH] [--travel] [--plain] [--svg-text MODE]",
             "Draws IN as the window's view does: a white image of W x H pixels (default\n"
             "760x1080) with a black frame, the 1520 x 2160 frame mapped onto it, written as\n"
             "PNG. With a .pdf name, one A4 page with the frame stretched over its printable\n"

@@ -78,7 +78,7 @@ int CmdStream(const std::vector<std::string>& args)
 
 std::vector<Command> StreamCommands()
 {
-    return {{"stream", "stream IN [-o OUT] [--speed S] [--constant-speed] [--plain]",
+    return {{"stream", "stream IN [-o OUT] [--speed S] [--constant-speed] [--plain] [--svg-text MODE]",
              "Writes the exact bytes the plotting device receives when IN is plotted: the\n"
              "prologue with the speed, every object's texts, the epilogue. To standard output,\n"
              "or to OUT (replaced only when written whole).\n"
