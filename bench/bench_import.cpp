@@ -55,6 +55,19 @@ static void BM_ImportSvg(benchmark::State& state)
 }
 BENCHMARK(BM_ImportSvg)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
+// The scan every import makes before Qt Svg sees the document: its peer is the import above.
+static void BM_ScanSvg(benchmark::State& state)
+{
+    const QByteArray svg = QByteArray::fromStdString(CurvySvg(static_cast<int>(state.range(0))));
+    for (auto _ : state) {
+        TSvgScan scan;
+        if (!ScanSvg(svg, TSvgLimits{}, scan).empty())
+            state.SkipWithError("scan refused");
+        benchmark::DoNotOptimize(scan.Elements);
+    }
+}
+BENCHMARK(BM_ScanSvg)->Arg(20000)->Unit(benchmark::kMillisecond);
+
 // The peer of the import: the same drawing, once converted, read back as a plot file.
 static void BM_LoadHpglOfTheSameDrawing(benchmark::State& state)
 {

@@ -77,9 +77,42 @@ bool EachNumber(QStringView text, F&& f)
     return true;
 }
 
+// Every number of the text within kMaxNumber. Path data is most of a document's bytes, so
+// only numbers that may be large are converted: those with an exponent or many digits.
 bool InRange(QStringView text)
 {
-    return EachNumber(text, [](double v) { return std::isfinite(v) && std::abs(v) <= kMaxNumber; });
+    const qsizetype n = text.size();
+    const QChar* c = text.data();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (!IsDigit(c[i]))
+            continue;
+        qsizetype start = i, digits = 0;
+        while (start > 0 && (c[start - 1] == QLatin1Char('.') || IsDigit(c[start - 1])))
+            --start;
+        while (i < n && (IsDigit(c[i]) || c[i] == QLatin1Char('.')))
+            digits += IsDigit(c[i++]);
+        const bool exponent = i + 1 < n && (c[i] == QLatin1Char('e') || c[i] == QLatin1Char('E')) &&
+                              (IsDigit(c[i + 1]) || ((c[i + 1] == QLatin1Char('+') || c[i + 1] == QLatin1Char('-')) &&
+                                                     i + 2 < n && IsDigit(c[i + 2])));
+        if (!exponent && digits <= 24) {
+            --i;
+            continue;
+        }
+        bool inRange = true;
+        EachNumber(text.mid(start), [&](double v) {
+            inRange = std::isfinite(v) && std::abs(v) <= kMaxNumber;
+            return false;
+        });
+        if (!inRange)
+            return false;
+        if (exponent) {  // step over the exponent's digits
+            i += 2;
+            while (i < n && IsDigit(c[i]))
+                ++i;
+        }
+        --i;
+    }
+    return true;
 }
 
 // Attributes that place or size what is drawn.
