@@ -317,3 +317,39 @@ TEST(CliSvgText, EveryCommandThatReadsADrawingTakesIt)
     ASSERT_TRUE(sheet.LoadFromFile(dir.File("o.plt")).Ok());
     EXPECT_EQ(sheet.Count(), strokes);
 }
+
+// A command line the tool cannot take is a usage error, status 2, whatever the command; a
+// file it cannot read or write is an error, status 1.
+TEST(CliStatus, UsageErrorsExitTwoAndFileErrorsOne)
+{
+    testfiles::TempDir dir;
+    const std::string in = Quote(dir.Write("a.plt", "PA0,0;PD10,10;"));
+    const struct {
+        std::string Args;
+        int Status;
+        const char* First;  // how the first line of output begins
+    } rows[] = {
+        {"bogus", 2, "grafonel-cli: unknown command 'bogus'"},
+        {"", 2, "grafonel-cli: no command given"},
+        {"info --bogus " + in, 2, "grafonel-cli: info: unknown option '--bogus'"},
+        {"info", 2, "grafonel-cli: info takes one file"},
+        {"convert " + in, 2, "grafonel-cli: convert takes an input and an output file"},
+        {"convert " + in + " o.plt --shift 1", 2, "grafonel-cli: --shift takes DX,DY"},
+        {"convert " + in + " o.plt --scale 0,1", 2, "grafonel-cli: --scale 0,1: the divisor A must not be 0"},
+        {"estimate " + in + " --bogus x", 2, "grafonel-cli: estimate: unknown option '--bogus'"},
+        {"estimate " + in + " --baud fast", 2, "grafonel-cli: --baud takes a line rate"},
+        {"estimate", 2, "grafonel-cli: estimate takes one input file"},
+        {"stream " + in + " -o", 2, "grafonel-cli: -o takes an output file"},
+        {"stream " + in + " --speed 5", 2, "grafonel-cli: "},
+        {"stream", 2, "grafonel-cli: stream takes one input file"},
+        {"info " + in + " --svg-text", 2, "grafonel-cli: --svg-text takes 'stroke' or 'outline'"},
+        {"info " + Quote(dir.File("missing.plt")), 1, "grafonel-cli: cannot read '"},
+        {"convert " + in + " " + Quote(dir.File("no/such/dir/o.plt")), 1, "grafonel-cli: cannot write '"},
+        {"stream " + in + " -o " + Quote(dir.File("no/such/dir/o.txt")), 1, "grafonel-cli: cannot write"},
+    };
+    for (const auto& r : rows) {
+        const auto out = Cli(r.Args);
+        EXPECT_EQ(out.Status, r.Status) << r.Args << ": " << out.Out;
+        EXPECT_EQ(out.Out.rfind(r.First, 0), 0u) << r.Args << ": " << out.Out;
+    }
+}

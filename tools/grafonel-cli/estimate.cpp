@@ -39,7 +39,7 @@ int CmdEstimate(const std::vector<std::string>& args)
         std::string error;
         if (args[i] == "--speed") {
             if (!ParseSpeed(args, i, settings.Speed, error))
-                return Fail(error);
+                return Usage(error);
         } else if (args[i] == "--constant-speed") {
             settings.Accelerate = false;
         } else if (args[i] == "--plain") {
@@ -48,16 +48,16 @@ int CmdEstimate(const std::vector<std::string>& args)
             optimise = true;
         } else if (args[i] == "--baud") {
             if (i + 1 >= args.size() || !ParseInt(args[i + 1], 50, 4000000, settings.Baud))
-                return Fail("--baud takes a line rate in bits per second, such as 9600");
+                return Usage("--baud takes a line rate in bits per second, such as 9600");
             ++i;
         } else if (args[i].size() > 1 && args[i][0] == '-') {
-            return Fail("estimate: unknown option '" + args[i] + "'");
+            return Usage("estimate: unknown option '" + args[i] + "'");
         } else {
             files.push_back(args[i]);
         }
     }
     if (files.size() != 1)
-        return Fail("estimate takes one input file; see 'grafonel-cli estimate --help'");
+        return Usage("estimate takes one input file; see 'grafonel-cli estimate --help'");
     THpglSheet sheet;
     if (const int status = LoadSheet(sheet, files[0], reading))
         return status;

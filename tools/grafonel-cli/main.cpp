@@ -121,12 +121,12 @@ int CmdInfo(const std::vector<std::string>& args)
         if (a == "--plain")
             reading = TPlotReading::Plain;
         else if (a.size() > 1 && a[0] == '-')
-            return Fail("info: unknown option '" + a + "'");
+            return Usage("info: unknown option '" + a + "'");
         else
             files.push_back(a);
     }
     if (files.size() != 1)
-        return Fail("info takes one file; see 'grafonel-cli info --help'");
+        return Usage("info takes one file; see 'grafonel-cli info --help'");
     THpglSheet sheet;
     TTranslateReport report;
     if (const int status = LoadSheet(sheet, files[0], reading, &report))
@@ -183,21 +183,21 @@ int CmdConvert(const std::vector<std::string>& args)
             reading = TPlotReading::Plain;
         else if (a == "--shift") {
             if (!value(v) || !ParsePair(v, p, q))
-                return Fail("--shift takes DX,DY, two integers in the 32-bit range");
+                return Usage("--shift takes DX,DY, two integers in the 32-bit range");
             steps.emplace_back(a + " " + v, [p, q](THpglSheet& s) { return s.Shift(p, q); });
         } else if (a == "--scale") {
             if (!value(v) || !ParsePair(v, p, q))
-                return Fail("--scale takes A,B, two integers in the 32-bit range (coordinates times B/A)");
+                return Usage("--scale takes A,B, two integers in the 32-bit range (coordinates times B/A)");
             if (p == 0)
-                return Fail("--scale " + v + ": the divisor A must not be 0");
+                return Usage("--scale " + v + ": the divisor A must not be 0");
             steps.emplace_back(a + " " + v, [p, q](THpglSheet& s) { return s.Scale(p, q); });
         } else if (a.size() > 1 && a[0] == '-')
-            return Fail("convert: unknown option '" + a + "'");
+            return Usage("convert: unknown option '" + a + "'");
         else
             files.push_back(a);
     }
     if (files.size() != 2)
-        return Fail("convert takes an input and an output file; see 'grafonel-cli convert --help'");
+        return Usage("convert takes an input and an output file; see 'grafonel-cli convert --help'");
     THpglSheet sheet;
     if (const int status = LoadSheet(sheet, files[0], reading))
         return status;
@@ -258,7 +258,7 @@ int main(int argc, char** argv)
         return u;
     };
     if (argc < 2)
-        return Fail("no command given\n" + usage());
+        return Usage("no command given\n" + usage());
     std::string name = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
     if (name == "--help" || name == "-h" || name == "help") {
@@ -283,5 +283,5 @@ int main(int argc, char** argv)
             }
         return c.Run(args);
     }
-    return Fail("unknown command '" + name + "'\n" + usage());
+    return Usage("unknown command '" + name + "'\n" + usage());
 }

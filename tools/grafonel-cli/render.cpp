@@ -69,22 +69,22 @@ int CmdRender(const std::vector<std::string>& args)
             travel = true;
         } else if (args[i] == "--size") {
             if (i + 1 >= args.size() || !ParseSize(args[++i], w, h))
-                return Fail("--size takes WxH, each from 3 to 16384 pixels");
+                return Usage("--size takes WxH, each from 3 to 16384 pixels");
         } else if (args[i] == "--plain") {
             reading = TPlotReading::Plain;
         } else if (args[i].size() > 1 && args[i][0] == '-') {
-            return Fail("render: unknown option '" + args[i] + "'");
+            return Usage("render: unknown option '" + args[i] + "'");
         } else {
             files.push_back(args[i]);
         }
     }
     if (files.size() != 2)
-        return Fail("render takes an input and an output file; see 'grafonel-cli render --help'");
+        return Usage("render takes an input and an output file; see 'grafonel-cli render --help'");
     const std::string& out = files[1];
     const bool pdf = EndsWith(out, ".pdf");
     const bool svg = EndsWith(out, ".svg");
     if (!pdf && !svg && !EndsWith(out, ".png"))
-        return Fail("render writes .png, .pdf or .svg, not '" + out + "'");
+        return Usage("render writes .png, .pdf or .svg, not '" + out + "'");
 
     THpglSheet sheet;
     if (const int status = LoadSheet(sheet, files[0], reading))

@@ -37,23 +37,23 @@ int CmdStream(const std::vector<std::string>& args)
         std::string error;
         if (args[i] == "-o") {
             if (i + 1 >= args.size())
-                return Fail("-o takes an output file");
+                return Usage("-o takes an output file");
             out = args[++i];
         } else if (args[i] == "--speed") {
             if (!ParseSpeed(args, i, speed, error))
-                return Fail(error);
+                return Usage(error);
         } else if (args[i] == "--constant-speed") {
             accelerate = false;
         } else if (args[i] == "--plain") {
             reading = TPlotReading::Plain;
         } else if (args[i].size() > 1 && args[i][0] == '-') {
-            return Fail("stream: unknown option '" + args[i] + "'");
+            return Usage("stream: unknown option '" + args[i] + "'");
         } else {
             files.push_back(args[i]);
         }
     }
     if (files.size() != 1)
-        return Fail("stream takes one input file; see 'grafonel-cli stream --help'");
+        return Usage("stream takes one input file; see 'grafonel-cli stream --help'");
     THpglSheet sheet;
     if (const int status = LoadSheet(sheet, files[0], reading))
         return status;
