@@ -1172,10 +1172,19 @@ void TVaCustomComm::SetBaudrate(TVaBaudrate value)
 {
     if (value == FBaudrate)
         return;
+    const TVaBaudrate before = FBaudrate;
+    const std::int32_t userBefore = FUserBaudrate;
     FBaudrate = value;
     if (value != brUser)
         FUserBaudrate = 0;
-    SetDCB();
+    // A rate the line refuses is not kept, as with every line setting.
+    try {
+        SetDCB();
+    } catch (...) {
+        FBaudrate = before;
+        FUserBaudrate = userBefore;
+        throw;
+    }
 }
 
 void TVaCustomComm::SetParity(TVaParity value)
@@ -1263,9 +1272,17 @@ void TVaCustomComm::SetUserBaudrate(std::int32_t value)
 {
     if (value == FUserBaudrate)
         return;
+    const TVaBaudrate before = FBaudrate;
+    const std::int32_t userBefore = FUserBaudrate;
     FUserBaudrate = value;
     FBaudrate = brUser;
-    SetDCB();
+    try {
+        SetDCB();
+    } catch (...) {
+        FBaudrate = before;
+        FUserBaudrate = userBefore;
+        throw;
+    }
 }
 
 // ---------------------------------------------------------------- clients

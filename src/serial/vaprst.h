@@ -17,7 +17,8 @@ public:
     bool DsrSensitivity() const { return FDsrSensitivity; }
     bool TxContinueOnXoff() const { return FTxContinueOnXoff; }
 
-    // Each stores and notifies only when the value changes.
+    // Each stores and notifies only when the value changes; a value the notified line refuses
+    // (the notification raises) is not kept.
     void SetOutCtsFlow(bool v) { Set(FOutCtsFlow, v); }
     void SetOutDsrFlow(bool v) { Set(FOutDsrFlow, v); }
     void SetControlDtr(TVaControlDtr v) { Set(FControlDtr, v); }
@@ -35,8 +36,14 @@ private:
     {
         if (field == value)
             return;
+        const T before = field;
         field = value;
-        Changed();
+        try {
+            Changed();
+        } catch (...) {
+            field = before;
+            throw;
+        }
     }
     bool FOutCtsFlow = false;
     bool FOutDsrFlow = false;
@@ -61,7 +68,8 @@ public:
     void SetErrorChar(char c) { SetEventChar(3, c); }
     void SetEventChar(char c) { SetEventChar(4, c); }
     void SetEofChar(char c) { SetEventChar(5, c); }
-    // Stores into the field the index names (1..5) and notifies, changed or not.
+    // Stores into the field the index names (1..5) and notifies, changed or not; a value the
+    // notified line refuses is not kept.
     void SetEventChar(int index, char value);
 
     void Assign(const TVaEventChars& source);

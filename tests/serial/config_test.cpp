@@ -340,3 +340,61 @@ TEST(DeviceNames, SystemNamesForPatternsAndPaths)
         EXPECT_EQ(commport::PortLabel(name), label) << name;
     EXPECT_EQ(commport::PortDeviceFile("COM2"), "/dev/ttyS1");
 }
+
+// A setting the line refuses is not kept, whichever setter carries it: the component then
+// describes the line as it is.
+TEST_F(FakePortTest, EverySettingTheLineRefusesKeepsItsOldValue)
+{
+    PlotSettings(Comm);
+    Comm.Open();
+    // What each setter changes, and how to read it back; all read as text to compare.
+    const struct {
+        const char* Name;
+        std::function<void()> Change;
+        std::function<std::string()> Read;
+    } rows[] = {
+        {"Baudrate", [&] { Comm.SetBaudrate(br115200); }, [&] { return std::to_string(Comm.Baudrate()) + "/" + std::to_string(Comm.UserBaudrate()); }},
+        {"UserBaudrate", [&] { Comm.SetUserBaudrate(31250); }, [&] { return std::to_string(Comm.Baudrate()) + "/" + std::to_string(Comm.UserBaudrate()); }},
+        {"Parity", [&] { Comm.SetParity(paEven); }, [&] { return std::to_string(Comm.Parity()); }},
+        {"Databits", [&] { Comm.SetDatabits(db7); }, [&] { return std::to_string(Comm.Databits()); }},
+        {"Stopbits", [&] { Comm.SetStopbits(sb2); }, [&] { return std::to_string(Comm.Stopbits()); }},
+        {"Options", [&] { Comm.SetOptions({coParityCheck}); }, [&] { return std::to_string(Comm.Options() == TVaCommOptions{coParityCheck}); }},
+        {"OutCtsFlow", [&] { Comm.FlowControl().SetOutCtsFlow(true); }, [&] { return std::to_string(Comm.FlowControl().OutCtsFlow()); }},
+        {"OutDsrFlow", [&] { Comm.FlowControl().SetOutDsrFlow(true); }, [&] { return std::to_string(Comm.FlowControl().OutDsrFlow()); }},
+        {"ControlDtr", [&] { Comm.FlowControl().SetControlDtr(dtrEnabled); }, [&] { return std::to_string(Comm.FlowControl().ControlDtr()); }},
+        {"ControlRts", [&] { Comm.FlowControl().SetControlRts(rtsEnabled); }, [&] { return std::to_string(Comm.FlowControl().ControlRts()); }},
+        {"XonXoffOut", [&] { Comm.FlowControl().SetXonXoffOut(false); }, [&] { return std::to_string(Comm.FlowControl().XonXoffOut()); }},
+        {"XonXoffIn", [&] { Comm.FlowControl().SetXonXoffIn(false); }, [&] { return std::to_string(Comm.FlowControl().XonXoffIn()); }},
+        {"DsrSensitivity", [&] { Comm.FlowControl().SetDsrSensitivity(true); }, [&] { return std::to_string(Comm.FlowControl().DsrSensitivity()); }},
+        {"TxContinueOnXoff", [&] { Comm.FlowControl().SetTxContinueOnXoff(true); }, [&] { return std::to_string(Comm.FlowControl().TxContinueOnXoff()); }},
+        {"FlowControl", [&] {
+             TVaFlowControl f;
+             f.SetOutCtsFlow(true);
+             f.SetControlRts(rtsHandshake);
+             Comm.SetFlowControl(f);
+         },
+         [&] { return std::to_string(Comm.FlowControl().OutCtsFlow()) + std::to_string(Comm.FlowControl().ControlRts()) + std::to_string(Comm.FlowControl().XonXoffOut()); }},
+        {"XonChar", [&] { Comm.EventChars().SetXonChar(1); }, [&] { return std::to_string(Comm.EventChars().XonChar()); }},
+        {"XoffChar", [&] { Comm.EventChars().SetXoffChar(2); }, [&] { return std::to_string(Comm.EventChars().XoffChar()); }},
+        {"ErrorChar", [&] { Comm.EventChars().SetErrorChar('?'); }, [&] { return std::to_string(Comm.EventChars().ErrorChar()); }},
+        {"EventChar", [&] { Comm.EventChars().SetEventChar('!'); }, [&] { return std::to_string(Comm.EventChars().EventChar()); }},
+        {"EofChar", [&] { Comm.EventChars().SetEofChar(26); }, [&] { return std::to_string(Comm.EventChars().EofChar()); }},
+        {"EventChars", [&] {
+             TVaEventChars e;
+             e.SetXonChar(5);
+             e.SetEofChar(6);
+             Comm.SetEventChars(e);
+         },
+         [&] { return std::to_string(Comm.EventChars().XonChar()) + "/" + std::to_string(Comm.EventChars().EofChar()); }},
+    };
+    for (const auto& r : rows) {
+        const std::string before = r.Read();
+        Dev.SetFail({{"SetState", EINVAL}});
+        EXPECT_NE(Message(r.Change), "(no error)") << r.Name;
+        EXPECT_EQ(r.Read(), before) << r.Name;
+        // Taken once the line takes it.
+        Dev.SetFail({});
+        r.Change();
+        EXPECT_NE(r.Read(), before) << r.Name;
+    }
+}
