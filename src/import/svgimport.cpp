@@ -30,6 +30,8 @@ constexpr double kUnitsPerPx = kUnitsPerInch / 96;
 // size: a few kilobytes of gzip can claim gigabytes, and real drawings pack ten times at most.
 constexpr std::size_t kMaxInflated = std::size_t{1} << 30;
 constexpr std::size_t kMaxInflation = 100;
+// Edge tests clipping may take: a few seconds' work.
+constexpr double kMaxClipWork = 4e9;
 
 TFileResult Failure(const std::string& reason)
 {
@@ -181,17 +183,21 @@ public:
     {
         for (const auto& ring : rings)
             for (std::size_t i = 0; i + 1 < ring.size(); ++i) {
-                Edges.push_back({ring[i], ring[i + 1]});
+                EdgeList.push_back({ring[i], ring[i + 1]});
                 Bounds |= QRectF(ring[i], ring[i + 1]).normalized().adjusted(-1e-9, -1e-9, 1e-9, 1e-9);
             }
     }
 
-    bool Inside(QPointF p) const
+    // Edge tests made so far: each point tested and each segment cut costs one per edge.
+    double Work = 0;
+
+    bool Inside(QPointF p)
     {
         if (!Bounds.contains(p))
             return false;
+        Work += static_cast<double>(EdgeList.size());
         int winding = 0, crossings = 0;
-        for (const auto& [a, b] : Edges) {
+        for (const auto& [a, b] : EdgeList) {
             if ((a.y() <= p.y()) != (b.y() <= p.y())) {
                 const double x = a.x() + (p.y() - a.y()) / (b.y() - a.y()) * (b.x() - a.x());
                 if (x > p.x()) {
@@ -207,14 +213,15 @@ public:
     // says the part starts where the last kept part ended (with `open`, the segment before
     // ended inside). True when the segment ends inside.
     template <class F>
-    bool Cut(QPointF p, QPointF q, F&& keep, bool open) const
+    bool Cut(QPointF p, QPointF q, F&& keep, bool open)
     {
         if (std::max(p.x(), q.x()) < Bounds.left() || std::min(p.x(), q.x()) > Bounds.right() ||
             std::max(p.y(), q.y()) < Bounds.top() || std::min(p.y(), q.y()) > Bounds.bottom())
             return false;
         std::vector<double> ts{0, 1};
         const QPointF d = q - p;
-        for (const auto& [a, b] : Edges) {
+        Work += static_cast<double>(EdgeList.size());
+        for (const auto& [a, b] : EdgeList) {
             const QPointF e = b - a;
             const double den = d.x() * e.y() - d.y() * e.x();
             if (den == 0)
@@ -226,7 +233,7 @@ public:
         }
         std::sort(ts.begin(), ts.end());
         bool joined = open;
-        for (std::size_t i = 0; i + 1 < ts.size(); ++i) {
+        for (std::size_t i = 0; i + 1 < ts.size() && Work <= kMaxClipWork; ++i) {
             if (ts[i + 1] - ts[i] <= 1e-12 && !(p == q))
                 continue;
             if (Inside(p + d * ((ts[i] + ts[i + 1]) / 2))) {
@@ -241,7 +248,7 @@ public:
 
 private:
     bool EvenOdd;
-    std::vector<std::pair<QPointF, QPointF>> Edges;
+    std::vector<std::pair<QPointF, QPointF>> EdgeList;
     QRectF Bounds;
 };
 
@@ -255,6 +262,7 @@ public:
     std::function<void()> OnProgress;
     std::size_t MaxPoints = 0;
     std::string Failed;  // why the drawing cannot be taken; nothing more is collected
+    bool ClipMarks = false;  // the document was rewritten with clip marks: paths like them are marks
     const std::vector<TSvgTextRun>* TextRuns = nullptr;  // the runs text marks index
     std::int64_t Boxes = 0;  // characters the stroke font has no glyph for
 
@@ -442,17 +450,24 @@ private:
             typeface = 5;
         const TStrokeFace face = FaceFor(typeface, run.Italic ? 1 : 0, run.Bold ? 3 : 0, spacing);
         const double scale = run.Size * 0.7 / CapHeight(face);
-        std::vector<TGlyph> glyphs;
-        double width = 0;
-        for (const char32_t c : run.Characters) {
-            glyphs.push_back(Glyph(face, c <= 0xff ? static_cast<unsigned char>(c) : static_cast<unsigned char>('?'), TCharSet::Latin1));
-            if (c > 0xff || !glyphs.back().Known)
-                ++Boxes;
-            width += glyphs.back().Advance() * scale;
-        }
+        auto glyph = [&](char32_t c) {
+            return Glyph(face, c <= 0xff ? static_cast<unsigned char>(c) : static_cast<unsigned char>('?'), TCharSet::Latin1);
+        };
+        double width = 0;  // the anchor needs it first
+        for (const char32_t c : run.Characters)
+            width += glyph(c).Advance() * scale;
         const QTransform t = state->transform();
         double x = run.X - width * run.Anchor / 2;
-        for (const TGlyph& g : glyphs) {
+        for (const char32_t c : run.Characters) {
+            const TGlyph g = glyph(c);
+            if (c > 0xff || !g.Known)
+                ++Boxes;
+            // A run drawn over and over by uses counts against the points like any path.
+            if (Points.size() > MaxPoints) {
+                if (Failed.empty())
+                    Failed = "drawing too large: more than " + GroupedNumber(static_cast<std::int64_t>(MaxPoints)) + " points";
+                return;
+            }
             for (const auto& stroke : g.Strokes) {
                 if (stroke.empty())
                     continue;
@@ -475,11 +490,12 @@ private:
             return false;
         const QColor c = pen.color();
         const QPainterPath::Element a = path.elementAt(0), b = path.elementAt(1);
-        if (c.red() != kClipMarkRed || !a.isMoveTo() || !b.isLineTo() || a.x != 0 || a.y != 0 || b.y != 0)
+        if (!ClipMarks || c.red() != kClipMarkRed || !a.isMoveTo() || !b.isLineTo() || a.x != 0 || a.y != 0 || b.y != 0 ||
+            !(b.x >= 1 && b.x <= 9))
             return false;
         mark = static_cast<int>(b.x);
         k = c.green() * 256 + c.blue();
-        return mark == b.x && mark >= 1 && mark <= 9 && mark != 6 && mark != 8;
+        return mark == b.x && mark != 6 && mark != 8;
     }
 
     void ClipMark(int k, TClipMark mark)
@@ -535,10 +551,12 @@ private:
         TClipRegion region(clip.Rings, clip.EvenOdd);
         std::vector<QPointF> points;
         std::vector<TPiece> pieces;
-        for (std::size_t i = first; i < Pieces.size(); ++i) {
+        // A comb of a clip across many strokes cuts them into a great many pieces, each cut
+        // costing a test against every edge: both are bounded, as the points drawn are.
+        for (std::size_t i = first; i < Pieces.size() && Failed.empty(); ++i) {
             const TPiece& p = Pieces[i];
             bool open = false;  // the segment before ended inside: a kept run continues
-            for (std::size_t j = p.Start; j + 1 < p.Start + p.Count; ++j)
+            for (std::size_t j = p.Start; j + 1 < p.Start + p.Count && Failed.empty() && region.Work <= kMaxClipWork; ++j)
                 open = region.Cut(
                     Points[j], Points[j + 1],
                     [&](QPointF a, QPointF b, bool joined) {
@@ -548,9 +566,17 @@ private:
                         }
                         points.push_back(b);
                         pieces.back().Count = points.size() - pieces.back().Start;
+                        if (Pieces[first].Start + points.size() > MaxPoints && Failed.empty())
+                            Failed = "drawing too large: more than " +
+                                     GroupedNumber(static_cast<std::int64_t>(MaxPoints)) + " points";
                     },
                     open);
+            if (region.Work > kMaxClipWork && Failed.empty())
+                Failed = "drawing too large: its clip paths need more than " +
+                         GroupedNumber(static_cast<std::int64_t>(kMaxClipWork)) + " edge tests";
         }
+        if (!Failed.empty())
+            return;
         const std::size_t base = Pieces[first].Start;
         Points.resize(base);
         Pieces.resize(first);
@@ -837,12 +863,14 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
     // Qt Svg runs the lines of a multi-line text into one where it does not place tspans
     // itself, places a nested <svg> wrongly, and draws clipped elements whole.
     TSvgRewrite rewrite;
+    rewrite.Limits = options.Limits;
     rewrite.PlaceTspans = !QtPlacesTspans();
     std::vector<TSvgTextRun> runs;
     if (options.StrokeText && scan.Texts > 0)
         rewrite.TextRuns = &runs;
-    if (scan.Degenerate > 0 || scan.NestedSvgs > 0 || scan.Clipped > 0 || rewrite.TextRuns ||
-        (rewrite.PlaceTspans && scan.PositionedTexts > 0))
+    const bool rewritten = scan.Degenerate > 0 || scan.NestedSvgs > 0 || scan.Clipped > 0 || rewrite.TextRuns ||
+                           (rewrite.PlaceTspans && scan.PositionedTexts > 0);
+    if (rewritten)
         data = RewriteSvg(data, rewrite, &scan.NotDrawn);
 
     QSvgRenderer renderer;
@@ -883,6 +911,7 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
     engine.OnProgress = options.OnProgress;
     if (rewrite.TextRuns)
         engine.TextRuns = &runs;
+    engine.ClipMarks = rewritten && scan.Clipped > 0;
     engine.MaxPoints = static_cast<std::size_t>(std::max<std::int64_t>(options.Limits.Points, 0));
     {
         const auto side = [](double v) { return static_cast<int>(std::clamp(std::ceil(v), 1.0, 1e9)); };

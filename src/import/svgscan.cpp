@@ -6,9 +6,11 @@
 #include <QtGlobal>
 
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,26 +26,25 @@ bool IsDigit(QChar c)
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
-// Calls f with each number of a list, path data or transform, as written. Only numbers with
-// an exponent or many digits are converted: the rest are plainly small.
-template <class F>
-bool EachNumber(QStringView text, F&& f)
+// The next number of a list, path data or transform at or after i, as written: its text
+// [start, i) with i left past it, its digits and whether it has an exponent. False at the end.
+bool NextNumber(QStringView text, qsizetype& i, qsizetype& start, qsizetype& digits, bool& exponent)
 {
     const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n;) {
+    while (i < n) {
         const QChar c = text[i];
         const bool sign = c == QLatin1Char('+') || c == QLatin1Char('-');
         if (!IsDigit(c) && c != QLatin1Char('.') && !sign) {
             ++i;
             continue;
         }
-        const qsizetype start = i;
+        start = i;
         if (sign)
             ++i;
-        qsizetype digits = 0;
+        digits = 0;
         while (i < n && IsDigit(text[i]))
             ++i, ++digits;
-        if (i < n && text[i] == QLatin1Char('.')) {
+        if (i < n && text[i] == QLatin1Char('.')) {  // one point: "1.5.9" is 1.5 and .9
             ++i;
             while (i < n && IsDigit(text[i]))
                 ++i, ++digits;
@@ -52,7 +53,7 @@ bool EachNumber(QStringView text, F&& f)
             i = start + 1;
             continue;
         }
-        bool exponent = false;
+        exponent = false;
         if (i + 1 < n && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
             qsizetype j = i + 1;
             if (j < n && (text[j] == QLatin1Char('+') || text[j] == QLatin1Char('-')))
@@ -64,16 +65,36 @@ bool EachNumber(QStringView text, F&& f)
                 exponent = true;
             }
         }
-        double v = 0;
-        if (exponent || digits > 24) {
-            const std::string token = text.mid(start, i - start).toString().toStdString();
-            v = std::strtod(token.c_str(), nullptr);
-        } else {
-            v = text.mid(start, i - start).toDouble();
-        }
-        if (!f(v))
-            return false;
+        return true;
     }
+    return false;
+}
+
+// A number's value whatever the locale; beyond a double's range, infinite (or 0 below it).
+double NumberValue(QStringView token)
+{
+    std::string t = token.toString().toStdString();
+    if (!t.empty() && t[0] == '+')
+        t.erase(0, 1);
+    double v = 0;
+    const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), v);
+    (void)end;
+    if (error == std::errc::result_out_of_range) {
+        const bool tiny = t.find("e-") != std::string::npos || t.find("E-") != std::string::npos;
+        v = tiny ? 0.0 : (t[0] == '-' ? -HUGE_VAL : HUGE_VAL);
+    }
+    return v;
+}
+
+// Calls f with each number of a list, path data or transform, as written, while f says go on.
+template <class F>
+bool EachNumber(QStringView text, F&& f)
+{
+    qsizetype i = 0, start = 0, digits = 0;
+    bool exponent = false;
+    while (NextNumber(text, i, start, digits, exponent))
+        if (!f(NumberValue(text.mid(start, i - start))))
+            return false;
     return true;
 }
 
@@ -81,36 +102,14 @@ bool EachNumber(QStringView text, F&& f)
 // only numbers that may be large are converted: those with an exponent or many digits.
 bool InRange(QStringView text)
 {
-    const qsizetype n = text.size();
-    const QChar* c = text.data();
-    for (qsizetype i = 0; i < n; ++i) {
-        if (!IsDigit(c[i]))
+    qsizetype i = 0, start = 0, digits = 0;
+    bool exponent = false;
+    while (NextNumber(text, i, start, digits, exponent)) {
+        if (!exponent && digits <= 24)
             continue;
-        qsizetype start = i, digits = 0;
-        while (start > 0 && (c[start - 1] == QLatin1Char('.') || IsDigit(c[start - 1])))
-            --start;
-        while (i < n && (IsDigit(c[i]) || c[i] == QLatin1Char('.')))
-            digits += IsDigit(c[i++]);
-        const bool exponent = i + 1 < n && (c[i] == QLatin1Char('e') || c[i] == QLatin1Char('E')) &&
-                              (IsDigit(c[i + 1]) || ((c[i + 1] == QLatin1Char('+') || c[i + 1] == QLatin1Char('-')) &&
-                                                     i + 2 < n && IsDigit(c[i + 2])));
-        if (!exponent && digits <= 24) {
-            --i;
-            continue;
-        }
-        bool inRange = true;
-        EachNumber(text.mid(start), [&](double v) {
-            inRange = std::isfinite(v) && std::abs(v) <= kMaxNumber;
+        const double v = NumberValue(text.mid(start, i - start));
+        if (!std::isfinite(v) || std::abs(v) > kMaxNumber)
             return false;
-        });
-        if (!inRange)
-            return false;
-        if (exponent) {  // step over the exponent's digits
-            i += 2;
-            while (i < n && IsDigit(c[i]))
-                ++i;
-        }
-        --i;
     }
     return true;
 }
@@ -248,6 +247,9 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
         ++depth;
         if (++scan.Elements > limits.Elements)
             return "drawing too large: more than " + GroupedNumber(limits.Elements) + " elements";
+        // Qt Svg, and the rewrites, go down a nesting level by a call.
+        if (depth > limits.Depth)
+            return "drawing too deep: more than " + GroupedNumber(limits.Depth) + " nested elements";
         const QXmlStreamAttributes a = xml.attributes();
         const QStringView name = xml.name();
         if (const QStringView t = a.value(QLatin1String("transform")); !t.isEmpty() && IsDegenerateTransform(t.toString())) {
@@ -345,6 +347,15 @@ TNode ReadElement(QXmlStreamReader& xml)
     return node;
 }
 
+// An element's own namespace declarations, written as the attributes they are: the writer
+// of a buffered element does not know them.
+void WriteNamespaces(QXmlStreamWriter& w, const QXmlStreamNamespaceDeclarations& namespaces)
+{
+    for (const QXmlStreamNamespaceDeclaration& ns : namespaces)
+        w.writeAttribute(ns.prefix().isEmpty() ? QStringLiteral("xmlns") : QStringLiteral("xmlns:") + ns.prefix().toString(),
+                         ns.namespaceUri().toString());
+}
+
 void WriteNode(QXmlStreamWriter& w, const TNode& node)
 {
     if (node.Name.isEmpty()) {
@@ -352,9 +363,7 @@ void WriteNode(QXmlStreamWriter& w, const TNode& node)
         return;
     }
     w.writeStartElement(node.Name);
-    for (const QXmlStreamNamespaceDeclaration& ns : node.Namespaces)
-        w.writeAttribute(ns.prefix().isEmpty() ? QStringLiteral("xmlns") : QStringLiteral("xmlns:") + ns.prefix().toString(),
-                         ns.namespaceUri().toString());
+    WriteNamespaces(w, node.Namespaces);
     for (const QXmlStreamAttribute& a : node.Attributes)
         w.writeAttribute(a.qualifiedName().toString(), a.value().toString());
     for (const TNode& child : node.Children)
@@ -470,7 +479,10 @@ void WriteSplitText(QXmlStreamWriter& w, const TNode& text)
 {
     const std::vector<TChunk> chunks = Chunks(text, 16);
     const QXmlStreamAttributes shared = Without(text.Attributes, {"x", "y", "dx", "dy", "id"});
-    bool first = true;
+    // One group stands for the text, with its id: a use of it, or a switch, takes every line.
+    w.writeStartElement(QStringLiteral("g"));
+    if (const QStringView id = text.Attributes.value(QLatin1String("id")); !id.isEmpty())
+        w.writeAttribute(QStringLiteral("id"), id.toString());
     for (const TChunk& c : chunks) {
         bool shows = false;
         for (const TNode* n : c.Nodes)
@@ -478,12 +490,7 @@ void WriteSplitText(QXmlStreamWriter& w, const TNode& text)
         if (!shows)
             continue;
         w.writeStartElement(text.Name);
-        if (first && text.Attributes.hasAttribute(QLatin1String("id")))
-            w.writeAttribute(QStringLiteral("id"), text.Attributes.value(QLatin1String("id")).toString());
-        first = false;
-        for (const QXmlStreamNamespaceDeclaration& ns : text.Namespaces)
-            w.writeAttribute(ns.prefix().isEmpty() ? QStringLiteral("xmlns") : QStringLiteral("xmlns:") + ns.prefix().toString(),
-                             ns.namespaceUri().toString());
+        WriteNamespaces(w, text.Namespaces);
         for (const QXmlStreamAttribute& a : shared)
             w.writeAttribute(a.qualifiedName().toString(), a.value().toString());
         w.writeAttribute(QStringLiteral("x"), Number(c.X));
@@ -499,6 +506,7 @@ void WriteSplitText(QXmlStreamWriter& w, const TNode& text)
         }
         w.writeEndElement();
     }
+    w.writeEndElement();
 }
 
 // The characters of a run, as SVG lays them out of the box: runs of white space as one blank.
@@ -554,7 +562,7 @@ void WriteTextMarks(QXmlStreamWriter& w, const TNode& text, const TFontProps& in
     const TFontProps font = FontOf(text.Attributes, inherited);
     const bool preserve = text.Attributes.value(QLatin1String("xml:space")) == QLatin1String("preserve");
     w.writeStartElement(QStringLiteral("g"));
-    for (const QXmlStreamAttribute& a : Without(text.Attributes, {"x", "y", "dx", "dy", "id", "xml:space"}))
+    for (const QXmlStreamAttribute& a : Without(text.Attributes, {"x", "y", "dx", "dy", "xml:space"}))
         w.writeAttribute(a.qualifiedName().toString(), a.value().toString());
     for (const TChunk& c : Chunks(text, font.Size)) {
         TFontProps own = font;
@@ -575,7 +583,8 @@ void WriteTextMarks(QXmlStreamWriter& w, const TNode& text, const TFontProps& in
         w.writeEmptyElement(QStringLiteral("path"));
         w.writeAttribute(QStringLiteral("d"), QStringLiteral("M0 0 L%1 0").arg(kTextMark));
         w.writeAttribute(QStringLiteral("stroke"), QStringLiteral("rgb(%1,%2,%3)").arg(kTextMarkRed).arg(k / 256).arg(k % 256));
-        w.writeAttribute(QStringLiteral("style"), QStringLiteral("stroke-width:1;stroke-opacity:1;visibility:visible;display:inline"));
+        w.writeAttribute(QStringLiteral("style"),
+                         QStringLiteral("stroke-width:1;stroke-opacity:1;visibility:visible;display:inline;marker:none"));
         w.writeEmptyElement(QStringLiteral("path"));
         w.writeAttribute(QStringLiteral("d"), QStringLiteral("M0 0 L%1 0").arg(kTextProbe));
         w.writeAttribute(QStringLiteral("fill"), QStringLiteral("none"));
@@ -707,6 +716,7 @@ void WriteOutline(QXmlStreamWriter& w, const TNode& node)
     if (node.Name.isEmpty() || Hidden(node.Attributes))
         return;
     w.writeStartElement(node.Name);
+    WriteNamespaces(w, node.Namespaces);
     for (const QXmlStreamAttribute& a : node.Attributes) {
         const QStringView n = a.qualifiedName();
         if (n == QLatin1String("id") || n == QLatin1String("style") || n == QLatin1String("clip-path") ||
@@ -725,6 +735,26 @@ void WriteOutline(QXmlStreamWriter& w, const TNode& node)
     w.writeEndElement();
 }
 
+// What a copy of a subtree costs: its elements and its path data.
+struct TCost {
+    std::int64_t Elements = 0, PathBytes = 0;
+};
+
+TCost Cost(const TNode& node)
+{
+    TCost c;
+    if (node.Name.isEmpty())
+        return c;
+    c.Elements = 1;
+    c.PathBytes = node.Attributes.value(QLatin1String("d")).size() + node.Attributes.value(QLatin1String("points")).size();
+    for (const TNode& child : node.Children) {
+        const TCost cc = Cost(child);
+        c.Elements += cc.Elements;
+        c.PathBytes += cc.PathBytes;
+    }
+    return c;
+}
+
 void WriteClipMark(QXmlStreamWriter& w, int k, TClipMark mark)
 {
     w.writeEmptyElement(QStringLiteral("path"));
@@ -733,7 +763,7 @@ void WriteClipMark(QXmlStreamWriter& w, int k, TClipMark mark)
     w.writeAttribute(QStringLiteral("stroke"), QStringLiteral("rgb(%1,%2,%3)").arg(kClipMarkRed).arg(k / 256).arg(k % 256));
     // Nothing inherited may hide a mark: a hidden mark would leave its clip open.
     w.writeAttribute(QStringLiteral("style"), QStringLiteral("stroke-width:1;stroke-opacity:1;opacity:1;visibility:visible;"
-                                                             "display:inline;stroke-dasharray:none"));
+                                                             "display:inline;stroke-dasharray:none;marker:none"));
 }
 
 // Clip k's outline, drawn where the clipped element is, in its user space.
@@ -774,6 +804,12 @@ bool IsDefinition(QStringView name)
     return false;
 }
 
+// Definitions whose content is no drawing of its own: a clip there cannot be cut.
+bool IsShapeDefinition(QStringView name)
+{
+    return name != QLatin1String("defs") && name != QLatin1String("symbol") && IsDefinition(name);
+}
+
 }  // namespace
 
 QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, std::map<std::string, std::int64_t>* notDrawn)
@@ -793,8 +829,9 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, st
         }
     }
     int nextClip = 0;
+    TCost outlines;                              // of the clip outlines written so far
     std::vector<std::pair<int, int>> clippedAt;  // (depth, clip) of the elements being clipped
-    int definitionDepth = 0;                     // inside defs and the like: drawn only by reference
+    int definitionDepth = 0;                     // inside a clip path, mask, marker or pattern
     auto unclipped = [&] {
         if (notDrawn)
             ++(*notDrawn)["clip paths (drawn unclipped)"];
@@ -834,6 +871,7 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, st
             writer.writeCurrentToken(xml);
             if (!clippedAt.empty() && clippedAt.back().first == depth) {
                 WriteClipMark(writer, clippedAt.back().second, TClipMark::ContentEnd);
+                writer.writeEndElement();  // the group that stands for the clipped element
                 clippedAt.pop_back();
             }
             --depth;
@@ -851,7 +889,7 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, st
         }
         ++depth;
         const QStringView name = xml.name();
-        if (definitionDepth == 0 && IsDefinition(name))
+        if (definitionDepth == 0 && IsShapeDefinition(name))
             definitionDepth = depth;
         if (rewrite.TextRuns)
             fonts.push_back(FontOf(a, fonts.back()));
@@ -860,13 +898,25 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, st
         int clip = -1;
         if (const QString ref = rewrite.MarkClips ? ClipReference(a) : QString(); !ref.isEmpty()) {
             const auto found = clips.find(ref);
-            if (definitionDepth != 0 || nextClip >= kMaxClips) {
+            // Each clipped element gets its own copy of the outline: the copies count against
+            // the budgets, and beyond them the rest is drawn unclipped.
+            const TCost cost = found != clips.end() ? Cost(found->second) : TCost{};
+            if (definitionDepth != 0 || depth == 1 || nextClip >= kMaxClips ||
+                outlines.Elements + cost.Elements > rewrite.Limits.Elements ||
+                outlines.PathBytes + cost.PathBytes > rewrite.Limits.PathBytes) {
                 unclipped();
             } else if (found != clips.end()) {
                 clip = nextClip++;
+                outlines.Elements += cost.Elements;
+                outlines.PathBytes += cost.PathBytes;
+                // One group stands where the element stood, with its id, so a use of it or a
+                // switch over it takes the outline and the marks along.
+                writer.writeStartElement(QStringLiteral("g"));
+                if (const QStringView id = a.value(QLatin1String("id")); !id.isEmpty())
+                    writer.writeAttribute(QStringLiteral("id"), id.toString());
                 WriteClipOutline(writer, clip, found->second, a);
                 WriteClipMark(writer, clip, TClipMark::ContentBegin);
-                attributes = WithoutClip(a);
+                attributes = Without(WithoutClip(a), {"id"});
             }
         }
         if (name == QLatin1String("svg") && depth == 1) {
@@ -901,8 +951,10 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, st
             --depth;
             fonts.pop_back();
             WriteTextMarks(writer, text, fonts.back(), *rewrite.TextRuns);
-            if (clip >= 0)
+            if (clip >= 0) {
                 WriteClipMark(writer, clip, TClipMark::ContentEnd);
+                writer.writeEndElement();
+            }
             continue;
         } else if (name == QLatin1String("text") && rewrite.PlaceTspans) {
             TNode text = ReadElement(xml);
@@ -919,8 +971,10 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, st
                 WriteSplitText(writer, text);
             else
                 WriteNode(writer, text);
-            if (clip >= 0)
+            if (clip >= 0) {
                 WriteClipMark(writer, clip, TClipMark::ContentEnd);
+                writer.writeEndElement();
+            }
             continue;
         }
         if (clip >= 0) {
@@ -942,9 +996,9 @@ namespace {
 // Writes copies for uses, counting what they cost against the limits.
 class TUseExpander {
 public:
-    TUseExpander(const std::map<QString, TNode>& targets, const TSvgLimits& limits,
-                 std::map<std::string, std::int64_t>* notDrawn)
-        : Targets(targets), Limits(limits), NotDrawn(notDrawn)
+    TUseExpander(const std::map<QString, const TNode*>& targets, const TSvgLimits& limits,
+                 std::map<std::string, std::int64_t>* notDrawn, const QByteArray& out, std::int64_t maxBytes)
+        : Targets(targets), Limits(limits), NotDrawn(notDrawn), Out(out), MaxBytes(maxBytes)
     {
     }
 
@@ -957,6 +1011,9 @@ public:
             return false;
         if (++Elements > Limits.Elements)
             Error = "drawing too large: more than " + GroupedNumber(Limits.Elements) + " elements with the copies of its uses";
+        // Copies carry text and attributes besides path data: the document itself is bounded.
+        if (Out.size() > MaxBytes && Error.empty())
+            Error = "drawing too large: more than " + GroupedNumber(MaxBytes >> 20) + " MB with the copies of its uses";
         for (const char* n : {"d", "points"})
             PathBytes += node.Attributes.value(QLatin1String(n)).size();
         if (PathBytes > Limits.PathBytes && Error.empty())
@@ -999,7 +1056,7 @@ public:
                 w.writeAttribute(n.toString(), a.value().toString());
         }
         Stack.push_back(id);
-        const TNode& t = target->second;
+        const TNode& t = *target->second;
         if (t.Name == QLatin1String("symbol")) {
             // A symbol is drawn as a viewport of the use's size.
             QXmlStreamAttributes place;
@@ -1044,6 +1101,7 @@ public:
         if (!Count(node))
             return;
         w.writeStartElement(node.Name);
+        WriteNamespaces(w, node.Namespaces);
         for (const QXmlStreamAttribute& a : node.Attributes)
             if (a.qualifiedName() != QLatin1String("id"))
                 w.writeAttribute(a.qualifiedName().toString(), a.value().toString());
@@ -1053,17 +1111,20 @@ public:
     }
 
 private:
-    const std::map<QString, TNode>& Targets;
+    const std::map<QString, const TNode*>& Targets;
     const TSvgLimits& Limits;
     std::map<std::string, std::int64_t>* NotDrawn;
+    const QByteArray& Out;
+    std::int64_t MaxBytes;
     std::vector<QString> Stack;  // the ids being copied: a use of one of them is circular
 };
 
-// The elements uses refer to, and every element with an id inside them.
-void Register(const TNode& node, const std::set<QString>& wanted, std::map<QString, TNode>& targets)
+// The elements uses refer to, found in the subtrees read, nested ones included: pointers into
+// those subtrees, which are read once.
+void Register(const TNode& node, const std::set<QString>& wanted, std::map<QString, const TNode*>& targets)
 {
     if (const QString id = node.Attributes.value(QLatin1String("id")).toString(); !id.isEmpty() && wanted.count(id))
-        targets.emplace(id, node);
+        targets.emplace(id, &node);
     for (const TNode& child : node.Children)
         if (!child.Name.isEmpty())
             Register(child, wanted, targets);
@@ -1082,17 +1143,21 @@ bool ExpandUses(const QByteArray& document, const TSvgLimits& limits, QByteArray
                 if (const QString id = UseTarget(xml.attributes()); !id.isEmpty())
                     wanted.insert(id);
     }
-    std::map<QString, TNode> targets;
+    std::deque<TNode> subtrees;  // stays where it is while pointers into it are taken
+    std::map<QString, const TNode*> targets;
     {
         QXmlStreamReader xml(document);
         while (!xml.atEnd())
             if (xml.readNext() == QXmlStreamReader::StartElement &&
                 wanted.count(xml.attributes().value(QLatin1String("id")).toString()))
-                Register(ReadElement(xml), wanted, targets);
+                Register(subtrees.emplace_back(ReadElement(xml)), wanted, targets);
     }
-    TUseExpander expander(targets, limits, notDrawn);
     out.clear();
     out.reserve(document.size());
+    // As much as the budgets' elements could hold of ordinary markup, and at least the
+    // document twice over.
+    const std::int64_t maxBytes = std::max<std::int64_t>(2 * document.size(), limits.PathBytes + limits.Elements * 256);
+    TUseExpander expander(targets, limits, notDrawn, out, maxBytes);
     QXmlStreamReader xml(document);
     QXmlStreamWriter writer(&out);
     int depth = 0, definitionDepth = 0;

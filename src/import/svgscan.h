@@ -18,6 +18,7 @@ struct TSvgLimits {
     std::int64_t Elements = 600000;
     std::int64_t PathBytes = std::int64_t{64} << 20;  // path data and point lists together
     std::int64_t Points = 12000000;                   // drawn, after curves are flattened
+    std::int64_t Depth = 1000;                        // elements nested in one another
 };
 
 // What the scan found: the costs, and by what a user calls it what will not be drawn.
@@ -88,6 +89,8 @@ struct TSvgRewrite {
     bool MarkClips = true;
     // When given, each text becomes marks for the stroke font, its runs appended here.
     std::vector<TSvgTextRun>* TextRuns = nullptr;
+    // What the copies of clip outlines may cost; beyond it the rest is drawn unclipped.
+    TSvgLimits Limits;
 };
 
 // The document with every <use> of the drawing replaced by a copy of what it refers to

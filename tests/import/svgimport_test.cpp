@@ -700,7 +700,7 @@ TEST(SvgImport, ClipPathsCutWhatTheyClip)
     }
 }
 
-// A clip on what is drawn only by reference is not cut, and the report says so.
+// A clip within a clip path's own shapes is not cut, and the report says so.
 TEST(SvgImport, ClipsThatCannotBeCutAreReported)
 {
     THpglSheet sheet;
@@ -708,10 +708,12 @@ TEST(SvgImport, ClipsThatCannotBeCutAreReported)
     TSvgImportOptions options;
     options.Report = &report;
     const std::string body = "<defs><clipPath id=\"r\"><rect width=\"100\" height=\"100\"/></clipPath>"
-                             "<path id=\"p\" clip-path=\"url(#r)\" stroke=\"black\" d=\"M-50 50 L150 50\"/></defs>"
-                             "<use href=\"#p\"/>";
+                             "<clipPath id=\"q\"><rect clip-path=\"url(#r)\" width=\"50\" height=\"50\"/></clipPath></defs>"
+                             "<path clip-path=\"url(#q)\" stroke=\"black\" d=\"M-50 25 L150 25\"/>";
     ASSERT_TRUE(ImportSvgData(sheet, QByteArray::fromStdString(Page(body)), options).Ok());
     EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"clip paths (drawn unclipped)", 1}}));
+    ASSERT_EQ(Polylines(sheet).size(), 1u);
+    EXPECT_EQ(Polylines(sheet)[0].Points, (std::vector<TPt>{{0, 2135}, {50, 2135}}));
 }
 
 // Copies of copies are all drawn: Qt Svg alone draws only some of them.
@@ -853,4 +855,114 @@ TEST(SvgImport, TextInTheStrokeFontLiesWhereTheTextIs)
     TTranslateReport report;
     EXPECT_FALSE(StrokeText(Page("<text x=\"10\" y=\"200\" font-size=\"50\">\xe2\x82\xac</text>"), &report).empty());
     EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"characters without a stroke glyph (boxes)", 1}}));
+}
+
+// What the rewrites add is bounded too, and what they cannot do is reported, not broken.
+TEST(SvgImport, RewritesStayWithinTheBudgetsAndKeepTheDocumentWhole)
+{
+    // A comb of a clip across many strokes: more pieces than the points allow.
+    std::string comb = "M0 0";
+    for (int i = 0; i < 400; ++i)
+        comb += " L" + std::to_string(i * 3) + " 1000 L" + std::to_string(i * 3 + 1) + " 1000 L" + std::to_string(i * 3 + 1) +
+                " 0 L" + std::to_string(i * 3 + 2) + " 0";
+    std::string lines;
+    for (int i = 0; i < 100; ++i)
+        lines += "M0 " + std::to_string(i * 10 + 5) + " L1200 " + std::to_string(i * 10 + 5) + " ";
+    TSvgImportOptions small;
+    small.Limits.Points = 20000;
+    THpglSheet sheet;
+    TFileResult r = ImportSvgData(sheet,
+                                  QByteArray::fromStdString(Page("<clipPath id=\"c\"><path d=\"" + comb + " Z\"/></clipPath>"
+                                                                 "<path clip-path=\"url(#c)\" stroke=\"black\" d=\"" + lines + "\"/>")),
+                                  small);
+    EXPECT_EQ(r.Reason, "drawing too large: more than 20,000 points");
+    EXPECT_EQ(sheet.Count(), 0);
+
+    // Text laid again and again by uses counts its points.
+    std::string uses = "<defs><text id=\"t\" x=\"10\" y=\"100\" font-size=\"20\">Many words of text</text></defs>";
+    for (int i = 0; i < 200; ++i)
+        uses += "<use href=\"#t\" y=\"" + std::to_string(i) + "\"/>";
+    small.StrokeText = true;
+    r = ImportSvgData(sheet, QByteArray::fromStdString(Page(uses)), small);
+    EXPECT_EQ(r.Reason, "drawing too large: more than 20,000 points");
+
+    // Too deep for anything that goes down a level by a call.
+    std::string deep;
+    for (int i = 0; i < 1001; ++i)
+        deep += "<g>";
+    deep += Line("black");
+    for (int i = 0; i < 1001; ++i)
+        deep += "</g>";
+    EXPECT_EQ(ImportText(sheet, Page(deep)).Reason, "drawing too deep: more than 1,000 nested elements");
+
+    // The scan alone sees numbers in what is never drawn, and a second point starts a number.
+    TSvgScan scan;
+    EXPECT_EQ(ScanSvg(QByteArray::fromStdString(Page("<defs><path d=\"M0 0L1.5.9e300 0\"/></defs>")), TSvgLimits{}, scan),
+              kSvgOutOfRange);
+    EXPECT_EQ(ScanSvg(QByteArray::fromStdString(Page("<path d=\"M0 0L1.5.9e3 0 1e-400 2\"/>")), TSvgLimits{}, scan), "");
+
+    // Copies of a clip outline beyond the budget: the rest is drawn unclipped, and said so.
+    std::string clipped = "<clipPath id=\"k\">";
+    for (int i = 0; i < 10; ++i)
+        clipped += "<rect x=\"" + std::to_string(i * 10) + "\" width=\"5\" height=\"100\"/>";
+    clipped += "</clipPath>";
+    for (int i = 0; i < 15; ++i)
+        clipped += "<path clip-path=\"url(#k)\" stroke=\"black\" d=\"M0 " + std::to_string(i * 5) + " L100 " +
+                   std::to_string(i * 5) + "\"/>";
+    TTranslateReport report;
+    TSvgImportOptions budget;
+    budget.Limits.Elements = 100;
+    budget.Report = &report;
+    ASSERT_TRUE(ImportSvgData(sheet, QByteArray::fromStdString(Page(clipped)), budget).Ok());
+    EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"clip paths (drawn unclipped)", 6}}));
+}
+
+// A clipped element, a split text or a text in strokes keeps its place in the document: the
+// root, a switch and a use of it by id all see it whole.
+TEST(SvgImport, RewrittenElementsKeepTheirPlaceAndTheirId)
+{
+    const std::string clip = "<defs><clipPath id=\"r\"><rect x=\"0\" y=\"0\" width=\"100\" height=\"100\"/></clipPath>"
+                             "<path id=\"x\" clip-path=\"url(#r)\" stroke=\"black\" d=\"M-50 50 L150 50\"/></defs>";
+    // A use of a clipped element is clipped.
+    auto lines = ImportedPolylines(Page(clip + "<use href=\"#x\" y=\"10\"/>"));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].Points, (std::vector<TPt>{{0, 2100}, {100, 2100}}));
+    // A switch over a clipped element draws it, clipped.
+    lines = ImportedPolylines(Page("<defs><clipPath id=\"r\"><rect width=\"100\" height=\"100\"/></clipPath></defs>"
+                                   "<switch><path clip-path=\"url(#r)\" stroke=\"black\" d=\"M-50 50 L150 50\"/></switch>"));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].Points, (std::vector<TPt>{{0, 2110}, {100, 2110}}));
+    // A clip on the root itself is not drawn, and the drawing still is.
+    THpglSheet sheet;
+    TTranslateReport report;
+    TSvgImportOptions options;
+    options.Report = &report;
+    ASSERT_TRUE(ImportSvgData(sheet,
+                              "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"190mm\" height=\"270mm\" viewBox=\"0 0 1520 "
+                              "2160\" clip-path=\"url(#r)\"><defs><clipPath id=\"r\"><rect width=\"10\" height=\"10\"/></clipPath>"
+                              "</defs><path stroke=\"black\" d=\"M10 10 L20 10\"/></svg>",
+                              options)
+                    .Ok());
+    EXPECT_EQ(Polylines(sheet).size(), 1u);
+    EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"clip paths (drawn unclipped)", 1}}));
+    // A multi-line text used by id draws every line; so does one in strokes.
+    const std::string text = "<defs><text id=\"t\" font-size=\"40\"><tspan x=\"10\" y=\"100\">I</tspan>"
+                             "<tspan x=\"10\" y=\"300\">I</tspan></text></defs><use href=\"#t\"/>";
+    THpglSheet outlines;
+    ASSERT_TRUE(ImportText(outlines, Page(text)).Ok());
+    EXPECT_GT(PointsInRows(outlines, 55, 105), 0);
+    EXPECT_GT(PointsInRows(outlines, 255, 305), 0);
+    TSvgImportOptions strokes;
+    strokes.StrokeText = true;
+    THpglSheet stroked;
+    ASSERT_TRUE(ImportSvgData(stroked, QByteArray::fromStdString(Page(text)), strokes).Ok());
+    EXPECT_EQ(Polylines(stroked).size(), 2u);
+    // A path that looks like a mark is drawn when nothing was rewritten.
+    lines = ImportedPolylines(Page("<path stroke=\"#fe0001\" fill=\"none\" d=\"M0 0 L5 0\"/>"));
+    EXPECT_EQ(lines.size(), 1u);
+    // A namespace declared inside a copied element comes along with the copy.
+    lines = ImportedPolylines(Page("<defs><path id=\"p\" stroke=\"black\" d=\"M0 0 L5 5\"/><g id=\"a\" "
+                                   "xmlns:xl=\"http://www.w3.org/1999/xlink\"><use xl:href=\"#p\"/></g></defs>"
+                                   "<use href=\"#a\"/><use href=\"#a\" x=\"10\"/>"));
+    EXPECT_EQ(lines.size(), 2u);
 }
