@@ -13,6 +13,7 @@
 
 #include "plot/estimate.h"
 #include "plot/ostrel.h"
+#include "plot/plotline.h"
 #include "plot/plotorder.h"
 #include "plot/preflight.h"
 #include "serial/ports.h"
@@ -164,18 +165,8 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
     Backstop = new QTimer(this);
     Backstop->setInterval(20);
 
-    // The component as the dialog's design sets it.
-    VaComm1.SetPortNum(1);
-    VaComm1.SetDeviceName("COM%d");
-    VaComm1.SetMonitorEvents({});
-    TVaBuffers buffers;
-    buffers.SetReadSize(512);
-    buffers.SetWriteSize(512);
-    VaComm1.SetBuffers(buffers);
-    TVaFlowControl flow;
-    flow.SetXonXoffOut(true);
-    flow.SetXonXoffIn(true);
-    VaComm1.SetFlowControl(flow);
+    // The component as the dialog's design sets it: COM1 by its number, XON/XOFF.
+    ConfigurePlotLine(VaComm1, TPlotLine{});
     FormCreate();
     UpdateWarnings();
 }
@@ -206,12 +197,10 @@ void TfrmOstrel::cbPortChange()
 {
     const int index = cbPort->currentIndex();
     const QString name = PortName();
-    // COM1..COM4 by number; anything else, found on the machine or typed, by its name.
-    if (index >= 0 && index < 4 && name == QStringLiteral("COM%1").arg(index + 1))
-        VaComm1.SetDeviceName("COM%d");
-    else
-        VaComm1.SetDeviceName(QString(name).replace(QLatin1Char('%'), QStringLiteral("%%")).toStdString());
-    VaComm1.SetPortNum(index + 1);
+    // A COM name by its number; anything else, found on the machine or typed, by its name.
+    const auto [pattern, number] = PortPattern(name.toStdString());
+    VaComm1.SetDeviceName(pattern);
+    VaComm1.SetPortNum(number > 0 ? number : index + 1);
     // The box is narrow: the whole name, and the device file behind it, show on hovering.
     cbPort->setToolTip(QString::fromStdString(commport::PortLabel(name.toStdString())));
 }
@@ -284,11 +273,9 @@ TPlotSettings TfrmOstrel::CurrentSettings() const
     TPlotSettings settings;
     settings.Speed = tbSpeed->value();
     settings.Accelerate = cbZrychlovat->isChecked();
-    settings.Baud = BaudrateValue(VaComm1.Baudrate());
-    static const int kDataBits[] = {4, 5, 6, 7, 8};
-    static const double kStopBits[] = {1, 1.5, 2};
-    settings.FrameBits = LineFrameBits(kDataBits[VaComm1.Databits()], VaComm1.Parity() != paNone,
-                                       kStopBits[VaComm1.Stopbits()]);
+    const TLineRate line = LineOf(VaComm1);  // a user rate too
+    settings.Baud = line.Baud;
+    settings.FrameBits = line.FrameBits;
     settings.PenPauses = cbPenPauses->isChecked();
     return settings;
 }

@@ -12,23 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "plot/plotline.h"
 #include "serial/platform/commport_fake.h"
 #include "serial/uidispatch.h"
 #include "serial/vacomm.h"
 
-// The plot dialog's settings.
+// The plot's settings, as the dialog and grafonel-cli make them.
 inline void PlotSettings(TVaCustomComm& c)
 {
-    c.SetPortNum(1);
-    c.SetDeviceName("COM%d");
-    c.SetMonitorEvents({});
-    TVaBuffers b;
-    b.SetReadSize(512);
-    b.SetWriteSize(512);
-    c.SetBuffers(b);
-    c.FlowControl().SetXonXoffOut(true);
-    c.FlowControl().SetXonXoffIn(true);
-    c.SetBaudrate(br9600);
+    ConfigurePlotLine(c, TPlotLine{});
     // Tests that only compare bytes run a pseudo-terminal unpaced; the pacing tests ask for it.
     c.SetPaceLine(plOff);
 }

@@ -587,3 +587,20 @@ TEST_F(FormTest, ProgressCountsObjectsWithTheEstimatesTimeLeft)
     EXPECT_EQ(m.captured(2).toStdString(), ClockText(SecondsLeft(e, ends, done))) << seen.toStdString();
     d->hide();
 }
+
+// The estimate and the run's time left take the component's line as it is, a user rate too.
+TEST_F(FormTest, TheEstimateTakesAUserRateOfTheLine)
+{
+    testfiles::TempDir dir;
+    Open(dir.Write("w.plt", "PA10,10;PD;PA1000,2000;"));
+    auto* d = frmOstrel;
+    d->show();
+    d->VaComm1.SetUserBaudrate(31250);
+    d->UpdateEstimate();
+    EXPECT_TRUE(d->lblEstimate->text().endsWith(" at 31250")) << d->lblEstimate->text().toStdString();
+    EXPECT_EQ(d->lblEstimate->text().toStdString(), EstimateText(EstimatePlot(*frmMain->Sheet, DialogSettings(20, true, 31250))));
+    d->cbBaud->setCurrentIndex(5);
+    d->cbBaud->setCurrentIndex(6);
+    EXPECT_TRUE(d->lblEstimate->text().endsWith(" at 9600")) << d->lblEstimate->text().toStdString();
+    d->hide();
+}

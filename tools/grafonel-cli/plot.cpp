@@ -15,6 +15,7 @@
 #include "plot/estimate.h"
 #include "plot/ostrel.h"
 #include "plot/plotorder.h"
+#include "plot/plotline.h"
 #include "plot/plotrun.h"
 #include "serial/uidispatch.h"
 #include "serial/vacomm.h"
@@ -129,44 +130,10 @@ bool ParseLine(const std::vector<std::string>& args, TLineOptions& o, bool plot,
 // The dialog's component settings, the port and rate from the command line.
 void Configure(TVaComm& c, const TLineOptions& o)
 {
-    c.SetMonitorEvents({});
-    TVaBuffers b;
-    b.SetReadSize(512);
-    b.SetWriteSize(512);
-    c.SetBuffers(b);
-    TVaFlowControl f;
-    f.SetXonXoffOut(!o.Rts);
-    f.SetOutCtsFlow(o.Rts);
-    f.SetXonXoffIn(true);
-    c.SetFlowControl(f);
+    ConfigurePlotLine(c, TPlotLine{o.Port, o.Baud, o.Rts});
     c.SetPaceLine(o.Pace);
-    if (o.Port.find('/') == std::string::npos) {
-        c.SetDeviceName(o.Port);  // COMn: the n-th serial port
-    } else {
-        std::string escaped;
-        for (char ch : o.Port)
-            escaped += ch == '%' ? std::string("%%") : std::string(1, ch);
-        c.SetDeviceName(escaped);
-    }
-    TVaBaudrate rate = brUser;
-    for (int r = br110; r <= br256000; ++r)
-        if (BaudrateValue(static_cast<TVaBaudrate>(r)) == o.Baud)
-            rate = static_cast<TVaBaudrate>(r);
-    if (rate == brUser)
-        c.SetUserBaudrate(static_cast<std::int32_t>(o.Baud));
-    else
-        c.SetBaudrate(rate);
 }
 
-std::string Clock(double s)
-{
-    if (s < 0)
-        return "-";
-    const int t = static_cast<int>(s + 0.5);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%d:%02d", t / 60, t % 60);
-    return buf;
-}
 
 // A line of standard input answers a pause for a pen; typed ahead (or piped) lines answer the
 // pauses to come. At the end of input the run stops, as after Ctrl-C.
@@ -252,7 +219,7 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>
                      p.Service ? "pass" : "objects", p.Objects, p.MaxObjects,
                      static_cast<unsigned long long>(p.BytesSent), p.TotalExact ? "" : "~",
                      static_cast<unsigned long long>(p.BytesTotal), static_cast<int>(p.LineUse * 100 + 0.5),
-                     Clock(p.SecondsLeft).c_str(), tty ? "   " : "\n");
+                     ClockText(p.SecondsLeft).c_str(), tty ? "   " : "\n");
     };
     bool opened = false;
     runner.OnOpened = [&] { opened = true; };
