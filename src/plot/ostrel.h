@@ -347,8 +347,8 @@ void OstrelSheetStream(const THpglSheet& sheet, int speed, bool accelerate, Sink
 {
     TOstrelStream stream;
     stream.Prologue(speed, accelerate, sink);
-    for (const THpglObject* o = sheet.First; o; o = o->Next)
-        stream.ObjectTexts(*o, sink);
+    for (const THpglObject& o : sheet)
+        stream.ObjectTexts(o, sink);
     stream.Epilogue(sink);
 }
 

@@ -56,12 +56,12 @@ public:
         TOstrelStream st;
         const THpglObject* last = nullptr;
         objects = 0;
-        for (const THpglObject* o = sheet.First; o; o = o->Next) {
+        for (const THpglObject& o : sheet) {
             ++objects;
-            const bool movesDown = (o->Kind == hkPA || o->Kind == hkPR) && o->ParamCount >= 2 && st.Down;
-            if (o->Kind == hkPD || movesDown || o->Kind == hkCI || o->Kind == hkER || o->Kind == hkAA)
-                last = o;
-            st.Skip(*o);
+            const bool movesDown = (o.Kind == hkPA || o.Kind == hkPR) && o.ParamCount >= 2 && st.Down;
+            if (o.Kind == hkPD || movesDown || o.Kind == hkCI || o.Kind == hkER || o.Kind == hkAA)
+                last = &o;
+            st.Skip(o);
         }
         return last;
     }
@@ -70,10 +70,10 @@ public:
     {
         base::ReserveHuge(Points, objects + 1);
         base::ReserveHuge(FileOrder, objects / 2 + 1);
-        for (const THpglObject* o = sheet.First; o; o = o->Next) {
-            if (!Step(*o))
+        for (const THpglObject& o : sheet) {
+            if (!Step(o))
                 return false;
-            if (o == last)
+            if (&o == last)
                 break;
         }
         Close();

@@ -45,11 +45,11 @@ TFrameOverrun FrameOverrun(const THpglSheet& sheet)
 {
     TReach reach;
     TOstrelStream pen;
-    for (const THpglObject* o = sheet.First; o; o = o->Next) {
-        switch (o->Kind) {
+    for (const THpglObject& o : sheet) {
+        switch (o.Kind) {
         case hkAA:
-            if (o->P3 != 0) {
-                const TOstrelArc arc(pen.PenX, pen.PenY, *o);
+            if (o.P3 != 0) {
+                const TOstrelArc arc(pen.PenX, pen.PenY, o);
                 if (Abs(arc.Sweep) >= 360) {
                     // A whole turn or more: the points lie all round the circle.
                     reach.Square(arc.Cx, arc.Cy, static_cast<std::int64_t>(arc.R));
@@ -63,15 +63,15 @@ TFrameOverrun FrameOverrun(const THpglSheet& sheet)
             }
             break;
         case hkCI:
-            reach.Square(pen.DeviceX, pen.DeviceY, Abs(o->P1));
+            reach.Square(pen.DeviceX, pen.DeviceY, Abs(o.P1));
             break;
         case hkER:
-            reach.Include(std::int64_t{pen.DeviceX} + o->P1, std::int64_t{pen.DeviceY} + o->P2);
+            reach.Include(std::int64_t{pen.DeviceX} + o.P1, std::int64_t{pen.DeviceY} + o.P2);
             break;
         default:
             break;
         }
-        pen.Skip(*o);
+        pen.Skip(o);
         reach.Include(pen.DeviceX, pen.DeviceY);
     }
     TFrameOverrun r;
@@ -109,13 +109,13 @@ std::vector<TPreflightWarning> Preflight(const THpglSheet& sheet)
     // Pen 0 (and a bare SP) puts the pen away; a warning is due once two pens would draw.
     std::vector<std::int32_t> pens;
     std::int64_t longArcs = 0, longest = 0;
-    for (const THpglObject* o = sheet.First; o; o = o->Next) {
-        if (o->Kind == hkSP && o->ParamCount >= 1 && o->P1 != 0 &&
-            std::find(pens.begin(), pens.end(), o->P1) == pens.end())
-            pens.push_back(o->P1);
-        if (o->Kind == hkAA && Abs(o->P3) > 360) {
+    for (const THpglObject& o : sheet) {
+        if (o.Kind == hkSP && o.ParamCount >= 1 && o.P1 != 0 &&
+            std::find(pens.begin(), pens.end(), o.P1) == pens.end())
+            pens.push_back(o.P1);
+        if (o.Kind == hkAA && Abs(o.P3) > 360) {
             ++longArcs;
-            longest = std::max(longest, Abs(o->P3));
+            longest = std::max(longest, Abs(o.P3));
         }
     }
     if (pens.size() >= 2) {

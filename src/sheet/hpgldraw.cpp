@@ -59,42 +59,42 @@ void THpglSheet::Draw(TCanvas& canvas, std::int32_t width, std::int32_t height) 
     canvas.SetPenColor(PenColorOf(1));
     std::uint32_t counter = 0;
 
-    for (const THpglObject* o = First; o; o = o->Next) {
+    for (const THpglObject& o : *this) {
         if ((++counter & 16383) == 0 && OnDrawProgress)
             OnDrawProgress();
-        IsMove(o->Kind, &relative);
-        switch (o->Kind) {
+        IsMove(o.Kind, &relative);
+        switch (o.Kind) {
         case hkPU:
         case hkPD:
         case hkPA:
         case hkPR:
-            if (o->Kind == hkPD)
+            if (o.Kind == hkPD)
                 down = true;
-            else if (o->Kind == hkPU)
+            else if (o.Kind == hkPU)
                 down = false;
             canvas.MoveTo(m.X(x), m.Y(y));
-            if (o->ParamCount == 0) {
+            if (o.ParamCount == 0) {
                 canvas.SetPixel(m.X(x), m.Y(y), canvas.PenColor());
                 break;
             }
             if (relative) {
-                x = wrap::Add(x, o->P1);
-                y = wrap::Add(y, o->P2);
+                x = wrap::Add(x, o.P1);
+                y = wrap::Add(y, o.P2);
             } else {
-                x = o->P1;
-                y = o->P2;
+                x = o.P1;
+                y = o.P2;
             }
             if (down)
                 canvas.LineTo(m.X(x), m.Y(y));
             break;
         case hkSP:
-            canvas.SetPenColor(PenColorOf(o->P1));
+            canvas.SetPenColor(PenColorOf(o.P1));
             break;
         case hkCI:
-            CircleBox(canvas, m, x, y, o->P1);
+            CircleBox(canvas, m, x, y, o.P1);
             break;
         case hkER: {
-            const std::int64_t x2 = std::int64_t{x} + o->P1, y2 = std::int64_t{y} + o->P2;
+            const std::int64_t x2 = std::int64_t{x} + o.P1, y2 = std::int64_t{y} + o.P2;
             canvas.MoveTo(m.X(x), m.Y(y));
             canvas.LineTo(m.X(x2), m.Y(y));
             canvas.LineTo(m.X(x2), m.Y(y2));
@@ -103,7 +103,7 @@ void THpglSheet::Draw(TCanvas& canvas, std::int32_t width, std::int32_t height) 
             break;
         }
         case hkAA: {
-            const std::int32_t cx = o->P1, cy = o->P2, sweep = o->P3;
+            const std::int32_t cx = o.P1, cy = o.P2, sweep = o.P3;
             const std::int64_t r = ArcRadius(x, y, cx, cy);
             if (sweep > 355) {
                 CircleBox(canvas, m, cx, cy, r);
@@ -134,22 +134,22 @@ void THpglSheet::DrawTravel(TCanvas& canvas, std::int32_t width, std::int32_t he
     bool down = false;
     bool relative = false;
     std::uint32_t counter = 0;
-    for (const THpglObject* o = First; o; o = o->Next) {
+    for (const THpglObject& o : *this) {
         if ((++counter & 16383) == 0 && OnDrawProgress)
             OnDrawProgress();
-        IsMove(o->Kind, &relative);
-        if (o->Kind == hkPD)
+        IsMove(o.Kind, &relative);
+        if (o.Kind == hkPD)
             down = true;
-        else if (o->Kind == hkPU)
+        else if (o.Kind == hkPU)
             down = false;
-        if (o->Kind == hkAA) {
-            ArcPenAfter(x, y, o->P1, o->P2, o->P3);
+        if (o.Kind == hkAA) {
+            ArcPenAfter(x, y, o.P1, o.P2, o.P3);
             continue;
         }
-        if (!IsMove(o->Kind) || o->ParamCount < 2)
+        if (!IsMove(o.Kind) || o.ParamCount < 2)
             continue;
-        const std::int32_t nx = relative ? wrap::Add(x, o->P1) : o->P1;
-        const std::int32_t ny = relative ? wrap::Add(y, o->P2) : o->P2;
+        const std::int32_t nx = relative ? wrap::Add(x, o.P1) : o.P1;
+        const std::int32_t ny = relative ? wrap::Add(y, o.P2) : o.P2;
         if (!down && (nx != x || ny != y)) {
             canvas.MoveTo(m.X(x), m.Y(y));
             canvas.LineTo(m.X(nx), m.Y(ny));

@@ -26,6 +26,29 @@ class THpglSheet {
 public:
     THpglObject* First = nullptr;
     THpglObject* Last = nullptr;
+
+    // The objects in file order: for (const THpglObject& o : sheet).
+    template <class T>
+    class TObjects {
+    public:
+        explicit TObjects(T* o) : O(o) {}
+        T& operator*() const { return *O; }
+        T* operator->() const { return O; }
+        TObjects& operator++()
+        {
+            O = O->Next;
+            return *this;
+        }
+        bool operator==(const TObjects&) const = default;
+
+    private:
+        T* O;
+    };
+    TObjects<THpglObject> begin() { return TObjects<THpglObject>(First); }
+    TObjects<THpglObject> end() { return TObjects<THpglObject>(nullptr); }
+    TObjects<const THpglObject> begin() const { return TObjects<const THpglObject>(First); }
+    TObjects<const THpglObject> end() const { return TObjects<const THpglObject>(nullptr); }
+
     std::int32_t XMin = 0;
     std::int32_t XMax = 0;
     std::int32_t YMin = 0;

@@ -116,16 +116,16 @@ bool THpglSheet::Scale(std::int32_t a, std::int32_t b)
     // c * b / a is monotonic in c, so the smallest and largest meaningful values decide
     // whether every result fits; that check needs no division.
     std::int64_t lo = 0, hi = 0;
-    for (const THpglObject* o = First; o; o = o->Next) {
-        if (o->Kind == hkSP)
+    for (const THpglObject& o : *this) {
+        if (o.Kind == hkSP)
             continue;
-        if (o->ParamCount >= 1) {
-            lo = std::min<std::int64_t>(lo, o->P1);
-            hi = std::max<std::int64_t>(hi, o->P1);
+        if (o.ParamCount >= 1) {
+            lo = std::min<std::int64_t>(lo, o.P1);
+            hi = std::max<std::int64_t>(hi, o.P1);
         }
-        if (o->ParamCount >= 2) {
-            lo = std::min<std::int64_t>(lo, o->P2);
-            hi = std::max<std::int64_t>(hi, o->P2);
+        if (o.ParamCount >= 2) {
+            lo = std::min<std::int64_t>(lo, o.P2);
+            hi = std::max<std::int64_t>(hi, o.P2);
         }
     }
     if (!range::FitsInt32(lo * b / a) || !range::FitsInt32(hi * b / a))
@@ -136,18 +136,18 @@ bool THpglSheet::Scale(std::int32_t a, std::int32_t b)
     const std::int64_t reach = std::max(-lo, hi) * (b < 0 ? -std::int64_t{b} : b);
     const bool viaDouble = reach < (std::int64_t{1} << 53);
     const double ad = a;
-    for (THpglObject* o = First; o; o = o->Next) {
-        if (o->Kind == hkSP)
+    for (THpglObject& o : *this) {
+        if (o.Kind == hkSP)
             continue;
-        const std::int64_t p1 = std::int64_t{o->P1} * b, p2 = std::int64_t{o->P2} * b;
+        const std::int64_t p1 = std::int64_t{o.P1} * b, p2 = std::int64_t{o.P2} * b;
         // Fields beyond ParamCount carry no meaning and may hold anything: wrapped, and
         // through the integer path whenever they could be out of the double path's reach.
-        if (viaDouble && o->ParamCount >= 2) {
-            o->P1 = static_cast<std::int32_t>(static_cast<double>(p1) / ad);
-            o->P2 = static_cast<std::int32_t>(static_cast<double>(p2) / ad);
+        if (viaDouble && o.ParamCount >= 2) {
+            o.P1 = static_cast<std::int32_t>(static_cast<double>(p1) / ad);
+            o.P2 = static_cast<std::int32_t>(static_cast<double>(p2) / ad);
         } else {
-            o->P1 = wrap::Low32(p1 / a);
-            o->P2 = wrap::Low32(p2 / a);
+            o.P1 = wrap::Low32(p1 / a);
+            o.P2 = wrap::Low32(p2 / a);
         }
     }
     CalcExtents();

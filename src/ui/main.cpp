@@ -75,10 +75,10 @@ private:
 // hold nothing of a drawing (a binary file, a text), and the plain reader steps over all of it.
 bool HasDrawing(const THpglSheet& sheet)
 {
-    for (const THpglObject* o = sheet.First; o; o = o->Next) {
-        if (o->Kind == hkCI || o->Kind == hkAA || o->Kind == hkER)
+    for (const THpglObject& o : sheet) {
+        if (o.Kind == hkCI || o.Kind == hkAA || o.Kind == hkER)
             return true;
-        if (THpglSheet::IsMove(o->Kind) && o->ParamCount >= 2)
+        if (THpglSheet::IsMove(o.Kind) && o.ParamCount >= 2)
             return true;
     }
     return false;
