@@ -242,7 +242,6 @@ private:
     TVaCriticalSection FWriteLock;
     TVaCriticalSection FGlobalLock;
     commport::TCommProp FCommProperties;
-    TVaWaitEvent WaitEvent;
     // Shared with the calls they hand over, which may outlive a Close made inside them.
     std::shared_ptr<TVaCommEventThread> EventThread;
     std::shared_ptr<TVaCommWriteThread> WriteThread;

@@ -75,7 +75,6 @@ public:
     void UpdateEstimate();
     void UpdateWarnings();
     void SetBusy(bool busy);
-    bool Busy() const { return InRun; }
 
     // The ports the box offers, listed again each time the dialog shows and on btnPorts.
     std::function<std::vector<std::string>()> PortList;
