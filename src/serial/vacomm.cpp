@@ -1170,14 +1170,17 @@ void TVaCustomComm::Notification(TVaComponent* component, bool removing)
 
 void TVaCustomComm::SetBaudrate(TVaBaudrate value)
 {
-    if (value == FBaudrate)
-        return;
+    if (value != FBaudrate)
+        SetRate(value, value == brUser ? FUserBaudrate : 0);
+}
+
+void TVaCustomComm::SetRate(TVaBaudrate rate, std::int32_t user)
+{
+    // A rate the line refuses is not kept, as with every line setting.
     const TVaBaudrate before = FBaudrate;
     const std::int32_t userBefore = FUserBaudrate;
-    FBaudrate = value;
-    if (value != brUser)
-        FUserBaudrate = 0;
-    // A rate the line refuses is not kept, as with every line setting.
+    FBaudrate = rate;
+    FUserBaudrate = user;
     try {
         SetDCB();
     } catch (...) {
@@ -1270,19 +1273,8 @@ void TVaCustomComm::SetUpdateDCB(bool value)
 
 void TVaCustomComm::SetUserBaudrate(std::int32_t value)
 {
-    if (value == FUserBaudrate)
-        return;
-    const TVaBaudrate before = FBaudrate;
-    const std::int32_t userBefore = FUserBaudrate;
-    FUserBaudrate = value;
-    FBaudrate = brUser;
-    try {
-        SetDCB();
-    } catch (...) {
-        FBaudrate = before;
-        FUserBaudrate = userBefore;
-        throw;
-    }
+    if (value != FUserBaudrate)
+        SetRate(brUser, value);
 }
 
 // ---------------------------------------------------------------- clients

@@ -209,6 +209,8 @@ private:
 
     // Stores a line setting and applies the record when it changed.
     // A setting the line refuses is not kept.
+    // The rate and the user rate together, both kept as they were when the line refuses them.
+    void SetRate(TVaBaudrate rate, std::int32_t user);
     template <class T>
     void SetLineSetting(T& field, T value)
     {
