@@ -8,7 +8,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "serial/linepacer.h"
@@ -241,6 +240,8 @@ private:
     std::uint32_t PacedQueue();
 
     std::unique_ptr<commport::TCommPort> Port;
+    // Lock order, where more than one is held: FGlobalLock, then FWriteLock, then a hand-over's
+    // own mutex (THandOverState::M); FPacerLock is a leaf. No lock is held across a wait.
     TVaCriticalSection FWriteLock;
     TVaCriticalSection FGlobalLock;
     commport::TCommProp FCommProperties;

@@ -13,6 +13,38 @@
 #include "serial/platform/commport.h"
 #include "serial/vacomm.h"
 
+// The settings the line record carries, as the component stores them.
+struct TLineSettings {
+    TVaBaudrate Baudrate = br1200;
+    std::int32_t UserBaudrate = 0;  // the rate when Baudrate is brUser
+    TVaParity Parity = paNone;
+    TVaDatabits Databits = db8;
+    TVaStopbits Stopbits = sb1;
+    TVaControlDtr ControlDtr = dtrDisabled;
+    TVaControlRts ControlRts = rtsDisabled;
+    bool OutCtsFlow = false;
+    bool OutDsrFlow = false;
+    bool DsrSensitivity = false;
+    bool TxContinueOnXoff = false;
+    bool XonXoffOut = false;
+    bool XonXoffIn = false;
+    TVaCommOptions Options;
+    char XonChar = 17;
+    char XoffChar = 19;
+    char ErrorChar = 0;
+    char EventChar = 0;
+    char EofChar = 0;
+    TVaIntW XonLimit = 1024;
+    TVaIntW XoffLimit = 1024;
+    bool operator==(const TLineSettings&) const = default;
+};
+
+// The line record for the settings, and back. LineSettingsOf(DcbOf(s)) == s for settings with
+// rates the line record can carry; a record's values the component has no setting for read
+// as its defaults (no parity, 8 data bits, one stop bit), a standard rate as its enumeration.
+commport::TDcb DcbOf(const TLineSettings& s);
+TLineSettings LineSettingsOf(const commport::TDcb& d);
+
 // A flat staging block, not a ring: bytes held are the first Size bytes, oldest first. No
 // operation checks bounds; callers keep within Size and Capacity.
 class TVaCommBuffer {

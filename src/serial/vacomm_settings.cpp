@@ -11,38 +11,116 @@ std::uint32_t BaudrateValue(TVaBaudrate b)
     return b <= br256000 ? rates[b] : 0;
 }
 
-commport::TDcb TVaCustomComm::BuildDcb() const
+namespace {
+
+// The record's single-bit flags and the settings they carry.
+struct TFlagBit {
+    std::uint32_t Bit;
+    bool TLineSettings::*Field;
+};
+constexpr TFlagBit kFlagBits[] = {
+    {fOutxCtsFlow, &TLineSettings::OutCtsFlow},         {fOutxDsrFlow, &TLineSettings::OutDsrFlow},
+    {fDsrSensitivity, &TLineSettings::DsrSensitivity}, {fTXContinueOnXoff, &TLineSettings::TxContinueOnXoff},
+    {fOutX, &TLineSettings::XonXoffOut},                {fInX, &TLineSettings::XonXoffIn},
+};
+struct TOptionBit {
+    std::uint32_t Bit;
+    TVaCommOption Option;
+};
+constexpr TOptionBit kOptionBits[] = {{fErrorChar, coErrorChar}, {fNull, coNullStrip}, {fParity, coParityCheck}};
+// The two-bit fields, indexed by the enumeration.
+constexpr std::uint32_t kDtrModes[] = {0, DTR_CONTROL_ENABLE, DTR_CONTROL_HANDSHAKE};
+constexpr std::uint32_t kRtsModes[] = {0, RTS_CONTROL_ENABLE, RTS_CONTROL_HANDSHAKE, RTS_CONTROL_TOGGLE};
+
+}  // namespace
+
+commport::TDcb DcbOf(const TLineSettings& s)
 {
     TDcb d;
-    d.BaudRate = FBaudrate == brUser ? static_cast<std::uint32_t>(FUserBaudrate) : BaudrateValue(FBaudrate);
-    d.ByteSize = static_cast<std::uint8_t>(4 + FDatabits);
-    d.Parity = FParity;
-    d.StopBits = FStopbits;
-    d.XonChar = FEventChars.XonChar();
-    d.XoffChar = FEventChars.XoffChar();
-    d.ErrorChar = FEventChars.ErrorChar();
-    d.EvtChar = FEventChars.EventChar();
-    d.EofChar = FEventChars.EofChar();
-    d.XonLim = static_cast<std::uint16_t>(FBuffers.XonLimit());
-    d.XoffLim = static_cast<std::uint16_t>(FBuffers.XoffLimit());
-    std::uint32_t f = fBinary;
-    const TVaFlowControl& fc = FFlowControl;
-    if (fc.OutCtsFlow()) f |= fOutxCtsFlow;
-    if (fc.OutDsrFlow()) f |= fOutxDsrFlow;
-    if (fc.ControlDtr() == dtrEnabled) f |= DTR_CONTROL_ENABLE;
-    if (fc.ControlDtr() == dtrHandshake) f |= DTR_CONTROL_HANDSHAKE;
-    if (fc.DsrSensitivity()) f |= fDsrSensitivity;
-    if (fc.TxContinueOnXoff()) f |= fTXContinueOnXoff;
-    if (fc.XonXoffOut()) f |= fOutX;
-    if (fc.XonXoffIn()) f |= fInX;
-    if (FOptions.Contains(coErrorChar)) f |= fErrorChar;
-    if (FOptions.Contains(coNullStrip)) f |= fNull;
-    if (FOptions.Contains(coParityCheck)) f |= fParity;
-    if (fc.ControlRts() == rtsEnabled) f |= RTS_CONTROL_ENABLE;
-    if (fc.ControlRts() == rtsHandshake) f |= RTS_CONTROL_HANDSHAKE;
-    if (fc.ControlRts() == rtsToggle) f |= RTS_CONTROL_TOGGLE;
+    d.BaudRate = s.Baudrate == brUser ? static_cast<std::uint32_t>(s.UserBaudrate) : BaudrateValue(s.Baudrate);
+    d.ByteSize = static_cast<std::uint8_t>(4 + s.Databits);
+    d.Parity = s.Parity;
+    d.StopBits = s.Stopbits;
+    d.XonChar = s.XonChar;
+    d.XoffChar = s.XoffChar;
+    d.ErrorChar = s.ErrorChar;
+    d.EvtChar = s.EventChar;
+    d.EofChar = s.EofChar;
+    d.XonLim = static_cast<std::uint16_t>(s.XonLimit);
+    d.XoffLim = static_cast<std::uint16_t>(s.XoffLimit);
+    std::uint32_t f = fBinary | kDtrModes[s.ControlDtr] | kRtsModes[s.ControlRts];
+    for (const TFlagBit& b : kFlagBits)
+        if (s.*b.Field)
+            f |= b.Bit;
+    for (const TOptionBit& b : kOptionBits)
+        if (s.Options.Contains(b.Option))
+            f |= b.Bit;
     d.Flags = f;
     return d;
+}
+
+TLineSettings LineSettingsOf(const commport::TDcb& d)
+{
+    TLineSettings s;
+    s.Baudrate = brUser;
+    s.UserBaudrate = static_cast<std::int32_t>(d.BaudRate);
+    for (int b = br110; b <= br256000; ++b)
+        if (BaudrateValue(static_cast<TVaBaudrate>(b)) == d.BaudRate) {
+            s.Baudrate = static_cast<TVaBaudrate>(b);
+            s.UserBaudrate = 0;
+        }
+    s.Parity = d.Parity <= paSpace ? static_cast<TVaParity>(d.Parity) : paNone;
+    s.Databits = d.ByteSize >= 4 && d.ByteSize <= 8 ? static_cast<TVaDatabits>(d.ByteSize - 4) : db8;
+    s.Stopbits = d.StopBits <= sb2 ? static_cast<TVaStopbits>(d.StopBits) : sb1;
+    const std::uint32_t dtr = d.Flags & fDtrControlMask, rts = d.Flags & fRtsControlMask;
+    for (int m = dtrDisabled; m <= dtrHandshake; ++m)
+        if (kDtrModes[m] == dtr)
+            s.ControlDtr = static_cast<TVaControlDtr>(m);
+    for (int m = rtsDisabled; m <= rtsToggle; ++m)
+        if (kRtsModes[m] == rts)
+            s.ControlRts = static_cast<TVaControlRts>(m);
+    for (const TFlagBit& b : kFlagBits)
+        s.*b.Field = (d.Flags & b.Bit) != 0;
+    for (const TOptionBit& b : kOptionBits)
+        if (d.Flags & b.Bit)
+            s.Options.Include(b.Option);
+    s.XonChar = d.XonChar;
+    s.XoffChar = d.XoffChar;
+    s.ErrorChar = d.ErrorChar;
+    s.EventChar = d.EvtChar;
+    s.EofChar = d.EofChar;
+    s.XonLimit = d.XonLim;
+    s.XoffLimit = d.XoffLim;
+    return s;
+}
+
+commport::TDcb TVaCustomComm::BuildDcb() const
+{
+    const TVaFlowControl& fc = FFlowControl;
+    const TVaEventChars& ec = FEventChars;
+    TLineSettings s;
+    s.Baudrate = FBaudrate;
+    s.UserBaudrate = FUserBaudrate;
+    s.Parity = FParity;
+    s.Databits = FDatabits;
+    s.Stopbits = FStopbits;
+    s.ControlDtr = fc.ControlDtr();
+    s.ControlRts = fc.ControlRts();
+    s.OutCtsFlow = fc.OutCtsFlow();
+    s.OutDsrFlow = fc.OutDsrFlow();
+    s.DsrSensitivity = fc.DsrSensitivity();
+    s.TxContinueOnXoff = fc.TxContinueOnXoff();
+    s.XonXoffOut = fc.XonXoffOut();
+    s.XonXoffIn = fc.XonXoffIn();
+    s.Options = FOptions;
+    s.XonChar = ec.XonChar();
+    s.XoffChar = ec.XoffChar();
+    s.ErrorChar = ec.ErrorChar();
+    s.EventChar = ec.EventChar();
+    s.EofChar = ec.EofChar();
+    s.XonLimit = FBuffers.XonLimit();
+    s.XoffLimit = FBuffers.XoffLimit();
+    return DcbOf(s);
 }
 
 void TVaCustomComm::SetDCB()
@@ -95,40 +173,28 @@ void TVaCustomComm::ResetPortParameters()
     TDcb d;
     if (DefaultConfig(GetDeviceNameEx(), d) != 0)
         throw EVaCommError("Error reading default port parameters.");
-    FBaudrate = brUser;
-    FUserBaudrate = static_cast<std::int32_t>(d.BaudRate);
-    for (int b = br110; b <= br256000; ++b)
-        if (BaudrateValue(static_cast<TVaBaudrate>(b)) == d.BaudRate) {
-            FBaudrate = static_cast<TVaBaudrate>(b);
-            FUserBaudrate = 0;
-        }
-    FParity = d.Parity <= paSpace ? static_cast<TVaParity>(d.Parity) : paNone;
-    FDatabits = d.ByteSize >= 4 && d.ByteSize <= 8 ? static_cast<TVaDatabits>(d.ByteSize - 4) : db8;
-    FStopbits = d.StopBits <= sb2 ? static_cast<TVaStopbits>(d.StopBits) : sb1;
-    const std::uint32_t dtr = d.Flags & fDtrControlMask, rts = d.Flags & fRtsControlMask;
-    FFlowControl.SetControlDtr(dtr == DTR_CONTROL_ENABLE ? dtrEnabled : dtr == DTR_CONTROL_HANDSHAKE ? dtrHandshake : dtrDisabled);
-    FFlowControl.SetControlRts(rts == RTS_CONTROL_ENABLE      ? rtsEnabled
-                               : rts == RTS_CONTROL_HANDSHAKE ? rtsHandshake
-                               : rts == RTS_CONTROL_TOGGLE    ? rtsToggle
-                                                              : rtsDisabled);
-    FFlowControl.SetOutCtsFlow(d.Flags & fOutxCtsFlow);
-    FFlowControl.SetOutDsrFlow(d.Flags & fOutxDsrFlow);
-    FFlowControl.SetDsrSensitivity(d.Flags & fDsrSensitivity);
-    FFlowControl.SetTxContinueOnXoff(d.Flags & fTXContinueOnXoff);
-    FFlowControl.SetXonXoffOut(d.Flags & fOutX);
-    FFlowControl.SetXonXoffIn(d.Flags & fInX);
-    FEventChars.SetXonChar(d.XonChar);
-    FEventChars.SetXoffChar(d.XoffChar);
-    FEventChars.SetErrorChar(d.ErrorChar);
-    FEventChars.SetEventChar(d.EvtChar);
-    FEventChars.SetEofChar(d.EofChar);
-    FBuffers.SetXonLimit(d.XonLim);
-    FBuffers.SetXoffLimit(d.XoffLim);
-    TVaCommOptions o;
-    if (d.Flags & fErrorChar) o.Include(coErrorChar);
-    if (d.Flags & fNull) o.Include(coNullStrip);
-    if (d.Flags & fParity) o.Include(coParityCheck);
-    FOptions = o;
+    const TLineSettings s = LineSettingsOf(d);
+    FBaudrate = s.Baudrate;
+    FUserBaudrate = s.UserBaudrate;
+    FParity = s.Parity;
+    FDatabits = s.Databits;
+    FStopbits = s.Stopbits;
+    FFlowControl.SetControlDtr(s.ControlDtr);
+    FFlowControl.SetControlRts(s.ControlRts);
+    FFlowControl.SetOutCtsFlow(s.OutCtsFlow);
+    FFlowControl.SetOutDsrFlow(s.OutDsrFlow);
+    FFlowControl.SetDsrSensitivity(s.DsrSensitivity);
+    FFlowControl.SetTxContinueOnXoff(s.TxContinueOnXoff);
+    FFlowControl.SetXonXoffOut(s.XonXoffOut);
+    FFlowControl.SetXonXoffIn(s.XonXoffIn);
+    FEventChars.SetXonChar(s.XonChar);
+    FEventChars.SetXoffChar(s.XoffChar);
+    FEventChars.SetErrorChar(s.ErrorChar);
+    FEventChars.SetEventChar(s.EventChar);
+    FEventChars.SetEofChar(s.EofChar);
+    FBuffers.SetXonLimit(s.XonLimit);
+    FBuffers.SetXoffLimit(s.XoffLimit);
+    FOptions = s.Options;
 }
 
 double TVaCustomComm::LineBytesPerSecond() const

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cerrno>
+#include <vector>
 
 #include "serial/ports.h"
+#include "serial/vacomm_p.h"
 #include "serialfixture.h"
 
 using namespace commport;
@@ -291,6 +294,57 @@ TEST_F(FakePortTest, ResetPortParametersReadsTheSystemDefaults)
     EXPECT_EQ(Comm.UserBaudrate(), 31250);
     Dev.Missing = true;
     EXPECT_EQ(Message([&] { Comm.ResetPortParameters(); }), "Error reading default port parameters.");
+}
+
+// Settings to line record and back keep every setting, and a record the component wrote
+// reads back as written: the open path and ResetPortParameters cannot drift apart.
+TEST(LineRecord, SettingsAndRecordRoundTrip)
+{
+    std::vector<TLineSettings> cases(1);
+    auto with = [&](auto change) {
+        TLineSettings s;
+        change(s);
+        cases.push_back(s);
+    };
+    with([](TLineSettings& s) { s.Baudrate = brUser, s.UserBaudrate = 31250; });
+    with([](TLineSettings& s) { s.Baudrate = br256000, s.Parity = paSpace, s.Databits = db5, s.Stopbits = sb15; });
+    for (int m = dtrDisabled; m <= dtrHandshake; ++m)
+        for (int r = rtsDisabled; r <= rtsToggle; ++r)
+            with([&](TLineSettings& s) { s.ControlDtr = TVaControlDtr(m), s.ControlRts = TVaControlRts(r); });
+    for (bool TLineSettings::*flag : {&TLineSettings::OutCtsFlow, &TLineSettings::OutDsrFlow, &TLineSettings::DsrSensitivity,
+                                      &TLineSettings::TxContinueOnXoff, &TLineSettings::XonXoffOut, &TLineSettings::XonXoffIn})
+        with([&](TLineSettings& s) { s.*flag = true; });
+    for (TVaCommOption o : {coErrorChar, coNullStrip, coParityCheck})
+        with([&](TLineSettings& s) { s.Options.Include(o); });
+    with([](TLineSettings& s) {
+        s.XonChar = 'a', s.XoffChar = 'b', s.ErrorChar = '?', s.EventChar = '\n', s.EofChar = 26;
+        s.XonLimit = 10, s.XoffLimit = 65535;
+    });
+    std::size_t i = 0;
+    for (const TLineSettings& s : cases) {
+        const TDcb d = DcbOf(s);
+        EXPECT_EQ(d.Flags & fBinary, fBinary) << i;
+        EXPECT_TRUE(LineSettingsOf(d) == s) << i;
+        EXPECT_TRUE(DcbOf(LineSettingsOf(d)) == d) << i;
+        ++i;
+    }
+    // Each flag lands on its own bit: no two settings share one.
+    std::uint32_t seen = 0;
+    for (std::size_t c = 1; c < cases.size(); ++c) {
+        const std::uint32_t bits = DcbOf(cases[c]).Flags & ~fBinary;
+        if (std::popcount(bits) == 1) {
+            EXPECT_EQ(seen & bits, 0u) << c;
+            seen |= bits;
+        }
+    }
+    // What the line record can hold but the settings cannot reads as the defaults.
+    TDcb odd = DcbOf(TLineSettings{});
+    odd.Parity = 9, odd.ByteSize = 9, odd.StopBits = 7, odd.Flags |= fDtrControlMask;
+    const TLineSettings read = LineSettingsOf(odd);
+    EXPECT_EQ(read.Parity, paNone);
+    EXPECT_EQ(read.Databits, db8);
+    EXPECT_EQ(read.Stopbits, sb1);
+    EXPECT_EQ(read.ControlDtr, dtrDisabled);
 }
 
 TEST_F(FakePortTest, EventMaskLeavesTxEmptyToTheWriter)
