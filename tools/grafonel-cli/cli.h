@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "import/plotfile.h"
+#include "options.h"
 
 struct TPlotSettings;
 
@@ -32,8 +33,6 @@ int Fail(const std::string& message);
 int Usage(const std::string& message);
 bool ParseInt(const std::string& text, long long lo, long long hi, std::int64_t& out);
 bool ParsePair(const std::string& text, std::int32_t& a, std::int32_t& b);
-// Reads "--speed S" at args[i] (12 to 100), moving i past the value.
-bool ParseSpeed(const std::vector<std::string>& args, std::size_t& i, int& speed, std::string& error);
 // Loads a plot file, read as asked, or (in the Qt build) an SVG drawing. Returns 0, or the
 // exit status after saying why not: 2 when --plain names an SVG drawing, which has no plain
 // reading, 1 when the file cannot be read or translated.
@@ -44,8 +43,14 @@ extern bool SvgTextStrokes;
 // Takes "--svg-text MODE" out of args; false with the usage error's text when MODE is missing
 // or not "stroke" or "outline".
 bool TakeSvgTextOption(std::vector<std::string>& args, std::string& error);
-// The help texts of --plain and --svg-text, their descriptions starting at `column`.
-std::string PlainHelp(std::size_t column);
+// What render's options set.
+struct TRenderArgs {
+    int Width = 760;
+    int Height = 1080;
+    bool Travel = false;
+    TPlotReading Reading = TPlotReading::Translate;
+};
+Options RenderOptions(TRenderArgs& a);
 // The render command, its texts and the given way of running it.
 Command RenderCommand(std::function<int(const std::vector<std::string>&)> run);
 #ifdef GRAFONEL_QT_HANDOFF

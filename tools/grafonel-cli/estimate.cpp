@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "options.h"
 #include "plot/estimate.h"
 #include "plot/plotorder.h"
 #include "plot/preflight.h"
@@ -29,33 +30,37 @@ std::string PenTravelText(const TPlotEstimate& e)
     return buf;
 }
 
+struct TEstimateArgs {
+    TPlotSettings Settings;
+    TPlotReading Reading = TPlotReading::Translate;
+    bool Optimise = false;
+};
+
+Options EstimateOptions(TEstimateArgs& a)
+{
+    Options table = {
+        SpeedOption(a.Settings.Speed, "speed setting from 12 to 100 (default 20)"),
+        Flag("--constant-speed", "no acceleration to double speed", [&a] { a.Settings.Accelerate = false; }),
+        BaudOption(a.Settings.Baud, "line rate (default 9600)"),
+        Flag("--optimise",
+             "also the time in the optimised plot order, and for both orders the\n"
+             "pen's travel up and down and its lifts",
+             [&a] { a.Optimise = true; }),
+    };
+    for (Option& o : ReadingOptions(a.Reading))
+        table.push_back(std::move(o));
+    return table;
+}
+
 int CmdEstimate(const std::vector<std::string>& args)
 {
+    TEstimateArgs a;
     std::vector<std::string> files;
-    TPlotSettings settings;
-    TPlotReading reading = TPlotReading::Translate;
-    bool optimise = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string error;
-        if (args[i] == "--speed") {
-            if (!ParseSpeed(args, i, settings.Speed, error))
-                return Usage(error);
-        } else if (args[i] == "--constant-speed") {
-            settings.Accelerate = false;
-        } else if (args[i] == "--plain") {
-            reading = TPlotReading::Plain;
-        } else if (args[i] == "--optimise") {
-            optimise = true;
-        } else if (args[i] == "--baud") {
-            if (i + 1 >= args.size() || !ParseInt(args[i + 1], 50, 4000000, settings.Baud))
-                return Usage("--baud takes a line rate in bits per second, such as 9600");
-            ++i;
-        } else if (args[i].size() > 1 && args[i][0] == '-') {
-            return Usage("estimate: unknown option '" + args[i] + "'");
-        } else {
-            files.push_back(args[i]);
-        }
-    }
+    if (std::string error; !ParseOptions("estimate", EstimateOptions(a), args, files, error))
+        return Usage(error);
+    const TPlotSettings& settings = a.Settings;
+    const TPlotReading reading = a.Reading;
+    const bool optimise = a.Optimise;
     if (files.size() != 1)
         return Usage("estimate takes one input file; see 'grafonel-cli estimate --help'");
     THpglSheet sheet;
@@ -81,16 +86,12 @@ int CmdEstimate(const std::vector<std::string>& args)
 
 std::vector<Command> EstimateCommands()
 {
-    return {{"estimate", "estimate IN [--speed S] [--constant-speed] [--baud N] [--optimise] [--plain] [--svg-text MODE]",
+    TEstimateArgs unused;
+    return {{"estimate", Synopsis("estimate IN", EstimateOptions(unused)),
              "Prints how long plotting IN takes: the pen's drawing time at the speed setting, the\n"
              "line's time for the bytes at the rate (8 data bits, no parity, one stop bit), and\n"
-             "their combination, the slower of the two in each stretch of the plot.\n"
-             "  --speed S          speed setting from 12 to 100 (default 20)\n"
-             "  --constant-speed   no acceleration to double speed\n"
-             "  --baud N           line rate (default 9600)\n"
-             "  --optimise         also the time in the optimised plot order, and for both orders the\n"
-             "                     pen's travel up and down and its lifts\n" +
-                 PlainHelp(21),
+             "their combination, the slower of the two in each stretch of the plot.\n" +
+                 OptionsHelp(EstimateOptions(unused), 21),
              CmdEstimate}};
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "options.h"
 #include "plot/plotorder.h"
 #include "sheet/frame.h"
 #include "sheet/hpglsheet.h"
@@ -95,18 +96,6 @@ bool TakeSvgTextOption(std::vector<std::string>& args, std::string& error)
     return true;
 }
 
-std::string PlainHelp(std::size_t column)
-{
-    std::string plain = "  --plain", text = "  --svg-text MODE";
-    plain.resize(column, ' ');
-    text.resize(column, ' ');
-    const std::string indent(column, ' ');
-    return plain + "read a plot file with the plain reader: PA, PR, PU, PD, CI, ER, SP and AA\n" + indent +
-           "as they are, everything else stepped over (not for SVG drawings)\n" + text +
-           "an SVG drawing's text: 'outline' (the default) draws the outlines of its\n" + indent +
-           "glyphs, 'stroke' lays it in the single-stroke face nearest its font family\n";
-}
-
 }  // namespace cli
 
 using namespace cli;
@@ -117,14 +106,8 @@ int CmdInfo(const std::vector<std::string>& args)
 {
     std::vector<std::string> files;
     TPlotReading reading = TPlotReading::Translate;
-    for (const auto& a : args) {
-        if (a == "--plain")
-            reading = TPlotReading::Plain;
-        else if (a.size() > 1 && a[0] == '-')
-            return Usage("info: unknown option '" + a + "'");
-        else
-            files.push_back(a);
-    }
+    if (std::string error; !ParseOptions("info", ReadingOptions(reading), args, files, error))
+        return Usage(error);
     if (files.size() != 1)
         return Usage("info takes one file; see 'grafonel-cli info --help'");
     THpglSheet sheet;
@@ -140,62 +123,74 @@ int CmdInfo(const std::vector<std::string>& args)
     return 0;
 }
 
+using TSteps = std::vector<std::pair<std::string, std::function<bool(THpglSheet&)>>>;
+
+// The transforms, each kept with its name so that a refusal can say which one it was.
+Options ConvertTransforms(TSteps& steps, std::string& refusal)
+{
+    auto step = [&steps](std::string name, std::string help, std::function<bool(THpglSheet&)> f) {
+        return Flag(name, std::move(help), [&steps, name, f] { steps.emplace_back(name, f); });
+    };
+    auto pair = [&steps](std::string name, std::string value, std::string help, std::string takes,
+                         std::function<std::string(std::int32_t, std::int32_t)> refuse,
+                         std::function<bool(THpglSheet&, std::int32_t, std::int32_t)> f) {
+        return Option{name, std::move(value), std::move(help),
+                      [&steps, name, refuse, f](const std::string& v, std::string& error) {
+                          std::int32_t p, q;
+                          if (!ParsePair(v, p, q))
+                              return false;
+                          error = refuse(p, q);
+                          if (!error.empty()) {
+                              error = name + " " + v + ": " + error;
+                              return false;
+                          }
+                          steps.emplace_back(name + " " + v, [f, p, q](THpglSheet& s) { return f(s, p, q); });
+                          return true;
+                      },
+                      std::move(takes)};
+    };
+    auto none = [](std::int32_t, std::int32_t) { return std::string(); };
+    return {
+        step("--unit-7475", "HP7475 units (1/40 mm) to 1/8 mm: coordinates times 8/40",
+             [](THpglSheet& s) { return s.Scale(40, 8); }),
+        step("--zoom-in", "coordinates times 8/7", [](THpglSheet& s) { return s.Scale(7, 8); }),
+        step("--zoom-out", "coordinates times 7/8", [](THpglSheet& s) { return s.Scale(8, 7); }),
+        step("--zoom-auto", "move the drawing to the origin and fit it to the 1520 x 2160 frame",
+             [](THpglSheet& s) { return FitToFrame(s); }),
+        step("--rotate", "a quarter turn counterclockwise within the extents", [](THpglSheet& s) { return s.Rotate(); }),
+        step("--mirror", "left to right within the extents", [](THpglSheet& s) { return s.Mirror(); }),
+        pair("--shift", "DX,DY", "move the drawing by DX, DY plotter units", "DX,DY, two integers in the 32-bit range", none,
+             [](THpglSheet& s, std::int32_t p, std::int32_t q) { return s.Shift(p, q); }),
+        pair("--scale", "A,B", "coordinates times B/A (truncating toward zero)",
+             "A,B, two integers in the 32-bit range (coordinates times B/A)",
+             [](std::int32_t p, std::int32_t) { return p == 0 ? std::string("the divisor A must not be 0") : std::string(); },
+             [](THpglSheet& s, std::int32_t p, std::int32_t q) { return s.Scale(p, q); }),
+        step("--optimise",
+             "the plot order that lifts and carries the pen least: the same drawing,\n"
+             "pen by pen, its strokes reordered and reversed where that helps",
+             [&refusal](THpglSheet& s) {
+                 TPlotOrder order = OptimisePlotOrder(s);
+                 if (!order.Ok) {
+                     refusal = order.Reason;
+                     return false;
+                 }
+                 RefillSheet(s, order.Objects);
+                 return true;
+             }),
+    };
+}
+
 int CmdConvert(const std::vector<std::string>& args)
 {
     std::vector<std::string> files;
     TPlotReading reading = TPlotReading::Translate;
-    // Each transform is kept with its name so a refusal can say which one it was.
-    std::vector<std::pair<std::string, std::function<bool(THpglSheet&)>>> steps;
+    TSteps steps;
     std::string refusal = "a coordinate would leave the 32-bit range";
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& v) {
-            if (i + 1 >= args.size())
-                return false;
-            v = args[++i];
-            return true;
-        };
-        std::string v;
-        std::int32_t p, q;
-        if (a == "--unit-7475")
-            steps.emplace_back(a, [](THpglSheet& s) { return s.Scale(40, 8); });
-        else if (a == "--zoom-in")
-            steps.emplace_back(a, [](THpglSheet& s) { return s.Scale(7, 8); });
-        else if (a == "--zoom-out")
-            steps.emplace_back(a, [](THpglSheet& s) { return s.Scale(8, 7); });
-        else if (a == "--zoom-auto")
-            steps.emplace_back(a, [](THpglSheet& s) { return FitToFrame(s); });
-        else if (a == "--rotate")
-            steps.emplace_back(a, [](THpglSheet& s) { return s.Rotate(); });
-        else if (a == "--mirror")
-            steps.emplace_back(a, [](THpglSheet& s) { return s.Mirror(); });
-        else if (a == "--optimise")
-            steps.emplace_back(a, [&refusal](THpglSheet& s) {
-                TPlotOrder order = OptimisePlotOrder(s);
-                if (!order.Ok) {
-                    refusal = order.Reason;
-                    return false;
-                }
-                RefillSheet(s, order.Objects);
-                return true;
-            });
-        else if (a == "--plain")
-            reading = TPlotReading::Plain;
-        else if (a == "--shift") {
-            if (!value(v) || !ParsePair(v, p, q))
-                return Usage("--shift takes DX,DY, two integers in the 32-bit range");
-            steps.emplace_back(a + " " + v, [p, q](THpglSheet& s) { return s.Shift(p, q); });
-        } else if (a == "--scale") {
-            if (!value(v) || !ParsePair(v, p, q))
-                return Usage("--scale takes A,B, two integers in the 32-bit range (coordinates times B/A)");
-            if (p == 0)
-                return Usage("--scale " + v + ": the divisor A must not be 0");
-            steps.emplace_back(a + " " + v, [p, q](THpglSheet& s) { return s.Scale(p, q); });
-        } else if (a.size() > 1 && a[0] == '-')
-            return Usage("convert: unknown option '" + a + "'");
-        else
-            files.push_back(a);
-    }
+    Options table = ConvertTransforms(steps, refusal);
+    for (Option& o : ReadingOptions(reading))
+        table.push_back(std::move(o));
+    if (std::string error; !ParseOptions("convert", table, args, files, error))
+        return Usage(error);
     if (files.size() != 2)
         return Usage("convert takes an input and an output file; see 'grafonel-cli convert --help'");
     THpglSheet sheet;
@@ -219,31 +214,25 @@ int main(int argc, char** argv)
 #ifdef GRAFONEL_QT_HANDOFF
     RememberCommandLine(argc, argv);
 #endif
+    TPlotReading unusedReading;
+    TSteps unusedSteps;
+    std::string unusedRefusal;
     const std::vector<Command> commands = {
-        {"info", "info FILE [--plain] [--svg-text MODE]",
+        {"info", Synopsis("info FILE", ReadingOptions(unusedReading)),
          "Loads FILE (a plot file or an SVG drawing) into an empty sheet and prints the window's two status texts,\n"
          "\"Objects: N\" and \"HPGL size: min=X,Y max=X,Y\", each on its own line. When the plot file needed\n"
          "translating (HP-GL/2, scalings, fills, dashed lines, ...), a third line \"Translated: \" says what was\n"
          "translated and which commands were ignored. When the drawing holds what is not drawn (an SVG's markers,\n"
          "images, masks, ...), a line \"Not drawn: \" counts it.\n" +
-             PlainHelp(18),
+             OptionsHelp(ReadingOptions(unusedReading), 18),
          CmdInfo},
-        {"convert", "convert IN OUT [TRANSFORM ...] [--plain] [--svg-text MODE]",
+        {"convert", Synopsis("convert IN OUT [TRANSFORM ...]", ReadingOptions(unusedReading)),
          "Loads IN (a plot file or an SVG drawing) into an empty sheet, applies the transforms in the order given and saves\n"
          "the sheet to OUT as HPGL (one command per line, CR LF). OUT is replaced only when\n"
-         "everything succeeded.\n"
-         "  --unit-7475     HP7475 units (1/40 mm) to 1/8 mm: coordinates times 8/40\n"
-         "  --zoom-in       coordinates times 8/7\n"
-         "  --zoom-out      coordinates times 7/8\n"
-         "  --zoom-auto     move the drawing to the origin and fit it to the 1520 x 2160 frame\n"
-         "  --rotate        a quarter turn counterclockwise within the extents\n"
-         "  --mirror        left to right within the extents\n"
-         "  --shift DX,DY   move the drawing by DX, DY plotter units\n"
-         "  --scale A,B     coordinates times B/A (truncating toward zero)\n"
-         "  --optimise      the plot order that lifts and carries the pen least: the same drawing,\n"
-         "                  pen by pen, its strokes reordered and reversed where that helps\n"
-         "A transform that would take a coordinate out of the 32-bit range is refused.\n" +
-             PlainHelp(18),
+         "everything succeeded.\n" +
+             OptionsHelp(ConvertTransforms(unusedSteps, unusedRefusal), 18) +
+             "A transform that would take a coordinate out of the 32-bit range is refused.\n" +
+             OptionsHelp(ReadingOptions(unusedReading), 18),
          CmdConvert},
     };
     auto extra = ExtraCommands();

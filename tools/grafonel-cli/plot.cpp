@@ -60,71 +60,63 @@ struct TLineOptions {
     std::vector<std::string> Files;
 };
 
-bool ParseLine(const std::vector<std::string>& args, TLineOptions& o, bool plot, std::string& error)
+// The line's options, and with `plot` the plot's own.
+Options LineOptions(TLineOptions& o, bool plot)
 {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--port") {
-            if (i + 1 >= args.size()) {
-                error = "--port takes a device: COM1 to COM4 or a path such as /dev/ttyUSB0";
-                return false;
-            }
-            o.Port = args[++i];
-        } else if (a == "--baud") {
-            if (i + 1 >= args.size() || !ParseInt(args[i + 1], 50, 4000000, o.Baud)) {
-                error = "--baud takes a line rate in bits per second, such as 9600";
-                return false;
-            }
-            ++i;
-        } else if (a == "--handshake") {
-            const std::string v = i + 1 < args.size() ? args[++i] : "";
-            if (v != "xon" && v != "rts") {
-                error = "--handshake takes xon or rts";
-                return false;
-            }
-            o.Rts = v == "rts";
-        } else if (a == "--pace-line") {
-            const std::string v = i + 1 < args.size() ? args[++i] : "";
-            if (v != "on" && v != "off") {
-                error = "--pace-line takes on or off";
-                return false;
-            }
-            o.Pace = v == "on" ? plOn : plOff;
-        } else if (a == "--jam-seconds") {
-            if (i + 1 >= args.size() || !ParseInt(args[i + 1], 1, 86400, o.JamSeconds)) {
-                error = "--jam-seconds takes a number of seconds from 1 to 86400";
-                return false;
-            }
-            ++i;
-        } else if (plot && a == "--speed") {
-            if (!ParseSpeed(args, i, o.Speed, error))
-                return false;
-        } else if (plot && a == "--constant-speed") {
-            o.Accelerate = false;
-        } else if (plot && a == "--plain") {
-            o.Reading = TPlotReading::Plain;
-        } else if (plot && a == "--from") {
-            if (i + 1 >= args.size() || !ParseInt(args[i + 1], 1, INT32_MAX, o.From)) {
-                error = "--from takes the number of the object to resume from, 1 or more";
-                return false;
-            }
-            ++i;
-        } else if (plot && a == "--optimise") {
-            o.Optimise = true;
-        } else if (plot && a == "--pen-pauses") {
-            o.PenPauses = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            error = "unknown option '" + a + "'";
-            return false;
-        } else {
-            o.Files.push_back(a);
-        }
-    }
-    if (o.Port.empty()) {
-        error = "--port is required";
-        return false;
-    }
-    return true;
+    auto choice = [](std::string name, std::string values, std::string help, std::function<void(const std::string&)> set) {
+        const std::string first = values.substr(0, values.find('|')), second = values.substr(values.find('|') + 1);
+        return Option{name, values, std::move(help),
+                      [first, second, set](const std::string& v, std::string&) {
+                          if (v != first && v != second)
+                              return false;
+                          set(v);
+                          return true;
+                      },
+                      first + " or " + second};
+    };
+    Options table = {
+        {"--port", "DEV", "COM1 to COM4, or a device path such as /dev/ttyUSB0 (required)",
+         [&o](const std::string& v, std::string&) {
+             o.Port = v;
+             return true;
+         },
+         "a device: COM1 to COM4 or a path such as /dev/ttyUSB0", true},
+        BaudOption(o.Baud, "line rate (default 9600)"),
+        choice("--handshake", "xon|rts", "XON/XOFF (default) or the device's CTS line",
+               [&o](const std::string& v) { o.Rts = v == "rts"; }),
+        choice("--pace-line", "on|off",
+               "hand bytes on no faster than the line rate: on by default for a\n"
+               "pseudo-terminal (a simulator, a network bridge), off for a serial port",
+               [&o](const std::string& v) { o.Pace = v == "on" ? plOn : plOff; }),
+        Number("--jam-seconds", "N",
+               "after a drop, how long the device may take nothing before the\n"
+               "rest is abandoned (default 30)",
+               1, 86400, o.JamSeconds, "a number of seconds from 1 to 86400"),
+    };
+    if (!plot)
+        return table;
+    Options own = {
+        SpeedOption(o.Speed, "speed setting from 12 to 100 (default 20)"),
+        Flag("--constant-speed", "no acceleration to double speed", [&o] { o.Accelerate = false; }),
+        Flag("--optimise",
+             "plot in the order that lifts and carries the pen least (the same\n"
+             "drawing, pen by pen); --from then counts objects of that order",
+             [&o] { o.Optimise = true; }),
+        Flag("--pen-pauses",
+             "at each change of pen, park the pen at the origin and wait for a\n"
+             "line on standard input (the end of input stops the plot); a\n"
+             "resumed plot first asks for the pen it draws with",
+             [&o] { o.PenPauses = true; }),
+        Number("--from", "N",
+               "resume at object N (counted from 1): the device is first brought\n"
+               "to the pen position, mode and pen it had before that object",
+               1, INT32_MAX, o.From, "the number of the object to resume from, 1 or more"),
+    };
+    for (Option& x : own)
+        table.push_back(std::move(x));
+    for (Option& x : ReadingOptions(o.Reading))
+        table.push_back(std::move(x));
+    return table;
 }
 
 // The dialog's component settings, the port and rate from the command line.
@@ -278,8 +270,7 @@ namespace {
 int CmdPlot(const std::vector<std::string>& args)
 {
     TLineOptions o;
-    std::string error;
-    if (!ParseLine(args, o, true, error))
+    if (std::string error; !ParseOptions("plot", LineOptions(o, true), args, o.Files, error))
         return Usage(error + "; see 'grafonel-cli plot --help'");
     if (o.Files.size() != 1)
         return Usage("plot takes one file; see 'grafonel-cli plot --help'");
@@ -317,8 +308,7 @@ int CmdPlot(const std::vector<std::string>& args)
 int CmdService(const std::vector<std::string>& args)
 {
     TLineOptions o;
-    std::string error;
-    if (!ParseLine(args, o, false, error))
+    if (std::string error; !ParseOptions("service", LineOptions(o, false), args, o.Files, error))
         return Usage(error + "; see 'grafonel-cli service --help'");
     if (!o.Files.empty())
         return Usage("service takes no file; see 'grafonel-cli service --help'");
@@ -329,42 +319,25 @@ int CmdService(const std::vector<std::string>& args)
 
 std::vector<Command> PlotCommands()
 {
-    const std::string line =
-        "  --port DEV          COM1 to COM4, or a device path such as /dev/ttyUSB0 (required)\n"
-        "  --baud N            line rate (default 9600)\n"
-        "  --handshake xon|rts XON/XOFF (default) or the device's CTS line\n"
-        "  --pace-line on|off  hand bytes on no faster than the line rate: on by default for a\n"
-        "                      pseudo-terminal (a simulator, a network bridge), off for a serial port\n"
-        "  --jam-seconds N     after a drop, how long the device may take nothing before the\n"
-        "                      rest is abandoned (default 30)\n";
+    TLineOptions unused;
     const std::string exits =
         "Exit status: 0 when everything was sent, 1 on an error (the port or the device failed),\n"
         "2 on a usage error, 130 when stopped or dropped by Ctrl-C or SIGTERM.\n";
     return {
-        {"plot", "plot IN --port DEV [--baud N] [--handshake xon|rts] [--pace-line on|off] [--jam-seconds N] [--speed S]\n"
-             "       [--constant-speed] [--optimise] [--pen-pauses] [--from N] [--plain] [--svg-text MODE]",
+        {"plot", Synopsis("plot IN", LineOptions(unused, true)),
          "Plots IN on the device as the plot dialog does, with a progress line. The first lines\n"
          "give the estimated time and what will go wrong (a drawing beyond the paper, pen\n"
-         "changes, arcs drawn more than once). A plot that ends early says where to resume.\n" + line +
-             "  --speed S           speed setting from 12 to 100 (default 20)\n"
-             "  --constant-speed    no acceleration to double speed\n"
-             "  --optimise          plot in the order that lifts and carries the pen least (the same\n"
-             "                      drawing, pen by pen); --from then counts objects of that order\n"
-             "  --pen-pauses        at each change of pen, park the pen at the origin and wait for a\n"
-             "                      line on standard input (the end of input stops the plot); a\n"
-             "                      resumed plot first asks for the pen it draws with\n"
-             "  --from N            resume at object N (counted from 1): the device is first brought\n"
-             "                      to the pen position, mode and pen it had before that object\n" +
-             PlainHelp(22) +
+         "changes, arcs drawn more than once). A plot that ends early says where to resume.\n" +
+             OptionsHelp(LineOptions(unused, true), 22) +
              "Ctrl-C (or SIGTERM) stops after the object in hand, sends the closing commands and\n"
              "waits for the device however long it holds the line. A second Ctrl-C drops what is\n"
              "not yet on the line, completes a command the drop cut and sends the closing commands,\n"
              "waiting for a device that holds the line (up to --jam-seconds of taking nothing); it\n"
              "ends within 2 s of the device taking them. A third Ctrl-C abandons that at once.\n" + exits,
          CmdPlot},
-        {"service", "service --port DEV [--baud N] [--handshake xon|rts] [--pace-line on|off] [--jam-seconds N]",
+        {"service", Synopsis("service", LineOptions(unused, false)),
          "Runs the X motor back and forth at rising speed (289 bytes), as the dialog's Motor\n"
-         "service button does.\n" + line +
+         "service button does.\n" + OptionsHelp(LineOptions(unused, false), 22) +
              "Ctrl-C (or SIGTERM) ends it after the pass in hand; a second drops the rest; a third\n"
              "abandons waiting for the device.\n" +
              exits,

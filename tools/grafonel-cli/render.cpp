@@ -37,17 +37,6 @@ void ReleaseGuiApp()
 
 namespace {
 
-bool ParseSize(const std::string& text, int& w, int& h)
-{
-    auto x = text.find('x');
-    std::int64_t a, b;
-    if (x == std::string::npos || !ParseInt(text.substr(0, x), 3, 16384, a) || !ParseInt(text.substr(x + 1), 3, 16384, b))
-        return false;
-    w = static_cast<int>(a);
-    h = static_cast<int>(b);
-    return true;
-}
-
 bool EndsWith(const std::string& s, const std::string& suffix)
 {
     if (s.size() < suffix.size())
@@ -60,24 +49,13 @@ bool EndsWith(const std::string& s, const std::string& suffix)
 
 int CmdRender(const std::vector<std::string>& args)
 {
+    TRenderArgs a;
     std::vector<std::string> files;
-    int w = 760, h = 1080;
-    TPlotReading reading = TPlotReading::Translate;
-    bool travel = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--travel") {
-            travel = true;
-        } else if (args[i] == "--size") {
-            if (i + 1 >= args.size() || !ParseSize(args[++i], w, h))
-                return Usage("--size takes WxH, each from 3 to 16384 pixels");
-        } else if (args[i] == "--plain") {
-            reading = TPlotReading::Plain;
-        } else if (args[i].size() > 1 && args[i][0] == '-') {
-            return Usage("render: unknown option '" + args[i] + "'");
-        } else {
-            files.push_back(args[i]);
-        }
-    }
+    if (std::string error; !ParseOptions("render", RenderOptions(a), args, files, error))
+        return Usage(error);
+    const int w = a.Width, h = a.Height;
+    const bool travel = a.Travel;
+    const TPlotReading reading = a.Reading;
     if (files.size() != 2)
         return Usage("render takes an input and an output file; see 'grafonel-cli render --help'");
     const std::string& out = files[1];

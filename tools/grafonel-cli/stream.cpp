@@ -6,52 +6,48 @@
 
 #include "sheet/atomicfile.h"
 #include "cli.h"
+#include "options.h"
 #include "sheet/hpglsheet.h"
 #include "plot/ostrel.h"
 
 namespace cli {
 
-bool ParseSpeed(const std::vector<std::string>& args, std::size_t& i, int& speed, std::string& error)
-{
-    std::int64_t v;
-    if (i + 1 >= args.size() || !ParseInt(args[i + 1], kOstrelMinSpeed, kOstrelMaxSpeed, v)) {
-        error = "--speed takes a whole number from " + std::to_string(kOstrelMinSpeed) + " to " +
-                std::to_string(kOstrelMaxSpeed) + (i + 1 < args.size() ? ", not '" + args[i + 1] + "'" : "");
-        return false;
-    }
-    speed = static_cast<int>(v);
-    ++i;
-    return true;
-}
-
 namespace {
+
+struct TStreamArgs {
+    std::string Out;
+    int Speed = kOstrelDefaultSpeed;
+    bool Accelerate = true;
+    TPlotReading Reading = TPlotReading::Translate;
+};
+
+Options StreamOptions(TStreamArgs& a)
+{
+    Options table = {
+        {"-o", "OUT", "write to OUT instead of standard output",
+         [&a](const std::string& v, std::string&) {
+             a.Out = v;
+             return true;
+         },
+         "an output file"},
+        SpeedOption(a.Speed, "speed setting from 12 to 100 (default 20): 625/S mm/s"),
+        Flag("--constant-speed", "no acceleration to double speed (sent as a negative speed)", [&a] { a.Accelerate = false; }),
+    };
+    for (Option& o : ReadingOptions(a.Reading))
+        table.push_back(std::move(o));
+    return table;
+}
 
 int CmdStream(const std::vector<std::string>& args)
 {
+    TStreamArgs a;
     std::vector<std::string> files;
-    std::string out;
-    int speed = kOstrelDefaultSpeed;
-    bool accelerate = true;
-    TPlotReading reading = TPlotReading::Translate;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string error;
-        if (args[i] == "-o") {
-            if (i + 1 >= args.size())
-                return Usage("-o takes an output file");
-            out = args[++i];
-        } else if (args[i] == "--speed") {
-            if (!ParseSpeed(args, i, speed, error))
-                return Usage(error);
-        } else if (args[i] == "--constant-speed") {
-            accelerate = false;
-        } else if (args[i] == "--plain") {
-            reading = TPlotReading::Plain;
-        } else if (args[i].size() > 1 && args[i][0] == '-') {
-            return Usage("stream: unknown option '" + args[i] + "'");
-        } else {
-            files.push_back(args[i]);
-        }
-    }
+    if (std::string error; !ParseOptions("stream", StreamOptions(a), args, files, error))
+        return Usage(error);
+    const std::string& out = a.Out;
+    const int speed = a.Speed;
+    const bool accelerate = a.Accelerate;
+    const TPlotReading reading = a.Reading;
     if (files.size() != 1)
         return Usage("stream takes one input file; see 'grafonel-cli stream --help'");
     THpglSheet sheet;
@@ -78,13 +74,12 @@ int CmdStream(const std::vector<std::string>& args)
 
 std::vector<Command> StreamCommands()
 {
-    return {{"stream", "stream IN [-o OUT] [--speed S] [--constant-speed] [--plain] [--svg-text MODE]",
+    TStreamArgs unused;
+    return {{"stream", Synopsis("stream IN", StreamOptions(unused)),
              "Writes the exact bytes the plotting device receives when IN is plotted: the\n"
              "prologue with the speed, every object's texts, the epilogue. To standard output,\n"
-             "or to OUT (replaced only when written whole).\n"
-             "  --speed S          speed setting from 12 to 100 (default 20): 625/S mm/s\n"
-             "  --constant-speed   no acceleration to double speed (sent as a negative speed)\n" +
-                 PlainHelp(21),
+             "or to OUT (replaced only when written whole).\n" +
+                 OptionsHelp(StreamOptions(unused), 21),
              CmdStream}};
 }
 
