@@ -102,7 +102,8 @@ public:
     ~TVaCommWriteThread() override;
 
     void StopThread();
-    // Asks the writer to drop what is staged; true when it acknowledged within 2 s.
+    // Asks the writer to drop what is staged; true when it acknowledged within this time.
+    static constexpr int kPurgeWaitMilliseconds = 2000;
     bool PurgeWrite();
     // Stages the bytes, waiting up to WriteTimeout for the writer to make room; false when
     // there was none.

@@ -239,7 +239,7 @@ bool TVaCommWriteThread::PurgeWrite()
     PurgeSignal.SetEvent();
     State()->Cv.notify_all();  // a writer waiting on a hand-over gives up the wait
     std::unique_lock lock(State()->M);
-    const bool acknowledged = State()->Cv.wait_for(lock, std::chrono::milliseconds(2000), [&] {
+    const bool acknowledged = State()->Cv.wait_for(lock, std::chrono::milliseconds(kPurgeWaitMilliseconds), [&] {
         return State()->PurgeAcknowledged >= id || State()->Stop;
     });
     if (acknowledged && State()->PurgeAcknowledged >= id)
