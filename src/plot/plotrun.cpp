@@ -19,9 +19,6 @@ std::string MessageOf(std::exception_ptr e)
     }
 }
 
-// Tail bytes kept for completing a cut command: far more than the queues ever hold.
-constexpr std::size_t kTailKeep = 64 * 1024;
-
 }  // namespace
 
 // The component's hand-over during a run: calls go to the caller's loop as before, but an
@@ -64,16 +61,11 @@ double TPlotRunner::LineBytesPerSecond(const TVaCustomComm& comm)
     return comm.LineBytesPerSecond();
 }
 
-std::uint64_t TPlotRunner::Gone(std::int64_t left) const
-{
-    return Written > static_cast<std::uint64_t>(left) ? Written - static_cast<std::uint64_t>(left) : 0;
-}
-
 std::int64_t TPlotRunner::Noted(std::int64_t staged, std::int64_t queued)
 {
     const std::int64_t left = staged + queued;
     // Kept for a failure, when the port may no longer say.
-    SurelyLeft = std::max(SurelyLeft, Gone(left));
+    S.Sent.NoteLeft(left);
     return left;
 }
 
@@ -86,54 +78,17 @@ std::int64_t TPlotRunner::QueueCap() const
 {
     // The system's queue is kept to about a quarter second of the line, so an abort can let
     // what is queued go instead of cutting it.
-    return std::max<std::int64_t>(64, static_cast<std::int64_t>(LineBytes / 4));
+    return std::max<std::int64_t>(64, static_cast<std::int64_t>(S.LineBytes / 4));
 }
 
 void TPlotRunner::Write(std::string_view text, bool unitStart)
 {
-    if (unitStart) {
-        // A long arc never waits while the device keeps up: look at the user now and then
-        // anyway, between two commands.
-        if (Now() - LastReport >= 100)
-            Step(false);
-        UnitStarts.push_back(Written);
-    }
-    Tail.append(text);
-    if (Tail.size() > 2 * kTailKeep) {
-        const std::size_t drop = Tail.size() - kTailKeep;
-        Tail.erase(0, drop);
-        TailStart += drop;
-        while (UnitStarts.size() > 1 && UnitStarts[1] <= TailStart)
-            UnitStarts.pop_front();
-        while (!ObjectEnds.empty() && ObjectEnds.front().first <= TailStart) {
-            ObjectsBase = ObjectEnds.front().second;
-            ObjectEnds.pop_front();
-        }
-    }
+    // A long arc never waits while the device keeps up: look at the user now and then
+    // anyway, between two commands.
+    if (unitStart && Now() - S.LastReport >= kLookMilliseconds)
+        Step(false);
+    S.Sent.Append(text, unitStart);
     Comm.WriteBuf(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<std::int32_t>(text.size()));
-    Written += text.size();
-}
-
-std::int32_t TPlotRunner::DeliveredObjects(std::uint64_t delivered) const
-{
-    std::int32_t k = ObjectsBase;
-    for (const auto& [end, n] : ObjectEnds) {
-        if (end > delivered)
-            break;
-        k = n;
-    }
-    return k;
-}
-
-std::string TPlotRunner::CutRest(std::uint64_t delivered) const
-{
-    if (delivered >= Written || delivered < TailStart)
-        return {};
-    auto next = std::upper_bound(UnitStarts.begin(), UnitStarts.end(), delivered);
-    if (next != UnitStarts.begin() && *(next - 1) == delivered)
-        return {};  // cut between two commands
-    const std::uint64_t end = next == UnitStarts.end() ? Written : *next;
-    return Tail.substr(static_cast<std::size_t>(delivered - TailStart), static_cast<std::size_t>(end - delivered));
 }
 
 void TPlotRunner::CheckFault()
@@ -145,9 +100,9 @@ void TPlotRunner::CheckFault()
     }
     if (fault)
         std::rethrow_exception(fault);
-    if (LineErrorSeen) {
+    if (S.LineErrorSeen) {
         // A line error may be the device going away: a port that is gone raises here.
-        LineErrorSeen = false;
+        S.LineErrorSeen = false;
         Comm.OutputQueueCount();
     }
 }
@@ -156,13 +111,13 @@ void TPlotRunner::Step(bool wait)
 {
     Pump(wait);
     CheckFault();
-    if (!Stopping && !Running()) {
-        Stopping = true;
-        StopTick = Now();
+    if (!S.Stopping && !Running()) {
+        S.Stopping = true;
+        S.StopTick = Now();
     }
-    if (!InAbort && !Settling && Aborting && Aborting())
+    if (!S.InAbort && !S.Settling && Aborting && Aborting())
         throw TAbortRequest{};
-    if (InAbort && !Abandoned && Abandoning && Abandoning())
+    if (S.InAbort && !S.Abandoned && Abandoning && Abandoning())
         throw TAbandonRequest{};
     Report(false);
 }
@@ -190,33 +145,33 @@ void TPlotRunner::Drain()
 void TPlotRunner::Report(bool force)
 {
     const std::uint32_t now = Now();
-    if (!force && now - LastReport < 250)
+    if (!force && now - S.LastReport < kReportMilliseconds)
         return;
-    LastReport = now;
+    S.LastReport = now;
     const std::int64_t left = Left();
-    if (left != LastLeft) {
-        LastLeft = left;
-        LastMove = now;
+    if (left != S.LastLeft) {
+        S.LastLeft = left;
+        S.LastMove = now;
     }
-    P.BytesSent = Gone(left);
-    Window.emplace_back(now, P.BytesSent);
-    while (Window.size() > 2 && now - Window[1].first >= 3000)
-        Window.pop_front();
+    P.BytesSent = S.Sent.Gone(left);
+    S.Window.emplace_back(now, P.BytesSent);
+    while (S.Window.size() > 2 && now - S.Window[1].first >= kLineUseWindowMilliseconds)
+        S.Window.pop_front();
     double rate = -1;
-    if (Window.size() >= 2 && now != Window.front().first)
-        rate = static_cast<double>(P.BytesSent - Window.front().second) * 1000.0 / (now - Window.front().first);
+    if (S.Window.size() >= 2 && now != S.Window.front().first)
+        rate = static_cast<double>(P.BytesSent - S.Window.front().second) * 1000.0 / (now - S.Window.front().first);
     // Bytes that left into a buffer beyond the line (a pseudo-terminal, a device's FIFO)
     // briefly outrun it; the line itself never carries more than its capacity.
-    P.LineUse = rate < 0 ? 0 : std::min(rate / LineBytes, 1.0);
+    P.LineUse = rate < 0 ? 0 : std::min(rate / S.LineBytes, 1.0);
     const std::uint64_t remaining = P.BytesTotal > P.BytesSent ? P.BytesTotal - P.BytesSent : 0;
-    const double pace = rate > 0 ? std::min(rate, LineBytes) : LineBytes;
+    const double pace = rate > 0 ? std::min(rate, S.LineBytes) : S.LineBytes;
     P.SecondsLeft = static_cast<double>(remaining) / pace;
     if (!P.Service && TimeLeft)
         if (const double modelled = TimeLeft(P.Objects); modelled >= 0)
             P.SecondsLeft = modelled;
     P.HeldSeconds = 0;
-    if (Stopping && !InAbort && now - StopTick > kHeldNoticeMilliseconds && now - LastMove > kHeldNoticeMilliseconds)
-        P.HeldSeconds = (now - LastMove) / 1000.0;
+    if (S.Stopping && !S.InAbort && now - S.StopTick > kHeldNoticeMilliseconds && now - S.LastMove > kHeldNoticeMilliseconds)
+        P.HeldSeconds = (now - S.LastMove) / 1000.0;
     if (OnProgress)
         OnProgress(P);
 }
@@ -233,39 +188,22 @@ bool TPlotRunner::WaitUntil(std::uint32_t deadline, const std::function<bool()>&
 
 std::uint64_t TPlotRunner::Slack() const
 {
-    return kLineSlackBytes + static_cast<std::uint64_t>(LineBytes * kLineSlackSeconds);
+    return kLineSlackBytes + static_cast<std::uint64_t>(S.LineBytes * kLineSlackSeconds);
 }
 
 std::uint32_t TPlotRunner::SettleMilliseconds() const
 {
-    return static_cast<std::uint32_t>((static_cast<double>(kOstrelInputBuffer) / LineBytes + 0.05) * 1000 + 0.5);
+    return static_cast<std::uint32_t>((static_cast<double>(kOstrelInputBuffer) / S.LineBytes + 0.05) * 1000 + 0.5);
 }
 
 void TPlotRunner::Settle()
 {
-    Settling = true;
-    const base::TScopeExit done([&] { Settling = false; });
+    S.Settling = true;
+    const base::TScopeExit done([&] { S.Settling = false; });
     WaitUntil(Now() + SettleMilliseconds(), [] { return false; });
     // A line hung up meanwhile raises here.
     Left();
     CheckFault();
-}
-
-void TPlotRunner::Truncate(std::uint64_t delivered, std::uint64_t keep)
-{
-    if (delivered >= Written)
-        return;
-    if (delivered >= TailStart) {
-        Tail.resize(static_cast<std::size_t>(delivered - TailStart));
-    } else {
-        Tail.clear();
-        TailStart = delivered;
-    }
-    while (!UnitStarts.empty() && UnitStarts.back() > delivered)
-        UnitStarts.pop_back();
-    while (!ObjectEnds.empty() && ObjectEnds.back().first > keep)
-        ObjectEnds.pop_back();
-    Written = delivered;
 }
 
 bool TPlotRunner::WaitTaken()
@@ -283,33 +221,31 @@ bool TPlotRunner::WaitTaken()
             return false;
         }
         // Said once the device has not taken anything for a moment: it holds the line.
-        P.Finishing = Now() - lastMove >= 250;
+        P.Finishing = Now() - lastMove >= kFinishingNoticeMilliseconds;
         Step(true);
     }
 }
 
 void TPlotRunner::Abort()
 {
-    InAbort = true;
+    S.InAbort = true;
     try {
         // What the system took goes on; what is staged is dropped. The line then carries
         // exactly the stream's first `delivered` bytes, and a command they cut is completed
         // from the stream itself, then the closing text follows unless it was under way.
         const std::uint64_t delivered = Comm.DropStaged();
-        const bool closing = ClosingAt != UINT64_MAX && delivered > ClosingAt && delivered >= TailStart;
-        const std::string rest =
-            closing ? Tail.substr(static_cast<std::size_t>(std::min<std::uint64_t>(delivered - TailStart, Tail.size())))
-                    : CutRest(delivered);
-        Truncate(delivered, delivered + rest.size());
-        HandedObjects = DeliveredObjects(delivered);
+        bool closing = false;
+        const std::string rest = S.Sent.DropRest(delivered, closing);
+        S.Sent.Truncate(delivered, delivered + rest.size());
+        S.HandedObjects = S.Sent.DeliveredObjects(delivered);
         if (!rest.empty())
             Write(rest, false);
         if (!closing) {
-            ClosingAt = Written;
+            S.Sent.MarkClosing();
             TOstrelStream().Epilogue([&](std::string_view t, TThrottle) { Write(t, true); });
         }
         if (WaitTaken()) {
-            HandedObjects = DeliveredObjects(Written);  // a completed command may end an object
+            S.HandedObjects = S.Sent.DeliveredObjects(S.Sent.Written());  // a completed command may end an object
             P.Finishing = false;
             Report(true);
             Comm.Close();
@@ -322,7 +258,7 @@ void TPlotRunner::Abort()
 
 void TPlotRunner::Abandon()
 {
-    Abandoned = true;
+    S.Abandoned = true;
     P.Finishing = false;
     // What was queued may be flushed part way: the device surely has the handed bytes less
     // the queue, and may keep a cut command.
@@ -331,31 +267,26 @@ void TPlotRunner::Abandon()
     Comm.PurgeWrite();
     // A device that stopped taking bytes may never take what the line still holds either.
     const std::uint64_t unsure = static_cast<std::uint64_t>(std::max<std::int64_t>(queued, 0)) + Slack();
-    HandedObjects = std::min(HandedObjects, DeliveredObjects(handed - std::min(handed, unsure)));
+    S.HandedObjects = std::min(S.HandedObjects, S.Sent.DeliveredObjects(handed - std::min(handed, unsure)));
     // A paced line hides what the device took (a pseudo-terminal's buffer reads empty), so a
     // device given up on may hold any prefix of what was handed.
-    R.CutLeft = handed > 0 && (Comm.Paced() || queued > 0 || !CutRest(handed).empty());
+    R.CutLeft = handed > 0 && (Comm.Paced() || queued > 0 || !S.Sent.CutRest(handed).empty());
     Report(true);
     Comm.Close();
 }
 
-TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
+TPlotEnd TPlotRunner::Run(std::int32_t first, const std::function<bool()>& body)
 {
-    R = TPlotResult{};
-    P = TPlotProgress{};
-    P.MaxObjects = R.MaxObjects;
-    Written = SurelyLeft = 0;
-    ClosingAt = UINT64_MAX;
-    Tail.clear();
-    TailStart = 0;
-    UnitStarts.clear();
-    ObjectEnds.clear();
-    Window.clear();
-    Stopping = InAbort = Abandoned = Settling = false;
-    LastLeft = -1;
-    Fault = nullptr;
-    LineErrorSeen = false;
-    LineBytes = std::max(LineBytesPerSecond(Comm), 1.0);
+    R = {};
+    P = {};
+    S = {};
+    S.Sent = TSentBytes(first);
+    S.HandedObjects = first;
+    S.LineBytes = std::max(LineBytesPerSecond(Comm), 1.0);
+    {
+        std::lock_guard lock(FaultLock);
+        Fault = nullptr;
+    }
 
     // Errors the component's threads report during the run come here, raised once.
     TUiDispatcher* const before = Comm.Dispatcher();
@@ -363,7 +294,7 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
     const TVaCommErrorEvent userOnError = Comm.OnError;
     Comm.SetDispatcher(&dispatcher);
     Comm.OnError = [this, userOnError](TVaCustomComm* c, std::int32_t errors) {
-        LineErrorSeen = true;
+        S.LineErrorSeen = true;
         if (userOnError)
             userOnError(c, errors);
     };
@@ -385,7 +316,7 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
     });
     if (OnOpened)
         OnOpened();
-    LastReport = LastMove = Now();
+    S.LastReport = S.LastMove = Now();
 
     auto fail = [&](std::exception_ptr e) {
         {
@@ -402,9 +333,9 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
         } catch (...) {
         }
         // What left the system's queue may still be lost with the line.
-        const std::int32_t delivered = DeliveredObjects(SurelyLeft - std::min(SurelyLeft, Slack()));
+        const std::int32_t delivered = S.Sent.DeliveredObjects(S.Sent.SurelyLeft() - std::min(S.Sent.SurelyLeft(), Slack()));
         // A failure during a drop keeps the drop's count if that is lower.
-        HandedObjects = InAbort ? std::min(HandedObjects, delivered) : delivered;
+        S.HandedObjects = S.InAbort ? std::min(S.HandedObjects, delivered) : delivered;
         std::rethrow_exception(e);
     };
     bool abort = false;
@@ -415,7 +346,7 @@ TPlotEnd TPlotRunner::Run(const std::function<bool()>& body)
         Report(true);
         Comm.Close();
         R.End = whole ? TPlotEnd::Finished : TPlotEnd::Stopped;
-        HandedObjects = R.LastObject;
+        S.HandedObjects = R.LastObject;
     } catch (const TAbortRequest&) {
         abort = true;
     } catch (...) {
@@ -465,8 +396,7 @@ bool TPlotRunner::PausePen(std::int32_t pen)
 
 TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate, std::int32_t first)
 {
-    ObjectsBase = HandedObjects = first;
-    return Run([&] {
+    return Run(first, [&] {
         R.MaxObjects = P.MaxObjects = sheet.Count();
         if (SetMaxValue)
             SetMaxValue(P.MaxObjects);
@@ -494,13 +424,13 @@ TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate, 
         TPenChanges changes;
         bool owedDown = false;  // the pen comes back up from a pause
         auto pause = [&](std::int32_t ask) {
-            const std::uint64_t before = Written;
+            const std::uint64_t before = S.Sent.Written();
             const bool going = PausePen(ask);
             if (going) {
                 stream.Restore(sink, false);
                 owedDown = stream.Down;
             }
-            P.BytesTotal += Written - before;
+            P.BytesTotal += S.Sent.Written() - before;
             return going;
         };
         bool going = true;
@@ -537,15 +467,15 @@ TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate, 
                 Write(t, throttle == TThrottle::UnitStart);
             });
             R.LastObject = P.Objects = n;
-            ObjectEnds.emplace_back(Written, n);
+            S.Sent.EndObject(n);
             o = o->Next;
         }
-        if (o && !Stopping) {
-            Stopping = true;
-            StopTick = Now();
+        if (o && !S.Stopping) {
+            S.Stopping = true;
+            S.StopTick = Now();
         }
         // The epilogue goes also when the run was stopped.
-        ClosingAt = Written;
+        S.Sent.MarkClosing();
         stream.Epilogue([&](std::string_view t, TThrottle) { Write(t, true); });
         return o == nullptr;
     });
@@ -553,8 +483,7 @@ TPlotEnd TPlotRunner::Plot(const THpglSheet& sheet, int speed, bool accelerate, 
 
 TPlotEnd TPlotRunner::Service()
 {
-    ObjectsBase = HandedObjects = 0;
-    return Run([&] {
+    return Run(0, [&] {
         R.MaxObjects = P.MaxObjects = 10;
         P.Service = true;
         P.BytesTotal = kServiceBytes;
@@ -574,7 +503,7 @@ TPlotEnd TPlotRunner::Service()
                 break;
             }
         }
-        ClosingAt = Written;
+        S.Sent.MarkClosing();
         for (const auto& t : ServiceTexts(11))
             Write(t, true);
         return whole;

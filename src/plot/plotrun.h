@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "plot/sentbytes.h"
 #include "sheet/hpglsheet.h"
 #include "serial/vacomm.h"
 
@@ -58,8 +59,17 @@ public:
     // than 25 bytes.
     static constexpr std::int32_t kThrottle = 100;
     // An abort closes the port within this time of the request, or of the device taking the
-    // end of a cut command; an abandon closes it within this time of its request.
+    // end of a cut command; an abandon closes it within this time of its request. The
+    // component's writer acknowledges a purge within it.
     static constexpr std::uint32_t kAbortMilliseconds = 2000;
+    // A long arc that never waits for room still looks at the user this often.
+    static constexpr std::uint32_t kLookMilliseconds = 100;
+    // Progress goes to the caller this often.
+    static constexpr std::uint32_t kReportMilliseconds = 250;
+    // Line use is measured over this much of the recent past.
+    static constexpr std::uint32_t kLineUseWindowMilliseconds = 3000;
+    // A drop says it waits on the device once the device has taken nothing for this long.
+    static constexpr std::uint32_t kFinishingNoticeMilliseconds = 250;
     // What the line may hold beyond the count of bytes that left the system's queue, and may
     // lose when it fails: a UART's FIFO (16 to 128 bytes), a USB adapter's buffers (up to
     // about 1 kB), a pseudo-terminal's unread bytes (within the device's buffer and 50 ms of
@@ -119,7 +129,7 @@ public:
     // Where a plot that ended early resumes: objects counted from the sheet's first that
     // reached the system whole. After an abort or a failure, what was dropped or never left
     // does not count, even if it had been handed on.
-    std::int32_t Handed() const { return HandedObjects; }
+    std::int32_t Handed() const { return S.HandedObjects; }
 
     // The motor service's fixed texts: pass 0 the opening, 1 to 10 the passes, 11 the closing.
     static std::vector<std::string> ServiceTexts(int pass);
@@ -134,7 +144,8 @@ private:
     struct TAbortRequest {};
     struct TAbandonRequest {};
 
-    TPlotEnd Run(const std::function<bool()>& body);
+    // A run from object `first` (0-based): everything it knows starts afresh.
+    TPlotEnd Run(std::int32_t first, const std::function<bool()>& body);
     // Parks the pen and waits for the user to put in `pen`; false when the run was stopped.
     bool PausePen(std::int32_t pen);
     void Write(std::string_view text, bool unitStart);
@@ -157,45 +168,31 @@ private:
     std::int64_t Left();
     // What is still staged and queued, noting what has surely left.
     std::int64_t Noted(std::int64_t staged, std::int64_t queued);
-    // The bytes written that are no longer in the queues, given what still is.
-    std::uint64_t Gone(std::int64_t left) const;
     std::int64_t QueueCap() const;
-    std::int32_t DeliveredObjects(std::uint64_t delivered) const;
-    std::string CutRest(std::uint64_t delivered) const;
-    // The stream now goes only as far as the line carries: what was staged beyond is gone.
-    void Truncate(std::uint64_t delivered, std::uint64_t keepObjectsTo);
 
     TVaCustomComm& Comm;
     TPlotResult R;
     TPlotProgress P;
-    double LineBytes = 960;
-    std::uint64_t Written = 0;
-    // The most bytes known to have left the program's and the system's queues.
-    std::uint64_t SurelyLeft = 0;
-    // Where the run's closing text starts, once written.
-    std::uint64_t ClosingAt = UINT64_MAX;
-    std::uint32_t LastReport = 0;
-    bool Stopping = false;
-    bool InAbort = false;
-    bool Abandoned = false;
-    bool Settling = false;
-    std::uint32_t StopTick = 0;
-    std::int64_t LastLeft = -1;
-    std::uint32_t LastMove = 0;
-    // Bytes sent over the last seconds, for the line use: (tick, bytes sent).
-    std::deque<std::pair<std::uint32_t, std::uint64_t>> Window;
-    // The bytes still possibly queued, with the stream offsets where their units start: what
-    // completes a command that a drop cut.
-    std::string Tail;
-    std::uint64_t TailStart = 0;
-    std::deque<std::uint64_t> UnitStarts;
-    // (stream offset where an object ends, objects handed on with it) for the objects possibly
-    // still queued, and the objects surely delivered before them: what an early end leaves.
-    std::deque<std::pair<std::uint64_t, std::int32_t>> ObjectEnds;
-    std::int32_t ObjectsBase = 0;
-    std::int32_t HandedObjects = 0;
+    // What one run knows, reset as a whole when a run starts.
+    struct TRunState {
+        double LineBytes = 960;  // the line's bytes a second
+        TSentBytes Sent;
+        // Where a plot that ended early resumes (see Handed).
+        std::int32_t HandedObjects = 0;
+        std::uint32_t LastReport = 0;
+        bool Stopping = false;
+        bool InAbort = false;
+        bool Abandoned = false;
+        bool Settling = false;
+        std::uint32_t StopTick = 0;
+        // The queues' last count and when it last changed: how long the line has been held.
+        std::int64_t LastLeft = -1;
+        std::uint32_t LastMove = 0;
+        // Bytes sent over the last seconds, for the line use: (tick, bytes sent).
+        std::deque<std::pair<std::uint32_t, std::uint64_t>> Window;
+        bool LineErrorSeen = false;
+    } S;
     // Errors the component reported from its threads during the run, raised here once.
     std::mutex FaultLock;
     std::exception_ptr Fault;
-    bool LineErrorSeen = false;
 };

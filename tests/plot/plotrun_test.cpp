@@ -303,7 +303,7 @@ TEST_F(PlotRun, AThirdRequestAbandonsADropThatWaits)
     };
     EXPECT_EQ(Runner.Plot(s, 20, true), TPlotEnd::Aborted);
     EXPECT_EQ(asked, 3);
-    EXPECT_LT(std::chrono::steady_clock::now() - third, 2s);
+    EXPECT_LT(std::chrono::steady_clock::now() - third, std::chrono::milliseconds(TPlotRunner::kAbortMilliseconds));
     EXPECT_FALSE(Comm.Active());
     EXPECT_EQ(Dev.Taken(), "");
     EXPECT_EQ(Runner.Handed(), 0);
