@@ -120,6 +120,12 @@ void TQueueDispatcher::HandleException(std::exception_ptr error)
         TUiDispatcher::HandleException(error);
 }
 
+int TQueueDispatcher::Queued()
+{
+    std::lock_guard lock(M);
+    return static_cast<int>(Calls.size());
+}
+
 int TQueueDispatcher::Pump(std::chrono::milliseconds wait)
 {
     std::deque<std::function<void()>> batch;

@@ -58,6 +58,8 @@ public:
     void HandleException(std::exception_ptr error) override;
     // Runs the queued calls; when none is queued, waits up to wait for one or for a wake-up.
     int Pump(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+    // Calls posted and not yet run: a worker blocked in a hand-over has one here.
+    int Queued();
 
     std::function<void(std::exception_ptr)> OnException;
 

@@ -242,38 +242,3 @@ TEST(PtyEvents, AMegabyteInBurstsArrivesWholeThroughEventsAndAClient)
         c.Close();
     }
 }
-
-TEST(PtyEvents, OpenCloseAThousandTimesWithEventsAndDataFlowing)
-{
-    TPty pty;
-    TQueueDispatcher ui;
-    TVaComm c;
-    c.SetDispatcher(&ui);
-    c.SetDeviceName(pty.Path);
-    c.SetMonitorEvents({ceRxChar, ceCts, ceError});
-    std::size_t received = 0;
-    c.OnRxChar = [&](TVaCustomComm* s, std::int32_t) { received += s->ReadText().size(); };
-    std::atomic<bool> done{false};
-    std::thread far([&] {
-        const std::string data(64, '.');
-        while (!done) {
-            [[maybe_unused]] auto w = ::write(pty.Master, data.data(), data.size());
-            char sink[512];
-            while (::read(pty.Master, sink, sizeof sink) > 0) {
-            }
-            std::this_thread::sleep_for(200us);
-        }
-    });
-    ::fcntl(pty.Master, F_SETFL, ::fcntl(pty.Master, F_GETFL) | O_NONBLOCK);
-    for (int i = 0; i < 1000; ++i) {
-        c.Open();
-        c.WriteText("x");
-        ui.Pump(i % 10 == 0 ? 1ms : 0ms);
-        c.Close();
-    }
-    done = true;
-    far.join();
-    ui.Pump();
-    EXPECT_FALSE(c.Active());
-    EXPECT_GT(received, 0u);
-}
