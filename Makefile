@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 GEN        := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 SAMPLES    ?= $(abspath ../shared/hpgl-samples)
 
-.PHONY: all setup configure build run test test-faults test-sanitize test-asan test-tsan bench bench-compare fuzz deb lint-package clean
+.PHONY: all setup configure build run test format format-check test-faults test-sanitize test-asan test-tsan bench bench-compare fuzz deb lint-package clean
 
 all: build
 
@@ -89,6 +89,14 @@ deb: setup
 # The desktop's and Debian's checkers on what `make deb` built.
 lint-package: deb
 	bash packaging/lint.sh $(BUILD)-deb
+
+# The house layout is .clang-format; `make format` applies it, CI checks it.
+CLANG_FORMAT ?= clang-format-14
+format: setup
+	git ls-files '*.cpp' '*.h' | xargs $(CLANG_FORMAT) -i
+
+format-check: setup
+	git ls-files '*.cpp' '*.h' | xargs $(CLANG_FORMAT) --dry-run -Werror
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz $(BUILD)-deb

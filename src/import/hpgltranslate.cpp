@@ -126,6 +126,7 @@ struct TAffine {
 // reads it.
 bool IsInert(int m)
 {
+    // clang-format off
     switch (m) {
     case Code("IN"): case Code("DF"): case Code("VS"): case Code("BP"): case Code("NR"): case Code("PT"):
     case Code("PW"): case Code("WU"): case Code("PC"): case Code("NP"): case Code("MC"): case Code("QL"):
@@ -138,6 +139,7 @@ bool IsInert(int m)
     default:
         return false;
     }
+    // clang-format on
 }
 
 // A parameter that selects something (a type, a mode), as an int; anything beyond reason,
@@ -1601,6 +1603,7 @@ void TTranslator::FillType()
         return;
     }
     const int kind = Whole(p[0]);
+    // clang-format off
     switch (kind) {
     case 1: case 2: FillKind = kind; break;
     case 3: case 4:
@@ -1615,6 +1618,7 @@ void TTranslator::FillType()
     case 11: case 21: case 22: FillKind = kind; break;
     default: ++Report.Ignored["FT"]; break;
     }
+    // clang-format on
 }
 
 void TTranslator::PenWidth()
@@ -2035,6 +2039,7 @@ void TTranslator::Command(int m)
         m != Code("BR"))
         FlushDot();
     if (BreakPending) {
+        // clang-format off
         switch (m) {
         case Code("PA"): case Code("PR"):
             if (!Down)
@@ -2049,9 +2054,12 @@ void TTranslator::Command(int m)
         default:
             break;
         }
+        // clang-format on
     }
     switch (m) {
+    // clang-format off
     case Code("PU"): case Code("PD"): case Code("PA"): case Code("PR"): {
+    // clang-format on
         const std::int8_t kind = m == Code("PU") ? hkPU : m == Code("PD") ? hkPD : m == Code("PA") ? hkPA : hkPR;
         if (Verbatim())
             PlainPen(kind);
@@ -2105,7 +2113,9 @@ void TTranslator::Command(int m)
     case Code("IR"): InputP(true); return;
     case Code("IW"): InputWindow(); return;
     case Code("RO"): Rotate(); return;
+    // clang-format off
     case Code("PG"): case Code("FR"): NextPage(); return;
+    // clang-format on
     case Code("LB"): Label(); return;
     case Code("BL"): {
         bool terminated = true;
@@ -2117,7 +2127,9 @@ void TTranslator::Command(int m)
         Did("labels");
         DrawLabel(Buffered);
         return;
+    // clang-format off
     case Code("SI"): case Code("SR"): {
+    // clang-format on
         const auto p = ReadParams(2);
         Report.Translated = true;
         SizeRelative = m == Code("SR");
@@ -2131,7 +2143,9 @@ void TTranslator::Command(int m)
         }
         return;
     }
+    // clang-format off
     case Code("DI"): case Code("DR"): {
+    // clang-format on
         const auto p = ReadParams(2);
         Report.Translated = true;
         DirectionRelative = m == Code("DR");

@@ -200,6 +200,7 @@ TStrokeFace FaceFor(int typeface, int posture, int weight, int spacing)
 {
     enum class TKind { Stick, Sans, Serif, Script };
     TKind kind = spacing == 1 ? TKind::Sans : TKind::Stick;
+    // clang-format off
     switch (typeface >= 0 ? typeface % 4096 : -1) {
     case 0: case 1: case 2: case 3: case 6: case 8: case 48: case 50: kind = TKind::Stick; break;
     case 4: case 52: case 218: kind = TKind::Sans; break;
@@ -207,6 +208,7 @@ TStrokeFace FaceFor(int typeface, int posture, int weight, int spacing)
     case 7: case 20: case 201: kind = TKind::Script; break;
     default: break;
     }
+    // clang-format on
     if (kind == TKind::Script)
         return TStrokeFace::SimplexScript;
     if (posture == 1 || posture == 2)

@@ -229,6 +229,7 @@ TEST(OstrelTime, HugeArcsAreSampledCloseToTheirWalk)
 
 TEST(OstrelTime, TextsSayMinutesHoursAndTheLine)
 {
+    // clang-format off
     const std::pair<double, const char*> rows[] = {
         {0, "0 s"},          {0.4, "0 s"},          {40, "40 s"},          {59.4, "59 s"},
         {59.6, "1 min"},     {89, "1 min"},         {14 * 60 + 20, "14 min"}, {3569, "59 min"},
@@ -241,6 +242,7 @@ TEST(OstrelTime, TextsSayMinutesHoursAndTheLine)
         {0, "0:00:00"},          {14.4, "0:00:14"},      {99, "0:01:39"},         {3599.6, "1:00:00"},
         {1038 * 3600.0, "1038:00:00"}, {-1, "-"},        {std::nan(""), "-"},     {1e300, "2500000000000:00:00"},
     };
+    // clang-format on
     for (const auto& [seconds, text] : clocks)
         EXPECT_EQ(ClockText(seconds), text) << seconds;
 

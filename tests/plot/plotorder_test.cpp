@@ -78,6 +78,7 @@ void RandomSheet(THpglSheet& s, std::mt19937& rng, bool pens, bool relative)
     const int n = count(rng) * 4;
     for (int i = 0; i < n; ++i) {
         const int x = coord(rng), y = coord(rng);
+        // clang-format off
         switch (kind(rng)) {
         case 0: case 1: case 2: s.Add(hkPU, x, y); break;
         case 3: case 4: case 5: case 6: s.Add(hkPD, x, y); break;
@@ -94,6 +95,7 @@ void RandomSheet(THpglSheet& s, std::mt19937& rng, bool pens, bool relative)
                 s.Add(hkAA, x, y, static_cast<std::int32_t>(rng() % 200) - 100);
             break;
         }
+        // clang-format on
     }
     s.CalcExtents();
 }

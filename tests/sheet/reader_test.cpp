@@ -24,6 +24,7 @@ TEST_P(ReaderSyntax, Reads)
     EXPECT_EQ(Read(GetParam().input), GetParam().objects) << "input: " << GetParam().input;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Commands, ReaderSyntax,
     testing::Values(
@@ -91,6 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"PA1\r,\r2;", "PA 1 2"},         // carriage returns vanish anywhere
         ReadCase{"P\rA1,2;", "PA 1 2"},
         ReadCase{"\xff\xfePD1,2;\x80", "PD 1 2"}));
+// clang-format on
 
 TEST(Reader, NulBytesAreOrdinaryCharacters)
 {

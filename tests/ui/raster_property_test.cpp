@@ -50,6 +50,7 @@ struct TShape {
 // the two ends of the range included.
 std::int32_t Coordinate(std::mt19937& rng)
 {
+    // clang-format off
     switch (rng() % 8) {
     case 0: return INT32_MAX - static_cast<std::int32_t>(rng() % 3);
     case 1: return INT32_MIN + static_cast<std::int32_t>(rng() % 3);
@@ -57,6 +58,7 @@ std::int32_t Coordinate(std::mt19937& rng)
     case 4: return static_cast<std::int32_t>(rng() % 200000) - 100000;
     default: return static_cast<std::int32_t>(rng() % 240) - 90;
     }
+    // clang-format on
 }
 
 TShape RandomShape(std::mt19937& rng)
