@@ -19,12 +19,13 @@ std::string CurvySvg(int paths)
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> pos(5, 205), step(-12, 12);
     const char* colours[] = {"#000000", "#c0392b", "#2980b9", "#27ae60"};
-    std::string s = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"210mm\" height=\"297mm\" viewBox=\"0 0 210 297\">\n";
+    std::string s =
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"210mm\" height=\"297mm\" viewBox=\"0 0 210 297\">\n";
     char buf[160];
     for (int i = 0; i < paths; ++i) {
         double x = pos(rng), y = pos(rng) * 1.4;
-        std::snprintf(buf, sizeof buf, "<path fill=\"none\" stroke=\"%s\" stroke-width=\"0.3\" d=\"M%.3f %.3f", colours[i % 4], x,
-                      y);
+        std::snprintf(buf, sizeof buf, "<path fill=\"none\" stroke=\"%s\" stroke-width=\"0.3\" d=\"M%.3f %.3f",
+                      colours[i % 4], x, y);
         s += buf;
         for (int k = 0; k < 8; ++k) {
             const double x1 = x + step(rng), y1 = y + step(rng), x2 = x + step(rng), y2 = y + step(rng);

@@ -32,7 +32,8 @@ void PlotThroughSimulator(benchmark::State& state, int rate, std::size_t bytes, 
     OstrelSheetStream(sheet, 20, true, [&](std::string_view t, TThrottle) { streamBytes += t.size(); });
     double lineUse = 0, cpuShare = 0, lead = 0;
     for (auto _ : state) {
-        const std::string cmd = std::string(OSTREL_SIM_PATH) + " --xoff --rate " + std::to_string(rate) + " 2>/dev/null";
+        const std::string cmd =
+            std::string(OSTREL_SIM_PATH) + " --xoff --rate " + std::to_string(rate) + " 2>/dev/null";
         FILE* sim = ::popen(cmd.c_str(), "r");
         char line[512] = {};
         if (!sim || !std::fgets(line, sizeof line, sim)) {

@@ -36,8 +36,14 @@ static void TransformBench(benchmark::State& state, F f)
     }
 }
 
-static void BM_Rotate(benchmark::State& s) { TransformBench(s, [](THpglSheet& h) { return h.Rotate(); }); }
-static void BM_Mirror(benchmark::State& s) { TransformBench(s, [](THpglSheet& h) { return h.Mirror(); }); }
+static void BM_Rotate(benchmark::State& s)
+{
+    TransformBench(s, [](THpglSheet& h) { return h.Rotate(); });
+}
+static void BM_Mirror(benchmark::State& s)
+{
+    TransformBench(s, [](THpglSheet& h) { return h.Mirror(); });
+}
 // Back and forth so the drawing stays in range however many iterations run.
 static void BM_Shift(benchmark::State& s)
 {

@@ -39,8 +39,8 @@ inline std::string PlotText(std::size_t minBytes)
         }
         s += ";\n";
         if (rng() % 16 == 0) {
-            n = std::snprintf(line, sizeof line, "CI%d;AA%d,%d,%d;SP%d;\n", static_cast<int>(rng() % 200),
-                              x + 30, y, static_cast<int>(rng() % 720) - 360, static_cast<int>(rng() % 8));
+            n = std::snprintf(line, sizeof line, "CI%d;AA%d,%d,%d;SP%d;\n", static_cast<int>(rng() % 200), x + 30, y,
+                              static_cast<int>(rng() % 720) - 360, static_cast<int>(rng() % 8));
             s.append(line, static_cast<std::size_t>(n));
         }
     }

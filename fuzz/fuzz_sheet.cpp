@@ -43,8 +43,7 @@ void RoundTrip(const THpglSheet& sheet)
     const THpglObject* a = sheet.First;
     const THpglObject* b = again.First;
     for (; a && b; a = a->Next, b = b->Next)
-        if (a->Kind != b->Kind || a->ParamCount != b->ParamCount || a->P1 != b->P1 || a->P2 != b->P2 ||
-            a->P3 != b->P3)
+        if (a->Kind != b->Kind || a->ParamCount != b->ParamCount || a->P1 != b->P1 || a->P2 != b->P2 || a->P3 != b->P3)
             std::abort();
     if (a || b)
         std::abort();

@@ -73,8 +73,7 @@ void Check(const THpglSheet& sheet, const TFileResult& result)
                 std::abort();
             drawn = true;
             break;
-        default:
-            std::abort();
+        default: std::abort();
         }
     }
     if (!drawn || sheet.XMin > sheet.XMax || sheet.YMin > sheet.YMax)

@@ -40,4 +40,3 @@ bool IsSvgDrawing(const std::string& fileName)
         ++i;
     return i < n && head[i] == '<';
 }
-

@@ -8,7 +8,10 @@ namespace hpgl2 {
 
 namespace {
 
-bool Finite(TPt p) { return std::isfinite(p.X) && std::isfinite(p.Y); }
+bool Finite(TPt p)
+{
+    return std::isfinite(p.X) && std::isfinite(p.Y);
+}
 
 // Where a clipped end lies: its parameter on the segment and the window edge that cut it.
 struct TCut {
@@ -116,10 +119,7 @@ private:
     std::vector<TCrossing> Crossings;
     std::vector<std::pair<TPt, TPt>> Strokes;
 
-    TPt Unrotate(double u, double v) const
-    {
-        return {Anchor.X + (u * Cos - v * Sin), Anchor.Y + (u * Sin + v * Cos)};
-    }
+    TPt Unrotate(double u, double v) const { return {Anchor.X + (u * Cos - v * Sin), Anchor.Y + (u * Sin + v * Cos)}; }
 
     static double CrossAt(const TEdge& e, double v)
     {
@@ -313,7 +313,10 @@ TDasher::TDasher(std::vector<double> lengths, bool adaptive) : Lengths(std::move
         Period = 0;
 }
 
-void TDasher::Reset() { Phase = 0; }
+void TDasher::Reset()
+{
+    Phase = 0;
+}
 
 void TDasher::Segment(TPt a, TPt b, const std::function<void(TPt, TPt)>& down)
 {

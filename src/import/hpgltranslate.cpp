@@ -72,7 +72,8 @@ constexpr std::array<std::uint8_t, 256> PeDigits(bool sevenBit)
     for (auto& d : t)
         d = 0xff;
     for (int c = 63; c <= 126; ++c)
-        t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(sevenBit ? (c < 95 ? c - 63 : (c - 95) | 0x40) : c - 63);
+        t[static_cast<std::size_t>(c)] =
+            static_cast<std::uint8_t>(sevenBit ? (c < 95 ? c - 63 : (c - 95) | 0x40) : c - 63);
     if (!sevenBit)
         for (int c = 191; c <= 254; ++c)
             t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>((c - 191) | 0x40);
@@ -352,7 +353,7 @@ private:
     double WinX0 = 0, WinY0 = 0, WinX1 = 0, WinY1 = 0;
 
     // Line type.
-    int LtType = 0;        // 0: solid; else the type as given (negative: adaptive)
+    int LtType = 0;  // 0: solid; else the type as given (negative: adaptive)
     bool LtSet = false;
     double LtLength = 4;
     int LtMode = 0;
@@ -392,7 +393,7 @@ private:
     // Labels. Sizes in plotter units; the direction in the rotated plotter frame.
     bool SizeRelative = false;
     double SizeW = 0.19 * 400, SizeH = 0.27 * 400;  // SI's default, in cm
-    double RelW = 0.75, RelH = 1.5;                   // SR's default, in percent of P1-P2
+    double RelW = 0.75, RelH = 1.5;                 // SR's default, in percent of P1-P2
     TPt Direction{1, 0};
     bool DirectionRelative = false;
     double Slant = 0;
@@ -944,7 +945,8 @@ void TTranslator::DrawUserPolyline(const std::vector<TPt>& points)
 
 bool TTranslator::WholeInWindow(TPt centre, double r) const
 {
-    return !Window || (centre.X - r >= WinX0 && centre.X + r <= WinX1 && centre.Y - r >= WinY0 && centre.Y + r <= WinY1);
+    return !Window ||
+           (centre.X - r >= WinX0 && centre.X + r <= WinX1 && centre.Y - r >= WinY0 && centre.Y + r <= WinY1);
 }
 
 // Points of an arc about centre (user units) from angle start (degrees, counterclockwise from
@@ -977,8 +979,7 @@ void TTranslator::Hatch(const std::vector<std::vector<TPt>>& rings, hpgl2::TFill
 {
     if (FillKind == 10 && FillLevel <= 0)
         return;
-    const double penWidth =
-        std::max(1.0, WidthRelative ? PenWidthRel / 100 * Diagonal() : PenWidthMm * kUnitsPerMm);
+    const double penWidth = std::max(1.0, WidthRelative ? PenWidthRel / 100 * Diagonal() : PenWidthMm * kUnitsPerMm);
     double spacing = penWidth;
     std::vector<double> angles{0};
     const double scaleX = std::max(std::hypot(Map.A, Map.C), 1e-300);
@@ -991,24 +992,21 @@ void TTranslator::Hatch(const std::vector<std::vector<TPt>>& rings, hpgl2::TFill
         if (FillKind == 4)
             angles.push_back(FillAngle + 90);
         break;
-    case 10:
-        spacing = FillLevel >= 100 ? penWidth : penWidth * 100 / FillLevel;
-        break;
+    case 10: spacing = FillLevel >= 100 ? penWidth : penWidth * 100 / FillLevel; break;
     case 11:
     case 21:
     case 22:
         // Patterns a pen cannot draw: a half-tone shading stands in for them.
         spacing = penWidth * 2;
         break;
-    default:
-        break;
+    default: break;
     }
     const double rotation = std::atan2(Map.C, Map.A) * 180 / std::numbers::pi;
     const TPt anchor = Page(Anchor);
     for (double angle : angles) {
-        const std::int64_t n = hpgl2::HatchRings(rings, rule, angle + rotation, spacing, anchor,
-                                                 Limits.MaxHatchStrokes - HatchStrokes,
-                                                 [this](TPt a, TPt b) { Clipped(a, b); });
+        const std::int64_t n =
+            hpgl2::HatchRings(rings, rule, angle + rotation, spacing, anchor, Limits.MaxHatchStrokes - HatchStrokes,
+                              [this](TPt a, TPt b) { Clipped(a, b); });
         if (n < 0) {
             Fail("fill too large: more than " + std::to_string(Limits.MaxHatchStrokes) + " hatch strokes");
             return;
@@ -1105,8 +1103,7 @@ void TTranslator::PlainOther(std::int8_t kind)
             PageDrew = true;
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -1342,9 +1339,8 @@ void TTranslator::Arc(bool relative)
     const double r = std::hypot(Pen.X - centre.X, Pen.Y - centre.Y);
     const double start = std::atan2(Pen.Y - centre.Y, Pen.X - centre.X) * 180 / std::numbers::pi;
     const double endAngle = (start + sweep) * std::numbers::pi / 180;
-    const TPt end = sweep == 360 || sweep == -360
-                        ? Pen
-                        : TPt{centre.X + r * std::cos(endAngle), centre.Y + r * std::sin(endAngle)};
+    const TPt end =
+        sweep == 360 || sweep == -360 ? Pen : TPt{centre.X + r * std::cos(endAngle), centre.Y + r * std::sin(endAngle)};
     DrawArc(centre, r, start, sweep, p.size() > 3 ? p[3] : 5, end);
 }
 
@@ -1907,7 +1903,8 @@ void TTranslator::DrawLabel(const std::string& text)
         } else {
             // Into the cell: the character is w wide and stands at the cell's left.
             const double sx = 1.5 * w / hpgl2::CapHeight(face());
-            const TPt left{at.X + u.X * (0.5 * w - g.Advance() / 2 * sx), at.Y + u.Y * (0.5 * w - g.Advance() / 2 * sx)};
+            const TPt left{at.X + u.X * (0.5 * w - g.Advance() / 2 * sx),
+                           at.Y + u.Y * (0.5 * w - g.Advance() / 2 * sx)};
             DrawGlyph(g, left, sx, sy, u, v);
         }
         if (Vertical)
@@ -2034,9 +2031,8 @@ void TTranslator::EdgePolygon()
 void TTranslator::Command(int m)
 {
     // A lowered pen's dot waits for the next command: a line from that point covers it.
-    if (DotPending && m != Code("PD") && m != Code("PA") && m != Code("PR") && m != Code("PE") &&
-        m != Code("AA") && m != Code("AR") && m != Code("AT") && m != Code("RT") && m != Code("BZ") &&
-        m != Code("BR"))
+    if (DotPending && m != Code("PD") && m != Code("PA") && m != Code("PR") && m != Code("PE") && m != Code("AA") &&
+        m != Code("AR") && m != Code("AT") && m != Code("RT") && m != Code("BZ") && m != Code("BR"))
         FlushDot();
     if (BreakPending) {
         // clang-format off
@@ -2059,7 +2055,7 @@ void TTranslator::Command(int m)
     switch (m) {
     // clang-format off
     case Code("PU"): case Code("PD"): case Code("PA"): case Code("PR"): {
-    // clang-format on
+        // clang-format on
         const std::int8_t kind = m == Code("PU") ? hkPU : m == Code("PD") ? hkPD : m == Code("PA") ? hkPA : hkPR;
         if (Verbatim())
             PlainPen(kind);
@@ -2129,7 +2125,7 @@ void TTranslator::Command(int m)
         return;
     // clang-format off
     case Code("SI"): case Code("SR"): {
-    // clang-format on
+        // clang-format on
         const auto p = ReadParams(2);
         Report.Translated = true;
         SizeRelative = m == Code("SR");
@@ -2145,7 +2141,7 @@ void TTranslator::Command(int m)
     }
     // clang-format off
     case Code("DI"): case Code("DR"): {
-    // clang-format on
+        // clang-format on
         const auto p = ReadParams(2);
         Report.Translated = true;
         DirectionRelative = m == Code("DR");
@@ -2186,8 +2182,14 @@ void TTranslator::Command(int m)
     }
     case Code("SD"): FontDefinition(false); return;
     case Code("AD"): FontDefinition(true); return;
-    case Code("SS"): Alternate = false; Report.Translated = true; return;
-    case Code("SA"): Alternate = true; Report.Translated = true; return;
+    case Code("SS"):
+        Alternate = false;
+        Report.Translated = true;
+        return;
+    case Code("SA"):
+        Alternate = true;
+        Report.Translated = true;
+        return;
     case Code("CP"): {
         const auto p = ReadParams(2);
         Did("character moves");
@@ -2264,9 +2266,7 @@ void TTranslator::Command(int m)
         // as the plain reader leaves it, so files of the plain commands read the same.
         ResetState(true);
         return;
-    case Code("DF"):
-        ResetState(false);
-        return;
+    case Code("DF"): ResetState(false); return;
     case Code("PS"): {
         const auto p = ReadParams(2);
         if (p.size() >= 1 && p[0] > 0 && std::isfinite(p[0])) {

@@ -70,20 +70,18 @@ using enum TMark;
 // Codes 0xA0 to 0xFF, two characters each: the base and its mark, one of ' acute, ` grave,
 // ^ circumflex, v caron, : diaeresis, ~ tilde, o ring, _ macron, , cedilla, / slash,
 // ! inverted, g Greek, blank none. ".." is a character not drawn.
-constexpr std::string_view kLatin1Pairs =
-    "  !!............ :........- .. _"
-    " o...... 'lg.... ,............?!"
-    "A`A'A^A~A:Ao..C,E`E'E^E:I`I'I^I:"
-    "..N~O`O'O^O~O:..O/U`U'U^U:Y'...."
-    "a`a'a^a~a:ao..c,e`e'e^e:i`i'i^i:"
-    "..n~o`o'o^o~o:..o/u`u'u^u:y'..y:";
-constexpr std::string_view kRoman8Pairs =
-    "  A`A^E`E^E:I^I: ' ` ^ : ~U`U^.."
-    " _Y'y' oC,c,N~n~!!?!............"
-    "a^e^o^u^a'e'o'u'a`e`o`u`a:e:o:u:"
-    "Aoi^O/..aoi'o/..A:i`O:U:E'i:..O^"
-    "A'A~a~....I'I`O'O`O~o~SvsvU'Y:y:"
-    "......lg........................";
+constexpr std::string_view kLatin1Pairs = "  !!............ :........- .. _"
+                                          " o...... 'lg.... ,............?!"
+                                          "A`A'A^A~A:Ao..C,E`E'E^E:I`I'I^I:"
+                                          "..N~O`O'O^O~O:..O/U`U'U^U:Y'...."
+                                          "a`a'a^a~a:ao..c,e`e'e^e:i`i'i^i:"
+                                          "..n~o`o'o^o~o:..o/u`u'u^u:y'..y:";
+constexpr std::string_view kRoman8Pairs = "  A`A^E`E^E:I^I: ' ` ^ : ~U`U^.."
+                                          " _Y'y' oC,c,N~n~!!?!............"
+                                          "a^e^o^u^a'e'o'u'a`e`o`u`a:e:o:u:"
+                                          "Aoi^O/..aoi'o/..A:i`O:U:E'i:..O^"
+                                          "A'A~a~....I'I`O'O`O~o~SvsvU'Y:y:"
+                                          "......lg........................";
 
 constexpr TMark MarkOf(char c)
 {
@@ -126,8 +124,8 @@ constexpr TPt kCaron[] = {{-3, 3}, {0, 0}, {3, 3}};
 constexpr TPt kLeftDot[] = {{-2.5, 2}, {-3.5, 1}, {-2.5, 0}, {-1.5, 1}, {-2.5, 2}};
 constexpr TPt kRightDot[] = {{2.5, 2}, {1.5, 1}, {2.5, 0}, {3.5, 1}, {2.5, 2}};
 constexpr TPt kTilde[] = {{-4, 0}, {-3, 1.5}, {-1.5, 2}, {1.5, 0}, {3, 0.5}, {4, 2}};
-constexpr TPt kRing[] = {{0, 0},  {1.414, 0.586},  {2, 2},  {1.414, 3.414},  {0, 4},
-                         {-1.414, 3.414}, {-2, 2}, {-1.414, 0.586}, {0, 0}};  // radius 2
+constexpr TPt kRing[] = {{0, 0},          {1.414, 0.586}, {2, 2},          {1.414, 3.414}, {0, 4},
+                         {-1.414, 3.414}, {-2, 2},        {-1.414, 0.586}, {0, 0}};  // radius 2
 constexpr TPt kMacron[] = {{-3, 1}, {3, 1}};
 // From the letter's foot down.
 constexpr TPt kCedilla[] = {{0, 0}, {0, -2}, {1.5, -2.5}, {2, -3.5}, {1.5, -4.5}, {-1, -5}};
@@ -154,11 +152,20 @@ constexpr TShape Shape(TMark m)
     }
 }
 
-constexpr bool Above(TMark m) { return m != None && m != Cedilla && m != Slash && m != Inverted && m != Greek; }
+constexpr bool Above(TMark m)
+{
+    return m != None && m != Cedilla && m != Slash && m != Inverted && m != Greek;
+}
 
-const TFaceData& Data(TStrokeFace face) { return kFaceData[std::size_t(face)]; }
+const TFaceData& Data(TStrokeFace face)
+{
+    return kFaceData[std::size_t(face)];
+}
 
-TPt Point(const TFaceData& f, int i) { return {double(f.Points[2 * i]), double(f.Points[2 * i + 1])}; }
+TPt Point(const TFaceData& f, int i)
+{
+    return {double(f.Points[2 * i]), double(f.Points[2 * i + 1])};
+}
 
 // The dot of an i, which an accent replaces: a stroke wholly above the x-height.
 bool IsDot(const TFaceData& f, int stroke)
@@ -221,7 +228,10 @@ TStrokeFace FaceFor(int typeface, int posture, int weight, int spacing)
     }
 }
 
-double CapHeight(TStrokeFace face) { return Data(face).CapHeight; }
+double CapHeight(TStrokeFace face)
+{
+    return Data(face).CapHeight;
+}
 
 TGlyph Glyph(TStrokeFace face, unsigned char code, TCharSet set)
 {

@@ -72,8 +72,8 @@ public:
         if (rx == ry)
             Append("<circle stroke=\"%s\" cx=\"%.15g\" cy=\"%.15g\" r=\"%.15g\"/>\n", Color().c_str(), cx, cy, rx);
         else
-            Append("<ellipse stroke=\"%s\" cx=\"%.15g\" cy=\"%.15g\" rx=\"%.15g\" ry=\"%.15g\"/>\n", Color().c_str(), cx,
-                   cy, rx, ry);
+            Append("<ellipse stroke=\"%s\" cx=\"%.15g\" cy=\"%.15g\" rx=\"%.15g\" ry=\"%.15g\"/>\n", Color().c_str(),
+                   cx, cy, rx, ry);
     }
     void Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t x3, std::int32_t y3,
              std::int32_t x4, std::int32_t y4) override
@@ -200,12 +200,11 @@ private:
 
 std::string SheetToSvg(const THpglSheet& sheet)
 {
-    std::string out =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"190mm\" height=\"270mm\" "
-        "viewBox=\"0 0 1520 2160\">\n"
-        "<style>path,circle,ellipse{vector-effect:non-scaling-stroke}</style>\n"
-        "<g fill=\"none\" stroke-width=\"1\" stroke-linecap=\"round\" stroke-linejoin=\"round\">\n";
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"190mm\" height=\"270mm\" "
+                      "viewBox=\"0 0 1520 2160\">\n"
+                      "<style>path,circle,ellipse{vector-effect:non-scaling-stroke}</style>\n"
+                      "<g fill=\"none\" stroke-width=\"1\" stroke-linecap=\"round\" stroke-linejoin=\"round\">\n";
     {
         TSvgCanvas canvas(out);
         sheet.Draw(canvas, kSurfaceWidth, kSurfaceHeight);

@@ -43,7 +43,8 @@ TFileResult Failure(const std::string& reason)
 
 bool IsGzip(const QByteArray& data)
 {
-    return data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0x1f && static_cast<unsigned char>(data[1]) == 0x8b;
+    return data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0x1f &&
+           static_cast<unsigned char>(data[1]) == 0x8b;
 }
 
 bool Gunzip(const QByteArray& in, QByteArray& out, std::string& error)
@@ -261,10 +262,10 @@ public:
     std::vector<TPiece> Pieces;
     std::function<void()> OnProgress;
     std::size_t MaxPoints = 0;
-    std::string Failed;  // why the drawing cannot be taken; nothing more is collected
+    std::string Failed;      // why the drawing cannot be taken; nothing more is collected
     bool ClipMarks = false;  // the document was rewritten with clip marks: paths like them are marks
     const std::vector<TSvgTextRun>* TextRuns = nullptr;  // the runs text marks index
-    std::int64_t Boxes = 0;  // characters the stroke font has no glyph for
+    std::int64_t Boxes = 0;                              // characters the stroke font has no glyph for
 
     bool begin(QPaintDevice*) override { return true; }
     bool end() override { return true; }
@@ -319,11 +320,11 @@ public:
                 }
                 i += 2;
                 break;
-            case QPainterPath::CurveToDataElement:
-                break;
+            case QPainterPath::CurveToDataElement: break;
             }
             if (Points.size() > MaxPoints && Failed.empty())
-                Failed = "drawing too large: more than " + GroupedNumber(static_cast<std::int64_t>(MaxPoints)) + " points";
+                Failed =
+                    "drawing too large: more than " + GroupedNumber(static_cast<std::int64_t>(MaxPoints)) + " points";
         }
         Close();
         Closing = false;
@@ -371,12 +372,12 @@ private:
     struct TClip {
         std::vector<std::vector<QPointF>> Rings;
         bool EvenOdd = false;
-        bool Box = false;    // in fractions of the clipped content's bounding box
-        QTransform Space;    // the clipped element's user space
+        bool Box = false;  // in fractions of the clipped content's bounding box
+        QTransform Space;  // the clipped element's user space
     };
     std::unordered_map<int, TClip> Clips;
-    int Outlining = -1;              // the clip whose outline is being drawn
-    std::size_t OutlineFirst = 0;    // its first piece
+    int Outlining = -1;                                 // the clip whose outline is being drawn
+    std::size_t OutlineFirst = 0;                       // its first piece
     std::vector<std::pair<int, std::size_t>> Clipping;  // clip, first piece of its content
 
     // The paint of a text laid in the stroke font: its fill, drawn just before its mark, or
@@ -446,12 +447,14 @@ private:
             typeface = 7;
         else if (any({"mono", "courier", "consol", "typewriter", "code", "fixed"}))
             typeface = 3, spacing = 0;
-        else if ((any({"serif"}) && !any({"sans"})) || any({"times", "georgia", "garamond", "roman", "palatino", "cambria", "book"}))
+        else if ((any({"serif"}) && !any({"sans"})) ||
+                 any({"times", "georgia", "garamond", "roman", "palatino", "cambria", "book"}))
             typeface = 5;
         const TStrokeFace face = FaceFor(typeface, run.Italic ? 1 : 0, run.Bold ? 3 : 0, spacing);
         const double scale = run.Size * 0.7 / CapHeight(face);
         auto glyph = [&](char32_t c) {
-            return Glyph(face, c <= 0xff ? static_cast<unsigned char>(c) : static_cast<unsigned char>('?'), TCharSet::Latin1);
+            return Glyph(face, c <= 0xff ? static_cast<unsigned char>(c) : static_cast<unsigned char>('?'),
+                         TCharSet::Latin1);
         };
         double width = 0;  // the anchor needs it first
         for (const char32_t c : run.Characters)
@@ -465,7 +468,8 @@ private:
             // A run drawn over and over by uses counts against the points like any path.
             if (Points.size() > MaxPoints) {
                 if (Failed.empty())
-                    Failed = "drawing too large: more than " + GroupedNumber(static_cast<std::int64_t>(MaxPoints)) + " points";
+                    Failed = "drawing too large: more than " + GroupedNumber(static_cast<std::int64_t>(MaxPoints)) +
+                             " points";
                 return;
             }
             for (const auto& stroke : g.Strokes) {
@@ -490,8 +494,8 @@ private:
             return false;
         const QColor c = pen.color();
         const QPainterPath::Element a = path.elementAt(0), b = path.elementAt(1);
-        if (!ClipMarks || c.red() != kClipMarkRed || !a.isMoveTo() || !b.isLineTo() || a.x != 0 || a.y != 0 || b.y != 0 ||
-            !(b.x >= 1 && b.x <= 9))
+        if (!ClipMarks || c.red() != kClipMarkRed || !a.isMoveTo() || !b.isLineTo() || a.x != 0 || a.y != 0 ||
+            b.y != 0 || !(b.x >= 1 && b.x <= 9))
             return false;
         mark = static_cast<int>(b.x);
         k = c.green() * 256 + c.blue();
@@ -520,16 +524,15 @@ private:
             // The outline is no drawing: it leaves the pieces for the clip.
             for (std::size_t i = OutlineFirst; i < Pieces.size(); ++i)
                 Clips[k].Rings.emplace_back(Points.begin() + static_cast<std::ptrdiff_t>(Pieces[i].Start),
-                                            Points.begin() + static_cast<std::ptrdiff_t>(Pieces[i].Start + Pieces[i].Count));
+                                            Points.begin() +
+                                                static_cast<std::ptrdiff_t>(Pieces[i].Start + Pieces[i].Count));
             if (OutlineFirst < Pieces.size()) {
                 Points.resize(Pieces[OutlineFirst].Start);
                 Pieces.resize(OutlineFirst);
             }
             Outlining = -1;
             break;
-        case TClipMark::ContentBegin:
-            Clipping.emplace_back(k, Pieces.size());
-            break;
+        case TClipMark::ContentBegin: Clipping.emplace_back(k, Pieces.size()); break;
         case TClipMark::ContentEnd:
             if (Clipping.empty() || Clipping.back().first != k)
                 break;
@@ -556,7 +559,8 @@ private:
         for (std::size_t i = first; i < Pieces.size() && Failed.empty(); ++i) {
             const TPiece& p = Pieces[i];
             bool open = false;  // the segment before ended inside: a kept run continues
-            for (std::size_t j = p.Start; j + 1 < p.Start + p.Count && Failed.empty() && region.Work <= kMaxClipWork; ++j)
+            for (std::size_t j = p.Start; j + 1 < p.Start + p.Count && Failed.empty() && region.Work <= kMaxClipWork;
+                 ++j)
                 open = region.Cut(
                     Points[j], Points[j + 1],
                     [&](QPointF a, QPointF b, bool joined) {
@@ -715,27 +719,18 @@ protected:
     int metric(PaintDeviceMetric m) const override
     {
         switch (m) {
-        case PdmWidth:
-            return Width;
-        case PdmHeight:
-            return Height;
-        case PdmWidthMM:
-            return Width / 8;
-        case PdmHeightMM:
-            return Height / 8;
-        case PdmNumColors:
-            return std::numeric_limits<int>::max();
-        case PdmDepth:
-            return 32;
+        case PdmWidth: return Width;
+        case PdmHeight: return Height;
+        case PdmWidthMM: return Width / 8;
+        case PdmHeightMM: return Height / 8;
+        case PdmNumColors: return std::numeric_limits<int>::max();
+        case PdmDepth: return 32;
         case PdmDpiX:
         case PdmDpiY:
         case PdmPhysicalDpiX:
-        case PdmPhysicalDpiY:
-            return 72;  // font sizes in points are then sizes in units
-        case PdmDevicePixelRatio:
-            return 1;
-        case PdmDevicePixelRatioScaled:
-            return static_cast<int>(devicePixelRatioFScale());
+        case PdmPhysicalDpiY: return 72;  // font sizes in points are then sizes in units
+        case PdmDevicePixelRatio: return 1;
+        case PdmDevicePixelRatioScaled: return static_cast<int>(devicePixelRatioFScale());
         }
         return 0;
     }
@@ -959,7 +954,8 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
             sheet.Add(hkSP, pen = sp);
         const std::int32_t* v = &xy[2 * p.Start];
         if (QPointF c; IsSpeck(engine.Points, p, c)) {
-            const auto x = static_cast<std::int32_t>(std::round(c.x())), y = static_cast<std::int32_t>(std::round(h - c.y()));
+            const auto x = static_cast<std::int32_t>(std::round(c.x())),
+                       y = static_cast<std::int32_t>(std::round(h - c.y()));
             sheet.Add(hkPU, x, y);
             sheet.Add(hkPD, x, y);
             continue;

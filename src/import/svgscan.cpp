@@ -117,9 +117,9 @@ bool InRange(QStringView text)
 // Attributes that place or size what is drawn.
 bool IsGeometry(QStringView name)
 {
-    static const std::array<const char*, 18> names{"d",  "points", "x",  "y",  "x1",    "y1",     "x2",
-                                                   "y2", "cx",     "cy", "r",  "rx",    "ry",     "width",
-                                                   "height", "viewBox", "dx", "dy"};
+    static const std::array<const char*, 18> names{"d",  "points", "x",      "y",       "x1", "y1",
+                                                   "x2", "y2",     "cx",     "cy",      "r",  "rx",
+                                                   "ry", "width",  "height", "viewBox", "dx", "dy"};
     for (const char* n : names)
         if (name == QLatin1String(n))
             return true;
@@ -252,7 +252,8 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
             return "drawing too deep: more than " + GroupedNumber(limits.Depth) + " nested elements";
         const QXmlStreamAttributes a = xml.attributes();
         const QStringView name = xml.name();
-        if (const QStringView t = a.value(QLatin1String("transform")); !t.isEmpty() && IsDegenerateTransform(t.toString())) {
+        if (const QStringView t = a.value(QLatin1String("transform"));
+            !t.isEmpty() && IsDegenerateTransform(t.toString())) {
             ++scan.Degenerate;
             ++scan.NotDrawn["shapes under a degenerate transform"];
             skipDepth = 1;
@@ -352,7 +353,8 @@ TNode ReadElement(QXmlStreamReader& xml)
 void WriteNamespaces(QXmlStreamWriter& w, const QXmlStreamNamespaceDeclarations& namespaces)
 {
     for (const QXmlStreamNamespaceDeclaration& ns : namespaces)
-        w.writeAttribute(ns.prefix().isEmpty() ? QStringLiteral("xmlns") : QStringLiteral("xmlns:") + ns.prefix().toString(),
+        w.writeAttribute(ns.prefix().isEmpty() ? QStringLiteral("xmlns")
+                                               : QStringLiteral("xmlns:") + ns.prefix().toString(),
                          ns.namespaceUri().toString());
 }
 
@@ -533,7 +535,8 @@ TFontProps FontOf(const QXmlStreamAttributes& a, TFontProps font)
     auto property = [&](const char* name) {
         QStringView v = a.value(QLatin1String(name));
         const QStringView style = a.value(QLatin1String("style"));
-        for (qsizetype at = style.indexOf(QLatin1String(name)); at >= 0; at = style.indexOf(QLatin1String(name), at + 1)) {
+        for (qsizetype at = style.indexOf(QLatin1String(name)); at >= 0;
+             at = style.indexOf(QLatin1String(name), at + 1)) {
             const QStringView rest = style.mid(at + qsizetype(std::strlen(name))).trimmed();
             if (rest.startsWith(QLatin1Char(':'))) {
                 const qsizetype end = rest.indexOf(QLatin1Char(';'));
@@ -582,9 +585,11 @@ void WriteTextMarks(QXmlStreamWriter& w, const TNode& text, const TFontProps& in
         // The fill is the text's own (inherited); a probe after the mark carries its stroke.
         w.writeEmptyElement(QStringLiteral("path"));
         w.writeAttribute(QStringLiteral("d"), QStringLiteral("M0 0 L%1 0").arg(kTextMark));
-        w.writeAttribute(QStringLiteral("stroke"), QStringLiteral("rgb(%1,%2,%3)").arg(kTextMarkRed).arg(k / 256).arg(k % 256));
-        w.writeAttribute(QStringLiteral("style"),
-                         QStringLiteral("stroke-width:1;stroke-opacity:1;visibility:visible;display:inline;marker:none"));
+        w.writeAttribute(QStringLiteral("stroke"),
+                         QStringLiteral("rgb(%1,%2,%3)").arg(kTextMarkRed).arg(k / 256).arg(k % 256));
+        w.writeAttribute(
+            QStringLiteral("style"),
+            QStringLiteral("stroke-width:1;stroke-opacity:1;visibility:visible;display:inline;marker:none"));
         w.writeEmptyElement(QStringLiteral("path"));
         w.writeAttribute(QStringLiteral("d"), QStringLiteral("M0 0 L%1 0").arg(kTextProbe));
         w.writeAttribute(QStringLiteral("fill"), QStringLiteral("none"));
@@ -641,7 +646,10 @@ QString NestedTransform(const QXmlStreamAttributes& a, const double parent[2], d
         return QStringLiteral("translate(%1 %2)").arg(Number(x), Number(y));
     viewport[0] = box[2];
     viewport[1] = box[3];
-    QStringList tokens = a.value(QLatin1String("preserveAspectRatio")).toString().simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QStringList tokens = a.value(QLatin1String("preserveAspectRatio"))
+                             .toString()
+                             .simplified()
+                             .split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (!tokens.isEmpty() && tokens.front() == QLatin1String("defer"))
         tokens.pop_front();
     const QString align = tokens.isEmpty() ? QStringLiteral("xMidYMid") : tokens.front();
@@ -746,7 +754,8 @@ TCost Cost(const TNode& node)
     if (node.Name.isEmpty())
         return c;
     c.Elements = 1;
-    c.PathBytes = node.Attributes.value(QLatin1String("d")).size() + node.Attributes.value(QLatin1String("points")).size();
+    c.PathBytes =
+        node.Attributes.value(QLatin1String("d")).size() + node.Attributes.value(QLatin1String("points")).size();
     for (const TNode& child : node.Children) {
         const TCost cc = Cost(child);
         c.Elements += cc.Elements;
@@ -760,10 +769,12 @@ void WriteClipMark(QXmlStreamWriter& w, int k, TClipMark mark)
     w.writeEmptyElement(QStringLiteral("path"));
     w.writeAttribute(QStringLiteral("d"), QStringLiteral("M0 0 L%1 0").arg(static_cast<int>(mark)));
     w.writeAttribute(QStringLiteral("fill"), QStringLiteral("none"));
-    w.writeAttribute(QStringLiteral("stroke"), QStringLiteral("rgb(%1,%2,%3)").arg(kClipMarkRed).arg(k / 256).arg(k % 256));
+    w.writeAttribute(QStringLiteral("stroke"),
+                     QStringLiteral("rgb(%1,%2,%3)").arg(kClipMarkRed).arg(k / 256).arg(k % 256));
     // Nothing inherited may hide a mark: a hidden mark would leave its clip open.
-    w.writeAttribute(QStringLiteral("style"), QStringLiteral("stroke-width:1;stroke-opacity:1;opacity:1;visibility:visible;"
-                                                             "display:inline;stroke-dasharray:none;marker:none"));
+    w.writeAttribute(QStringLiteral("style"),
+                     QStringLiteral("stroke-width:1;stroke-opacity:1;opacity:1;visibility:visible;"
+                                    "display:inline;stroke-dasharray:none;marker:none"));
 }
 
 // Clip k's outline, drawn where the clipped element is, in its user space.
@@ -812,7 +823,8 @@ bool IsShapeDefinition(QStringView name)
 
 }  // namespace
 
-QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, std::map<std::string, std::int64_t>* notDrawn)
+QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite,
+                      std::map<std::string, std::int64_t>* notDrawn)
 {
     // The clip paths by id, wherever they are defined: a reference may come before them.
     std::map<QString, TNode> clips;
@@ -937,7 +949,8 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite, st
             writer.writeStartElement(QStringLiteral("g"));
             writer.writeAttribute(QStringLiteral("transform"), transform);
             for (const QXmlStreamAttribute& attribute :
-                 Without(attributes, {"x", "y", "width", "height", "viewBox", "preserveAspectRatio", "version", "baseProfile"}))
+                 Without(attributes,
+                         {"x", "y", "width", "height", "viewBox", "preserveAspectRatio", "version", "baseProfile"}))
                 if (!attribute.qualifiedName().startsWith(QLatin1String("xmlns")))
                     writer.writeAttribute(attribute.qualifiedName().toString(), attribute.value().toString());
             viewports.push_back({viewport[0], viewport[1]});
@@ -999,8 +1012,7 @@ public:
     TUseExpander(const std::map<QString, const TNode*>& targets, const TSvgLimits& limits,
                  std::map<std::string, std::int64_t>* notDrawn, const QByteArray& out, std::int64_t maxBytes)
         : Targets(targets), Limits(limits), NotDrawn(notDrawn), Out(out), MaxBytes(maxBytes)
-    {
-    }
+    {}
 
     std::string Error;
     std::int64_t Elements = 0, PathBytes = 0;
@@ -1010,7 +1022,8 @@ public:
         if (!Error.empty())
             return false;
         if (++Elements > Limits.Elements)
-            Error = "drawing too large: more than " + GroupedNumber(Limits.Elements) + " elements with the copies of its uses";
+            Error = "drawing too large: more than " + GroupedNumber(Limits.Elements) +
+                    " elements with the copies of its uses";
         // Copies carry text and attributes besides path data: the document itself is bounded.
         if (Out.size() > MaxBytes && Error.empty())
             Error = "drawing too large: more than " + GroupedNumber(MaxBytes >> 20) + " MB with the copies of its uses";
@@ -1072,8 +1085,8 @@ public:
                 const double parent[2] = {0, 0};
                 w.writeAttribute(QStringLiteral("transform"), NestedTransform(place, parent, viewport));
             }
-            for (const QXmlStreamAttribute& a : Without(t.Attributes, {"id", "viewBox", "preserveAspectRatio", "x", "y",
-                                                                         "width", "height"}))
+            for (const QXmlStreamAttribute& a :
+                 Without(t.Attributes, {"id", "viewBox", "preserveAspectRatio", "x", "y", "width", "height"}))
                 w.writeAttribute(a.qualifiedName().toString(), a.value().toString());
             for (const TNode& child : t.Children)
                 Copy(w, child);
@@ -1181,7 +1194,8 @@ bool ExpandUses(const QByteArray& document, const TSvgLimits& limits, QByteArray
                 continue;
             }
             if (++expander.Elements > limits.Elements) {
-                error = "drawing too large: more than " + GroupedNumber(limits.Elements) + " elements with the copies of its uses";
+                error = "drawing too large: more than " + GroupedNumber(limits.Elements) +
+                        " elements with the copies of its uses";
                 return false;
             }
         } else if (xml.isEndElement()) {

@@ -65,8 +65,7 @@ double LineFrameBits(int dataBits, bool parity, double stopBits)
 
 TOstrelClock::TOstrelClock(double lineBytesPerSecond, std::uint64_t buffer)
     : LineRate(lineBytesPerSecond), Buffer(std::max<std::uint64_t>(buffer, 1))
-{
-}
+{}
 
 double TOstrelClock::LineTime(std::uint64_t bytes) const
 {
@@ -171,9 +170,8 @@ TPlotEstimate EstimatePlot(const THpglSheet& sheet, const TPlotSettings& setting
         if (objectEnds)
             objectEnds->push_back(static_cast<float>(clock.Seconds()));
     };
-    const double lineRate = settings.Baud > 0 && settings.FrameBits > 0
-                                ? static_cast<double>(settings.Baud) / settings.FrameBits
-                                : 0.0;
+    const double lineRate =
+        settings.Baud > 0 && settings.FrameBits > 0 ? static_cast<double>(settings.Baud) / settings.FrameBits : 0.0;
     TOstrelClock clock(lineRate);
     clock.Speed = settings.Accelerate ? settings.Speed : -settings.Speed;
     TOstrelStream stream;

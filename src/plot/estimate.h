@@ -88,7 +88,7 @@ struct TPlotEstimate {
     std::uint64_t Bytes = 0;
     double PenDownLength = 0;  // plotter units
     double PenUpLength = 0;
-    std::uint64_t PenLifts = 0;  // times the pen goes up after drawing
+    std::uint64_t PenLifts = 0;   // times the pen goes up after drawing
     std::uint64_t PenPauses = 0;  // waits for the user to change pens, not counted in the times
     std::int64_t Baud = 0;
 };

@@ -105,8 +105,7 @@ struct TOstrelArc {
 
     TOstrelArc(std::int32_t penX, std::int32_t penY, const THpglObject& o)
         : TOstrelArc(penX, penY, o, ArcRadius(penX, penY, o.P1, o.P2))
-    {
-    }
+    {}
     // How many points the arc sends.
     std::int64_t Points() const { return static_cast<std::int64_t>(ArcPointCount(static_cast<std::int32_t>(Sweep))); }
     // The point at offset i degrees from the start (i a multiple of Step).
@@ -122,10 +121,9 @@ struct TOstrelArc {
 
 private:
     TOstrelArc(std::int32_t penX, std::int32_t penY, const THpglObject& o, std::int64_t r)
-        : Cx(o.P1), Cy(o.P2), R(static_cast<long double>(r)), A(ArcStartAngle(penX, penY, o.P1, o.P2, r))
-        , Step(o.P3 > 0 ? 3 : -1), Sweep(o.P3)
-    {
-    }
+        : Cx(o.P1), Cy(o.P2), R(static_cast<long double>(r)), A(ArcStartAngle(penX, penY, o.P1, o.P2, r)),
+          Step(o.P3 > 0 ? 3 : -1), Sweep(o.P3)
+    {}
 };
 
 namespace ostrel_detail {
@@ -248,9 +246,7 @@ void TOstrelStream::ObjectTexts(const THpglObject& o, Sink&& sink)
         sink(std::string_view(buf, static_cast<std::size_t>(end - buf)), TThrottle::UnitStart);
         break;
     }
-    case hkAA:
-        Arc(o, sink);
-        break;
+    case hkAA: Arc(o, sink); break;
     default:  // SP and unknown kinds: pen selection is not sent
         break;
     }

@@ -46,7 +46,7 @@ class TSplitter {
 public:
     std::vector<TXY> Points;
     std::vector<TUnit> Units;
-    std::vector<TGroup> Groups;  // in first-use order
+    std::vector<TGroup> Groups;                                      // in first-use order
     std::vector<std::pair<std::uint32_t, std::uint32_t>> FileOrder;  // (group, item)
     std::string Reason;
 
@@ -149,8 +149,7 @@ private:
             Add(item);
             return true;
         }
-        default:
-            return true;
+        default: return true;
         }
     }
 
@@ -388,18 +387,10 @@ void RefillSheet(THpglSheet& sheet, const std::vector<THpglObject>& objects)
     sheet.Clear();
     for (const THpglObject& o : objects) {
         switch (o.ParamCount) {
-        case 0:
-            sheet.Add(o.Kind);
-            break;
-        case 1:
-            sheet.Add(o.Kind, o.P1);
-            break;
-        case 2:
-            sheet.Add(o.Kind, o.P1, o.P2);
-            break;
-        default:
-            sheet.Add(o.Kind, o.P1, o.P2, o.P3);
-            break;
+        case 0: sheet.Add(o.Kind); break;
+        case 1: sheet.Add(o.Kind, o.P1); break;
+        case 2: sheet.Add(o.Kind, o.P1, o.P2); break;
+        default: sheet.Add(o.Kind, o.P1, o.P2, o.P3); break;
         }
     }
     sheet.CalcExtents();

@@ -24,7 +24,7 @@ struct TPlotOrder {
     std::vector<THpglObject> Objects;  // the reordered sheet's objects (Next unused)
     double TravelBefore = 0;           // pen-up travel between the pieces, plotter units
     double TravelAfter = 0;
-    std::uint64_t Pieces = 0;      // strokes and units ordered
+    std::uint64_t Pieces = 0;       // strokes and units ordered
     std::uint64_t LiftsBefore = 0;  // times the pen goes up between pieces
     std::uint64_t LiftsAfter = 0;
     int Pens = 0;  // pen groups

@@ -170,7 +170,8 @@ void TPlotRunner::Report(bool force)
         if (const double modelled = TimeLeft(P.Objects); modelled >= 0)
             P.SecondsLeft = modelled;
     P.HeldSeconds = 0;
-    if (S.Stopping && !S.InAbort && now - S.StopTick > kHeldNoticeMilliseconds && now - S.LastMove > kHeldNoticeMilliseconds)
+    if (S.Stopping && !S.InAbort && now - S.StopTick > kHeldNoticeMilliseconds &&
+        now - S.LastMove > kHeldNoticeMilliseconds)
         P.HeldSeconds = (now - S.LastMove) / 1000.0;
     if (OnProgress)
         OnProgress(P);
@@ -333,7 +334,8 @@ TPlotEnd TPlotRunner::Run(std::int32_t first, const std::function<bool()>& body)
         } catch (...) {
         }
         // What left the system's queue may still be lost with the line.
-        const std::int32_t delivered = S.Sent.DeliveredObjects(S.Sent.SurelyLeft() - std::min(S.Sent.SurelyLeft(), Slack()));
+        const std::int32_t delivered =
+            S.Sent.DeliveredObjects(S.Sent.SurelyLeft() - std::min(S.Sent.SurelyLeft(), Slack()));
         // A failure during a drop keeps the drop's count if that is lower.
         S.HandedObjects = S.InAbort ? std::min(S.HandedObjects, delivered) : delivered;
         std::rethrow_exception(e);
@@ -365,7 +367,7 @@ TPlotEnd TPlotRunner::Run(std::int32_t first, const std::function<bool()>& body)
 
 std::string PenName(std::int32_t pen)
 {
-    static const char* const kColours[] = {"black", "black", "red",  "blue",   "green",
+    static const char* const kColours[] = {"black",  "black",    "red",  "blue",   "green",
                                            "purple", "dark red", "cyan", "yellow", "black"};
     std::string name = "pen " + std::to_string(pen);
     if (pen >= 0 && pen <= 9)
@@ -384,9 +386,7 @@ bool TPlotRunner::PausePen(std::int32_t pen)
         return false;
     P.PenPause = pen;
     Report(true);
-    const base::TScopeExit resumed([&] {
-        P.PenPause = 0;
-    });
+    const base::TScopeExit resumed([&] { P.PenPause = 0; });
     while (Running() && !(Continuing && Continuing()))
         Step(true);
     P.PenPause = 0;

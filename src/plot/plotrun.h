@@ -25,7 +25,7 @@
 #include "serial/vacomm.h"
 
 struct TPlotProgress {
-    std::int32_t Objects = 0;      // objects (motor service: passes) wholly handed on, from the sheet's first
+    std::int32_t Objects = 0;  // objects (motor service: passes) wholly handed on, from the sheet's first
     std::int32_t MaxObjects = 0;
     bool Service = false;
     std::uint64_t BytesSent = 0;   // bytes that have left the program's and the system's queues
@@ -45,9 +45,9 @@ std::string PenName(std::int32_t pen);
 
 struct TPlotResult {
     TPlotEnd End = TPlotEnd::Finished;
-    std::int32_t LastObject = 0;   // objects (passes) wholly handed on; the last of them
+    std::int32_t LastObject = 0;  // objects (passes) wholly handed on; the last of them
     std::int32_t MaxObjects = 0;
-    std::string Error;             // Failed: the component's message
+    std::string Error;  // Failed: the component's message
     // Aborted: the drop was abandoned (a third request) or the device took nothing for the
     // jam time, with a command possibly cut: the plotter may draw one stray line.
     bool CutLeft = false;

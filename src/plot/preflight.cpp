@@ -62,14 +62,9 @@ TFrameOverrun FrameOverrun(const THpglSheet& sheet)
                 }
             }
             break;
-        case hkCI:
-            reach.Square(pen.DeviceX, pen.DeviceY, Abs(o.P1));
-            break;
-        case hkER:
-            reach.Include(std::int64_t{pen.DeviceX} + o.P1, std::int64_t{pen.DeviceY} + o.P2);
-            break;
-        default:
-            break;
+        case hkCI: reach.Square(pen.DeviceX, pen.DeviceY, Abs(o.P1)); break;
+        case hkER: reach.Include(std::int64_t{pen.DeviceX} + o.P1, std::int64_t{pen.DeviceY} + o.P2); break;
+        default: break;
         }
         pen.Skip(o);
         reach.Include(pen.DeviceX, pen.DeviceY);
@@ -86,8 +81,8 @@ std::vector<TPreflightWarning> Preflight(const THpglSheet& sheet)
 {
     std::vector<TPreflightWarning> out;
     if (!sheet.First) {
-        out.push_back({TPreflightKind::EmptySheet,
-                       "The sheet is empty: only the opening and closing commands would be sent."});
+        out.push_back(
+            {TPreflightKind::EmptySheet, "The sheet is empty: only the opening and closing commands would be sent."});
         return out;
     }
 
@@ -110,8 +105,7 @@ std::vector<TPreflightWarning> Preflight(const THpglSheet& sheet)
     std::vector<std::int32_t> pens;
     std::int64_t longArcs = 0, longest = 0;
     for (const THpglObject& o : sheet) {
-        if (o.Kind == hkSP && o.ParamCount >= 1 && o.P1 != 0 &&
-            std::find(pens.begin(), pens.end(), o.P1) == pens.end())
+        if (o.Kind == hkSP && o.ParamCount >= 1 && o.P1 != 0 && std::find(pens.begin(), pens.end(), o.P1) == pens.end())
             pens.push_back(o.P1);
         if (o.Kind == hkAA && Abs(o.P3) > 360) {
             ++longArcs;
@@ -132,10 +126,12 @@ std::vector<TPreflightWarning> Preflight(const THpglSheet& sheet)
     if (longArcs > 0) {
         const std::string degrees = std::to_string(longest) + " degrees";
         out.push_back({TPreflightKind::LongArcs,
-                       longArcs == 1 ? "1 arc sweeps more than 360 degrees and is drawn more than once (" + degrees + ")."
-                                     : std::to_string(longArcs) +
-                                           " arcs sweep more than 360 degrees and are drawn more than once (the "
-                                           "longest " + degrees + ")."});
+                       longArcs == 1
+                           ? "1 arc sweeps more than 360 degrees and is drawn more than once (" + degrees + ")."
+                           : std::to_string(longArcs) +
+                                 " arcs sweep more than 360 degrees and are drawn more than once (the "
+                                 "longest " +
+                                 degrees + ")."});
     }
     return out;
 }

@@ -398,7 +398,8 @@ private:
         std::uint64_t pops = 0;
         while (Head < Queue.size() && Work < Budget) {
             if (progress && (++pops & 4095) == 0 &&
-                !progress(from + (to - from) * std::min(1.0, static_cast<double>(Work) / static_cast<double>(Budget)))) {
+                !progress(from +
+                          (to - from) * std::min(1.0, static_cast<double>(Work) / static_cast<double>(Budget)))) {
                 Cancelled = true;
                 return false;
             }
@@ -465,7 +466,8 @@ private:
             const std::int64_t gap = static_cast<std::int64_t>(Random() % 30);
             if (a + b + gap + 1 >= N)
                 continue;
-            const std::int64_t p = static_cast<std::int64_t>(Random() % static_cast<std::uint64_t>(N - a - b - gap)) - 1;
+            const std::int64_t p =
+                static_cast<std::int64_t>(Random() % static_cast<std::uint64_t>(N - a - b - gap)) - 1;
             // [p + 1, p + gap] stays, [p + gap + 1, p + gap + a] and the b after it swap.
             const std::int64_t s = p + gap + a + 1, e = s + b - 1, j = p + gap;
             const double before = Travel(p, e);
@@ -508,12 +510,10 @@ private:
     bool IsExit(std::uint32_t id) const { return ((id & 1) != 0) != (Rev[PosOf[id / 2]] != 0); }
     bool HasFixed(std::int64_t from, std::int64_t to) const  // positions [from, to]
     {
-        return AnyFixed && Fixed.Prefix(static_cast<std::size_t>(to + 1)) - Fixed.Prefix(static_cast<std::size_t>(from)) > 0;
+        return AnyFixed &&
+               Fixed.Prefix(static_cast<std::size_t>(to + 1)) - Fixed.Prefix(static_cast<std::size_t>(from)) > 0;
     }
-    bool FixedPiece(std::uint32_t piece) const
-    {
-        return !Pieces[piece].Reversible && !SameEnds(Pieces[piece]);
-    }
+    bool FixedPiece(std::uint32_t piece) const { return !Pieces[piece].Reversible && !SameEnds(Pieces[piece]); }
     void Touch(std::int64_t pos)
     {
         if (pos >= 0 && pos < N)
@@ -687,8 +687,7 @@ private:
             const std::int64_t e = s + len - 1;
             if (e >= N)
                 break;
-            const double removed =
-                Link(s - 1) + Link(e) - (e + 1 < N ? Distance(ExitAt(s - 1), EntryAt(e + 1)) : 0);
+            const double removed = Link(s - 1) + Link(e) - (e + 1 < N ? Distance(ExitAt(s - 1), EntryAt(e + 1)) : 0);
             if (removed <= kEps)
                 continue;
             // The run's entry near another piece's exit goes after that piece as it is, near

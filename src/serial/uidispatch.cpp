@@ -64,9 +64,7 @@ bool HandOver(TUiDispatcher* dispatcher, const std::shared_ptr<THandOverState>& 
         bool Cancelled = false;
     };
     auto c = std::make_shared<TCall>();
-    auto released = [&] {
-        return c->Done || state->Stop || state->PurgeRequested > state->PurgeAcknowledged;
-    };
+    auto released = [&] { return c->Done || state->Stop || state->PurgeRequested > state->PurgeAcknowledged; };
     {
         std::lock_guard lock(state->M);
         if (released())

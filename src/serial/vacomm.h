@@ -26,7 +26,7 @@ class TVaCommWriteThread;
 namespace commport {
 class TCommPort;
 struct TWriteResult;
-}
+}  // namespace commport
 
 using TVaNotifyEvent = std::function<void(TVaCustomComm* sender)>;
 using TVaCommErrorEvent = std::function<void(TVaCustomComm* sender, std::int32_t errors)>;

@@ -25,8 +25,8 @@ std::int32_t TVaCustomComm::WriteBuf(const std::uint8_t* data, std::int32_t coun
     TVaEvent* const none[] = {nullptr};
     // A write still under way when the time is up is not left behind: what was handed to
     // the system by then is what the caller is told.
-    const TWriteResult r = HandToPort(data, static_cast<std::uint32_t>(std::max(count, 0)), none, 0,
-                                      FBuffers.ReadTimeout, false);
+    const TWriteResult r =
+        HandToPort(data, static_cast<std::uint32_t>(std::max(count, 0)), none, 0, FBuffers.ReadTimeout, false);
     if (r.Error)
         Error("Write error (%d), %s", r.Error);
     return static_cast<std::int32_t>(r.Written);
@@ -87,7 +87,8 @@ TWriteResult TVaCustomComm::HandToPort(const std::uint8_t* data, std::uint32_t c
             }
             continue;
         }
-        const std::int32_t left = deadline < 0 ? -1 : static_cast<std::int32_t>(std::max(0.0, (deadline - now()) * 1000));
+        const std::int32_t left =
+            deadline < 0 ? -1 : static_cast<std::int32_t>(std::max(0.0, (deadline - now()) * 1000));
         const TWriteResult r = Port->Write(data + total.Written, std::min(want, room), wake, wakeCount, left);
         total.Written += r.Written;
         FHanded += r.Written;
@@ -250,9 +251,9 @@ void TVaCustomComm::HandleLineEvent(std::uint32_t evtMask)
     if (!FClients.empty())
         WriteEvents(evtMask);
     const std::pair<std::uint32_t, TVaNotifyEvent*> handlers[] = {
-        {EV_RXFLAG, &OnRxFlag}, {EV_CTS, &OnCts},       {EV_DSR, &OnDsr},           {EV_RING, &OnRing},
-        {EV_RLSD, &OnRlsd},     {EV_TXEMPTY, &OnTxEmpty}, {EV_BREAK, &OnBreak},     {EV_PERR, &OnPErr},
-        {EV_RX80FULL, &OnRx80Full}, {EV_EVENT1, &OnEvent1}, {EV_EVENT2, &OnEvent2},
+        {EV_RXFLAG, &OnRxFlag},     {EV_CTS, &OnCts},         {EV_DSR, &OnDsr},       {EV_RING, &OnRing},
+        {EV_RLSD, &OnRlsd},         {EV_TXEMPTY, &OnTxEmpty}, {EV_BREAK, &OnBreak},   {EV_PERR, &OnPErr},
+        {EV_RX80FULL, &OnRx80Full}, {EV_EVENT1, &OnEvent1},   {EV_EVENT2, &OnEvent2},
     };
     for (const auto& [bit, handler] : handlers) {
         if (FSession != session)

@@ -6,7 +6,7 @@ using namespace commport;
 
 std::uint32_t BaudrateValue(TVaBaudrate b)
 {
-    static constexpr std::uint32_t rates[] = {0,     110,   300,   600,   1200,   2400,   4800,   9600,
+    static constexpr std::uint32_t rates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                               14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
     return b <= br256000 ? rates[b] : 0;
 }
@@ -19,9 +19,12 @@ struct TFlagBit {
     bool TLineSettings::*Field;
 };
 constexpr TFlagBit kFlagBits[] = {
-    {fOutxCtsFlow, &TLineSettings::OutCtsFlow},         {fOutxDsrFlow, &TLineSettings::OutDsrFlow},
-    {fDsrSensitivity, &TLineSettings::DsrSensitivity}, {fTXContinueOnXoff, &TLineSettings::TxContinueOnXoff},
-    {fOutX, &TLineSettings::XonXoffOut},                {fInX, &TLineSettings::XonXoffIn},
+    {fOutxCtsFlow, &TLineSettings::OutCtsFlow},
+    {fOutxDsrFlow, &TLineSettings::OutDsrFlow},
+    {fDsrSensitivity, &TLineSettings::DsrSensitivity},
+    {fTXContinueOnXoff, &TLineSettings::TxContinueOnXoff},
+    {fOutX, &TLineSettings::XonXoffOut},
+    {fInX, &TLineSettings::XonXoffIn},
 };
 struct TOptionBit {
     std::uint32_t Bit;
@@ -139,7 +142,8 @@ void TVaCustomComm::UpdateBuffers()
 {
     if (!Active())
         return;
-    if (int e = Port->Setup(static_cast<std::uint32_t>(FBuffers.ReadSize()), static_cast<std::uint32_t>(FBuffers.WriteSize())))
+    if (int e = Port->Setup(static_cast<std::uint32_t>(FBuffers.ReadSize()),
+                            static_cast<std::uint32_t>(FBuffers.WriteSize())))
         Error("Error initializing buffers (%d), %s", e);
 }
 
@@ -153,8 +157,8 @@ void TVaCustomComm::UpdateTimeouts()
 
 void TVaCustomComm::UpdateEventMask()
 {
-    static constexpr std::uint32_t bits[] = {EV_BREAK, EV_CTS,     EV_DSR,      EV_ERR,    EV_RING,
-                                             EV_RLSD,  EV_RXCHAR,  EV_TXEMPTY,  EV_RXFLAG, EV_PERR,
+    static constexpr std::uint32_t bits[] = {EV_BREAK,    EV_CTS,    EV_DSR,     EV_ERR,    EV_RING,
+                                             EV_RLSD,     EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_PERR,
                                              EV_RX80FULL, EV_EVENT1, EV_EVENT2};
     FEventMask = 0;
     for (int m = ceBreak; m <= ceEvent2; ++m)

@@ -12,8 +12,7 @@ using namespace commport;
 
 TVaCommBuffer::TVaCommBuffer(std::int32_t capacity)
     : Data(new std::uint8_t[static_cast<std::size_t>(std::max(capacity, 1))]), FCapacity(capacity)
-{
-}
+{}
 
 void TVaCommBuffer::Write(const std::uint8_t* source, std::int32_t count)
 {
@@ -101,10 +100,7 @@ void TVaCommThread::ReportLineLost(int error, std::uint32_t errors)
         HandOverCall([this, errors] { Comm.DoLineLost(errors); });
 }
 
-TVaCommWriteThread::TVaCommWriteThread(TVaCustomComm& comm)
-    : TVaCommThread(comm), Buffer(comm.Buffers().WriteSize())
-{
-}
+TVaCommWriteThread::TVaCommWriteThread(TVaCustomComm& comm) : TVaCommThread(comm), Buffer(comm.Buffers().WriteSize()) {}
 
 TVaCommWriteThread::~TVaCommWriteThread()
 {
@@ -239,9 +235,8 @@ bool TVaCommWriteThread::PurgeWrite()
     PurgeSignal.SetEvent();
     State()->Cv.notify_all();  // a writer waiting on a hand-over gives up the wait
     std::unique_lock lock(State()->M);
-    const bool acknowledged = State()->Cv.wait_for(lock, std::chrono::milliseconds(kPurgeWaitMilliseconds), [&] {
-        return State()->PurgeAcknowledged >= id || State()->Stop;
-    });
+    const bool acknowledged = State()->Cv.wait_for(lock, std::chrono::milliseconds(kPurgeWaitMilliseconds),
+                                                   [&] { return State()->PurgeAcknowledged >= id || State()->Stop; });
     if (acknowledged && State()->PurgeAcknowledged >= id)
         return true;
     State()->PurgeWithdrawn = id;  // a late acknowledgement leaves the buffer alone

@@ -44,8 +44,8 @@ struct TDcb {
 };
 
 // Hold flags of the status, as bits 0..7.
-inline constexpr std::uint32_t fCtsHold = 0x01, fDsrHold = 0x02, fRlsdHold = 0x04, fXoffHold = 0x08,
-                               fXoffSent = 0x10, fEof = 0x20, fTxim = 0x40;
+inline constexpr std::uint32_t fCtsHold = 0x01, fDsrHold = 0x02, fRlsdHold = 0x04, fXoffHold = 0x08, fXoffSent = 0x10,
+                               fEof = 0x20, fTxim = 0x40;
 struct TComStat {
     std::uint32_t Flags = 0;
     std::uint32_t cbInQue = 0;
@@ -58,16 +58,15 @@ inline constexpr std::uint32_t CE_RXOVER = 0x0001, CE_OVERRUN = 0x0002, CE_RXPAR
 
 // Event bits.
 inline constexpr std::uint32_t EV_RXCHAR = 0x0001, EV_RXFLAG = 0x0002, EV_TXEMPTY = 0x0004, EV_CTS = 0x0008,
-                               EV_DSR = 0x0010, EV_RLSD = 0x0020, EV_BREAK = 0x0040, EV_ERR = 0x0080,
-                               EV_RING = 0x0100, EV_PERR = 0x0200, EV_RX80FULL = 0x0400, EV_EVENT1 = 0x0800,
-                               EV_EVENT2 = 0x1000;
+                               EV_DSR = 0x0010, EV_RLSD = 0x0020, EV_BREAK = 0x0040, EV_ERR = 0x0080, EV_RING = 0x0100,
+                               EV_PERR = 0x0200, EV_RX80FULL = 0x0400, EV_EVENT1 = 0x0800, EV_EVENT2 = 0x1000;
 
 // Purge flags.
 inline constexpr std::uint32_t PURGE_TXABORT = 0x1, PURGE_RXABORT = 0x2, PURGE_TXCLEAR = 0x4, PURGE_RXCLEAR = 0x8;
 
 // Line functions.
-inline constexpr std::uint32_t SETXOFF = 1, SETXON = 2, SETRTS = 3, CLRRTS = 4, SETDTR = 5, CLRDTR = 6,
-                               RESETDEV = 7, SETBREAK = 8, CLRBREAK = 9;
+inline constexpr std::uint32_t SETXOFF = 1, SETXON = 2, SETRTS = 3, CLRRTS = 4, SETDTR = 5, CLRDTR = 6, RESETDEV = 7,
+                               SETBREAK = 8, CLRBREAK = 9;
 
 // Modem status bits.
 inline constexpr std::uint32_t MS_CTS_ON = 0x10, MS_DSR_ON = 0x20, MS_RING_ON = 0x40, MS_RLSD_ON = 0x80;

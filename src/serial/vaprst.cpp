@@ -28,7 +28,7 @@ void TVaFlowControl::Assign(const TVaFlowControl& s)
 
 void TVaEventChars::SetEventChar(int index, char value)
 {
-    char* field = index == 1 ? &FXonChar
+    char* field = index == 1   ? &FXonChar
                   : index == 2 ? &FXoffChar
                   : index == 3 ? &FErrorChar
                   : index == 4 ? &FEventChar

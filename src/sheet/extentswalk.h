@@ -32,10 +32,14 @@ private:
     }
     void Include(std::int32_t x, std::int32_t y)
     {
-        if (x < XMin) XMin = x;
-        if (x > XMax) XMax = x;
-        if (y < YMin) YMin = y;
-        if (y > YMax) YMax = y;
+        if (x < XMin)
+            XMin = x;
+        if (x > XMax)
+            XMax = x;
+        if (y < YMin)
+            YMin = y;
+        if (y > YMax)
+            YMax = y;
     }
     void IncludeSquare(std::int32_t cx, std::int32_t cy, std::int64_t r);
 

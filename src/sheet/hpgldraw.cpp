@@ -12,9 +12,8 @@
 TColor PenColorOf(std::int32_t pen)
 {
     static constexpr TColor table[10] = {
-        RGBColor(0, 0, 0),     RGBColor(0, 0, 0),     RGBColor(255, 0, 0),   RGBColor(0, 0, 255),
-        RGBColor(0, 128, 0),   RGBColor(128, 0, 128), RGBColor(128, 0, 0),   RGBColor(0, 255, 255),
-        RGBColor(255, 255, 0), RGBColor(0, 0, 0),
+        RGBColor(0, 0, 0),     RGBColor(0, 0, 0),   RGBColor(255, 0, 0),   RGBColor(0, 0, 255),   RGBColor(0, 128, 0),
+        RGBColor(128, 0, 128), RGBColor(128, 0, 0), RGBColor(0, 255, 255), RGBColor(255, 255, 0), RGBColor(0, 0, 0),
     };
     return pen >= 0 && pen <= 9 ? table[pen] : clBlack;
 }
@@ -87,12 +86,8 @@ void THpglSheet::Draw(TCanvas& canvas, std::int32_t width, std::int32_t height) 
             if (down)
                 canvas.LineTo(m.X(x), m.Y(y));
             break;
-        case hkSP:
-            canvas.SetPenColor(PenColorOf(o.P1));
-            break;
-        case hkCI:
-            CircleBox(canvas, m, x, y, o.P1);
-            break;
+        case hkSP: canvas.SetPenColor(PenColorOf(o.P1)); break;
+        case hkCI: CircleBox(canvas, m, x, y, o.P1); break;
         case hkER: {
             const std::int64_t x2 = std::int64_t{x} + o.P1, y2 = std::int64_t{y} + o.P2;
             canvas.MoveTo(m.X(x), m.Y(y));
@@ -121,8 +116,7 @@ void THpglSheet::Draw(TCanvas& canvas, std::int32_t width, std::int32_t height) 
             y = ey;
             break;
         }
-        default:
-            break;
+        default: break;
         }
     }
 }

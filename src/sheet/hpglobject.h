@@ -28,8 +28,7 @@ struct THpglObject {
     THpglObject(std::int8_t kind, std::int32_t p1, std::int32_t p2) : P1(p1), P2(p2), Kind(kind), ParamCount(2) {}
     THpglObject(std::int8_t kind, std::int32_t p1, std::int32_t p2, std::int32_t p3)
         : P1(p1), P2(p2), P3(p3), Kind(kind), ParamCount(3)
-    {
-    }
+    {}
 };
 
 // Mnemonic of a kind, or nullptr for a value outside 0..7.

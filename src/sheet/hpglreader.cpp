@@ -61,8 +61,7 @@ void ReadCommands(THpglSheet& sheet, TCharStream& s, std::uint64_t total, TExten
             terminator = c == ';' || c == '\n' || c == 0 || c == kEsc || c == kEnd ? kEtx : c;
             continue;
         }
-        default:
-            continue;
+        default: continue;
         }
         std::int32_t a, b, c;
         switch (kind) {

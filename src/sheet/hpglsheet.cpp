@@ -84,8 +84,8 @@ THpglObject* THpglSheet::NextBlock()
 {
     TBlock* block = Current ? Current->Next : Blocks;
     if (!block) {
-        const std::size_t header = (sizeof(TBlock) + alignof(THpglObject) - 1) / alignof(THpglObject) *
-                                   alignof(THpglObject);
+        const std::size_t header =
+            (sizeof(TBlock) + alignof(THpglObject) - 1) / alignof(THpglObject) * alignof(THpglObject);
         const std::size_t previous = Current ? static_cast<std::size_t>(Current->End - Current->Begin) : 0;
         std::size_t capacity = previous ? previous * 2 : kFirstBlockObjects;
         std::size_t bytes = header + capacity * sizeof(THpglObject);
@@ -175,10 +175,14 @@ bool THpglSheet::IsMove(std::int8_t kind, bool* relative)
 
 void THpglSheet::IncludePoint(std::int32_t x, std::int32_t y)
 {
-    if (x < XMin) XMin = x;
-    if (x > XMax) XMax = x;
-    if (y < YMin) YMin = y;
-    if (y > YMax) YMax = y;
+    if (x < XMin)
+        XMin = x;
+    if (x > XMax)
+        XMax = x;
+    if (y < YMin)
+        YMin = y;
+    if (y > YMax)
+        YMax = y;
 }
 
 std::int64_t ArcRadius(std::int32_t x, std::int32_t y, std::int32_t cx, std::int32_t cy)
@@ -199,8 +203,10 @@ float ArcStartAngle(std::int32_t x, std::int32_t y, std::int32_t cx, std::int32_
     if (r != 0) {
         long double q = static_cast<long double>(std::int64_t{y} - cy) / static_cast<long double>(r);
         // The truncated radius can be a hair shorter than |y - cy|; asin must stay defined.
-        if (q > 1.0L) q = 1.0L;
-        if (q < -1.0L) q = -1.0L;
+        if (q > 1.0L)
+            q = 1.0L;
+        if (q < -1.0L)
+            q = -1.0L;
         a = static_cast<float>(std::asin(static_cast<double>(q)));
     }
     if (x > cx)

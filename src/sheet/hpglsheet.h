@@ -109,10 +109,7 @@ public:
 
 private:
     struct TBlock;
-    THpglObject* Allocate()
-    {
-        return Free != FreeEnd ? Free++ : NextBlock();
-    }
+    THpglObject* Allocate() { return Free != FreeEnd ? Free++ : NextBlock(); }
     THpglObject* NextBlock();
     void Append(THpglObject* object)
     {

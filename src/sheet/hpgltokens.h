@@ -34,8 +34,7 @@ public:
     explicit TCharStream(std::string_view text)
         : Pos(reinterpret_cast<const unsigned char*>(text.data())), Limit(Pos + text.size()), Start(Pos),
           Offset(text.size())
-    {
-    }
+    {}
     TCharStream(const TCharStream&) = delete;
     TCharStream& operator=(const TCharStream&) = delete;
 

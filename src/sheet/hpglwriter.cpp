@@ -33,9 +33,7 @@ void WriteObjects(const THpglObject* first, TOut& out)
         out.Put(m, 2);
         switch (o->Kind) {
         case hkSP:
-        case hkCI:
-            Number(out, o->P1);
-            break;
+        case hkCI: Number(out, o->P1); break;
         case hkAA:
             Number(out, o->P1);
             Number(out, o->P2);

@@ -46,8 +46,10 @@ constexpr bool FitsInt32(std::int64_t v)
 
 constexpr std::int32_t Clamp32(std::int64_t v)
 {
-    if (v < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
-    if (v > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+    if (v < std::numeric_limits<std::int32_t>::min())
+        return std::numeric_limits<std::int32_t>::min();
+    if (v > std::numeric_limits<std::int32_t>::max())
+        return std::numeric_limits<std::int32_t>::max();
     return static_cast<std::int32_t>(v);
 }
 

@@ -121,18 +121,13 @@ int RunGrafonel(int argc, char** argv)
         args << QFile::decodeName(argv[i]);
     const TCommandLine line = ParseCommandLine(args);
     switch (line.Action) {
-    case TCommandLine::TAction::Help:
-        std::fputs(UsageText().toLocal8Bit().constData(), stdout);
-        return 0;
-    case TCommandLine::TAction::Version:
-        std::fputs(VersionText().toLocal8Bit().constData(), stdout);
-        return 0;
+    case TCommandLine::TAction::Help: std::fputs(UsageText().toLocal8Bit().constData(), stdout); return 0;
+    case TCommandLine::TAction::Version: std::fputs(VersionText().toLocal8Bit().constData(), stdout); return 0;
     case TCommandLine::TAction::Usage:
         std::fprintf(stderr, "grafonel: %s\n%s", line.Error.toLocal8Bit().constData(),
                      UsageText().toLocal8Bit().constData());
         return 2;
-    case TCommandLine::TAction::Run:
-        break;
+    case TCommandLine::TAction::Run: break;
     }
 
     // Qt sees only the program's name: every argument has been read above.

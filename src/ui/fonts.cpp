@@ -14,7 +14,7 @@ QFont StatusFont()
 {
     QFont f;
     f.setFamilies(QStringList{QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial Narrow"),
-                   QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+                              QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
     f.setPixelSize(11);
     return f;
 }

@@ -32,8 +32,8 @@ QString Clock(double seconds)
 }  // namespace
 
 TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
-    , Sheet(sheet)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      Sheet(sheet)
 {
     setWindowTitle(tr("Ostrel (the device's command set: see README, \"Dry-running a plot\")"));
     setFixedSize(434, 163);  // grown below by LayOutBelow
@@ -56,8 +56,8 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
 
     cbBaud = new QComboBox(this);
     cbBaud->setGeometry(16, 48, 81, 21);
-    cbBaud->addItems({"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000", "57600",
-                      "115200"});
+    cbBaud->addItems(
+        {"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000", "57600", "115200"});
     cbBaud->setCurrentIndex(6);
 
     gbHandshack = new QGroupBox(tr("Handshack"), this);
@@ -309,8 +309,7 @@ void TfrmOstrel::ShowEstimate()
             text += tr("; %1 in optimised order").arg(QString::fromStdString(DurationText(e.Seconds)));
             if (e.PenPauses > 0)
                 text += e.PenPauses == 1 ? tr(", 1 pause for a pen") : tr(", %1 pauses for pens").arg(e.PenPauses);
-        }
-        else
+        } else
             text += tr("; order not optimised: %1").arg(OrderRefusal);
     }
     // A resume continues the run's own order.
@@ -318,7 +317,8 @@ void TfrmOstrel::ShowEstimate()
     if (ResumeCount >= 0 && sbFrom->value() > 1)
         text += tr("; from object %1: %2")
                     .arg(sbFrom->value())
-                    .arg(QString::fromStdString(DurationText(EstimatePlot(resumed, settings, sbFrom->value() - 1).Seconds)));
+                    .arg(QString::fromStdString(
+                        DurationText(EstimatePlot(resumed, settings, sbFrom->value() - 1).Seconds)));
     lblEstimate->setText(text);
     lblEstimate->setToolTip(text);
 }
@@ -332,9 +332,9 @@ const THpglSheet* TfrmOstrel::OrderedSheet()
     // The order is the optimiser's own for this sheet every time, so a resume's object
     // numbers mean the same objects after the dialog was closed and opened again.
     TPlotOrderOptions options;
-    options.Progress = WindowProgress(
-        [this](int percent) { lblEstimate->setText(tr("optimising the order: %1%").arg(percent)); }, {},
-        QEventLoop::ExcludeUserInputEvents);
+    options.Progress =
+        WindowProgress([this](int percent) { lblEstimate->setText(tr("optimising the order: %1%").arg(percent)); }, {},
+                       QEventLoop::ExcludeUserInputEvents);
     const TPlotOrder order = OptimisePlotOrder(Sheet, options);
     if (!order.Ok) {
         OrderRefusal = QString::fromStdString(order.Reason);
@@ -437,8 +437,7 @@ QString TfrmOstrel::OutcomeText(TPlotEnd end, const TPlotResult& result, std::in
                            : tr("Plot dropped after object %1 of %2 (stray line?).").arg(handed).arg(result.MaxObjects);
         return service ? tr("Motor service dropped after pass %1 of %2.").arg(result.LastObject).arg(result.MaxObjects)
                        : tr("Plot dropped after object %1 of %2.").arg(handed).arg(result.MaxObjects);
-    case TPlotEnd::Failed:
-        break;
+    case TPlotEnd::Failed: break;
     }
     return service ? tr("Motor service failed after pass %1 of %2.").arg(result.LastObject).arg(result.MaxObjects)
                    : tr("Plot failed after object %1 of %2.").arg(handed).arg(result.MaxObjects);

@@ -31,7 +31,7 @@ public:
     TfrmOstrel(QWidget* parent, const THpglSheet& sheet);
     ~TfrmOstrel() override;
 
-    QComboBox* cbPort = nullptr;  // editable: a path typed in is used as it stands
+    QComboBox* cbPort = nullptr;      // editable: a path typed in is used as it stands
     QToolButton* btnPorts = nullptr;  // lists the ports again
     QComboBox* cbBaud = nullptr;
     QGroupBox* gbHandshack = nullptr;
@@ -104,8 +104,8 @@ private:
 
     QTimer* Backstop = nullptr;  // wakes the run's waits now and then, whatever else happens
     bool InRun = false;
-    bool Dropping = false;       // Close pressed again during a stop: drop the rest
-    bool Abandoning = false;     // and a third time: abandon the drop's wait for the device
+    bool Dropping = false;    // Close pressed again during a stop: drop the rest
+    bool Abandoning = false;  // and a third time: abandon the drop's wait for the device
     const THpglSheet& Sheet;
     bool CloseWhenDone = false;
     std::int32_t ResumeCount = -1;  // the sheet's objects when the offer was made; -1: none
@@ -120,12 +120,12 @@ private:
     bool OrderedValid = false;
     QString OrderRefusal;
     bool ResumeOptimised = false;  // the run the offer continues was in the optimised order
-    std::int32_t PausedFor = 0;     // the pen a run waits for
+    std::int32_t PausedFor = 0;    // the pen a run waits for
     bool ContinuePressed = false;
-    bool InService = false;         // the run in progress is the motor service
-    bool RunOpened = false;         // the run in progress got its port open
+    bool InService = false;  // the run in progress is the motor service
+    bool RunOpened = false;  // the run in progress got its port open
     std::chrono::steady_clock::time_point RunStart;
-    QString Outcome, OutcomeTip;    // the last run's, shown again when the dialog reopens
+    QString Outcome, OutcomeTip;  // the last run's, shown again when the dialog reopens
 
     // The estimate's object ends for the sheet and settings it was made with, made while the
     // dialog shows the estimate, so a run's time left costs nothing at its start.

@@ -124,8 +124,7 @@ void Draw(QPainter& p, int index)
         p.setBrush(QColor(160, 195, 235));
         p.drawPolygon(QPolygonF() << QPointF(9.5, 3) << QPointF(9.5, 13) << QPointF(15, 13));
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -169,7 +168,8 @@ void PaintAppIcon(QPainter& p)
     // The pen, held by the carriage.
     p.setPen(Pen(kInk, 1.2));
     p.setBrush(kAmber);
-    p.drawPolygon(QPolygonF() << QPointF(19, 15) << QPointF(21, 9) << QPointF(29.5, 1.5) << QPointF(31, 3) << QPointF(23.5, 11.5));
+    p.drawPolygon(QPolygonF() << QPointF(19, 15) << QPointF(21, 9) << QPointF(29.5, 1.5) << QPointF(31, 3)
+                              << QPointF(23.5, 11.5));
     p.setBrush(kInk);
     p.drawPolygon(QPolygonF() << QPointF(19, 15) << QPointF(20, 12) << QPointF(22, 13.5));
 }

@@ -27,8 +27,8 @@ QImage& TImageControl::Surface()
     // only when the picture is shown.
     const QSize s = DeviceSize();
     if (Picture.width() < s.width() || Picture.height() < s.height())
-        Picture = QImage(std::max(s.width(), Picture.width()), std::max(s.height(), Picture.height()),
-                         QImage::Format_RGB32);
+        Picture =
+            QImage(std::max(s.width(), Picture.width()), std::max(s.height(), Picture.height()), QImage::Format_RGB32);
     SurfaceSize = s;
     SurfaceRatio = PixelRatio();
     RatioChangeAsked = false;

@@ -46,8 +46,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    QSize SurfaceSize;      // the part of Picture last handed out to draw on
-    qreal SurfaceRatio = 1; // the ratio it was handed out for
+    QSize SurfaceSize;       // the part of Picture last handed out to draw on
+    qreal SurfaceRatio = 1;  // the ratio it was handed out for
     bool RatioChangeAsked = false;
     QPoint FOffset;
 };

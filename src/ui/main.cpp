@@ -132,8 +132,8 @@ void TfrmMain::CreateActions()
                               tr("Open as plain HPGL|Reads PA, PR, PU, PD, CI, ER, SP and AA alone"), -1,
                               &TfrmMain::actOpenPlainExecute);
     actOpenPlain->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
-    actSave = MakeAction(tr("&Save"), tr("Save|Saves the sheet over its plain HPGL file"), -1,
-                         &TfrmMain::actSaveExecute);
+    actSave =
+        MakeAction(tr("&Save"), tr("Save|Saves the sheet over its plain HPGL file"), -1, &TfrmMain::actSaveExecute);
     actSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     actSaveAs = MakeAction(tr("Save &As..."), tr("Save As|Saves the active file with a new name"), 7,
                            &TfrmMain::actSaveAsExecute);
@@ -158,8 +158,8 @@ void TfrmMain::CreateActions()
     actOptimise = MakeAction(tr("O&ptimise plot order"),
                              tr("Reorders the drawing, pen by pen, so the pen travels less between strokes"), -1,
                              &TfrmMain::actOptimiseExecute);
-    actShowTravel = MakeAction(tr("Show pen-&up travel"), tr("Draws the moves with the pen up as pale lines"), -1,
-                               nullptr);
+    actShowTravel =
+        MakeAction(tr("Show pen-&up travel"), tr("Draws the moves with the pen up as pale lines"), -1, nullptr);
     actShowTravel->setCheckable(true);
     connect(actShowTravel, &QAction::toggled, this, [this] { DrawView(); });
     actSvgStrokeText = MakeAction(tr("SVG text as single &strokes"),
@@ -312,8 +312,8 @@ QAction* TfrmMain::MakeAction(const QString& caption, const QString& hint, int i
 
 QList<QAction*> TfrmMain::SheetActions() const
 {
-    return {actOpen,   actOpenPlain, actSave,   actSaveAs, actExportSvg, act7475,  actZoomIn,
-            actZoomOut, actZoomAuto, actRotate, actMirror, actOstrel,    actPrint};
+    return {actOpen,    actOpenPlain, actSave,   actSaveAs, actExportSvg, act7475, actZoomIn,
+            actZoomOut, actZoomAuto,  actRotate, actMirror, actOstrel,    actPrint};
 }
 
 QList<QAction*> TfrmMain::EditActions() const
@@ -604,7 +604,9 @@ void TfrmMain::actOptimiseExecute()
         });
         TPlotOrderOptions options;
         options.Progress = WindowProgress(
-            [this](int percent) { StatusPanel1->SetText(tr("Optimising the plot order: %1% (Esc cancels)").arg(percent)); },
+            [this](int percent) {
+                StatusPanel1->SetText(tr("Optimising the plot order: %1% (Esc cancels)").arg(percent));
+            },
             [this] { return !CancelOptimise; });
         order = OptimisePlotOrder(*Sheet, options);
         if (order.Ok) {
@@ -724,8 +726,8 @@ void TfrmMain::LoadFile(const QString& name, TPlotReading reading)
             PlaceControls();
         } else if (result.Ok()) {
             SourceFile = QFileInfo(name).absoluteFilePath();
-            SourceIsPlain = reading == TPlotReading::Translate && !report.Translated &&
-                            !IsSvgDrawing(name.toStdString());
+            SourceIsPlain =
+                reading == TPlotReading::Translate && !report.Translated && !IsSvgDrawing(name.toStdString());
             // What translation did, and what the drawing holds that was not drawn.
             if (report.Translated || !report.NotDrawn.empty()) {
                 MessageBar1->SetText(TranslationMessage(report));
@@ -779,7 +781,8 @@ void TfrmMain::dropEvent(QDropEvent* event)
     event->acceptProposedAction();
     // The drag source waits for the drop to finish: load once the drop has returned.
     QMetaObject::invokeMethod(
-        this, [this, file] {
+        this,
+        [this, file] {
             if (CanTakeDrop())
                 OpenFile(file);
         },

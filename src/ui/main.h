@@ -189,10 +189,10 @@ private:
     QWidget* Client = nullptr;
     QTimer* DragRest = nullptr;  // a huge sheet's drag draws when this runs out
     bool Centred = false;
-    bool Busy = false;          // a file is loading: no drag may start
-    bool Drawing = false;       // DrawView is running (it may process events)
-    bool RedrawPending = false; // DrawView was asked for while drawing
-    bool Optimising = false;    // the plot order is being optimised (it processes events)
+    bool Busy = false;           // a file is loading: no drag may start
+    bool Drawing = false;        // DrawView is running (it may process events)
+    bool RedrawPending = false;  // DrawView was asked for while drawing
+    bool Optimising = false;     // the plot order is being optimised (it processes events)
     bool CancelOptimise = false;
     // How the open dialog's file is read: Open translates, Open as plain HPGL does not.
     TPlotReading OpenReading = TPlotReading::Translate;

@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr int kPad = 5;        // inside the frame, around the icon, the text and the button
+constexpr int kPad = 5;  // inside the frame, around the icon, the text and the button
 constexpr int kIcon = 16;
-constexpr int kSpacing = 5;    // between the icon, the text and the button
+constexpr int kSpacing = 5;  // between the icon, the text and the button
 constexpr int kButton = 16;
 constexpr int kGapBelow = 4;
 

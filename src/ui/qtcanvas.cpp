@@ -75,8 +75,7 @@ QtCanvas::QtCanvas(QPainter& painter) : Painter(painter)
     ApplyPen();
     ApplyBrush();
     QPaintDevice* device = Painter.device();
-    if (device && device->devType() == QInternal::Image && Painter.transform().isIdentity() &&
-        !Painter.hasClipping()) {
+    if (device && device->devType() == QInternal::Image && Painter.transform().isIdentity() && !Painter.hasClipping()) {
         auto* image = static_cast<QImage*>(device);
         const auto f = image->format();
         if ((f == QImage::Format_RGB32 || f == QImage::Format_ARGB32 || f == QImage::Format_ARGB32_Premultiplied) &&
@@ -242,7 +241,9 @@ void QtCanvas::LineTo(std::int32_t x, std::int32_t y)
     // Most lines of a drawing lie on the image: RasterLine's steps without its clipping.
     if (Bits) {
         const std::int32_t x0 = CurrentX(), y0 = CurrentY();
-        auto on = [](std::int32_t v, int limit) { return static_cast<std::uint32_t>(v) < static_cast<std::uint32_t>(limit); };
+        auto on = [](std::int32_t v, int limit) {
+            return static_cast<std::uint32_t>(v) < static_cast<std::uint32_t>(limit);
+        };
         if (on(x0, Width) && on(x, Width) && on(y0, Height) && on(y, Height)) {
             const std::int64_t adx = std::abs(x - x0), ady = std::abs(y - y0);
             const bool xMajor = adx >= ady;
@@ -369,8 +370,8 @@ void QtCanvas::Ellipse(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::i
     Painter.drawEllipse(r);
 }
 
-void QtCanvas::Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t x3,
-                   std::int32_t y3, std::int32_t x4, std::int32_t y4)
+void QtCanvas::Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t x3, std::int32_t y3,
+                   std::int32_t x4, std::int32_t y4)
 {
     QRect r = Box(x1, y1, x2, y2);
     if (r.width() < 0 || r.height() < 0)

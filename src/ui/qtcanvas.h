@@ -16,7 +16,6 @@ public:
     QtCanvas(const QtCanvas&) = delete;
     QtCanvas& operator=(const QtCanvas&) = delete;
 
-
     TColor PenColor() const override { return Pen; }
     void SetPenColor(TColor color) override;
     TColor BrushColor() const override { return Brush; }

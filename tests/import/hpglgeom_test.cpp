@@ -15,12 +15,27 @@ using TPieces = std::vector<std::pair<TPt, TPt>>;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kPi = std::acos(-1.0);
 
-bool Same(TPt p, TPt q, double eps = 1e-9) { return std::abs(p.X - q.X) <= eps && std::abs(p.Y - q.Y) <= eps; }
-double Dist(TPt p, TPt q) { return std::hypot(q.X - p.X, q.Y - p.Y); }
-TPt Lerp(TPt p, TPt q, double t) { return {p.X + (q.X - p.X) * t, p.Y + (q.Y - p.Y) * t}; }
+bool Same(TPt p, TPt q, double eps = 1e-9)
+{
+    return std::abs(p.X - q.X) <= eps && std::abs(p.Y - q.Y) <= eps;
+}
+double Dist(TPt p, TPt q)
+{
+    return std::hypot(q.X - p.X, q.Y - p.Y);
+}
+TPt Lerp(TPt p, TPt q, double t)
+{
+    return {p.X + (q.X - p.X) * t, p.Y + (q.Y - p.Y) * t};
+}
 
-std::vector<TPt> Rect(double x0, double y0, double x1, double y1) { return {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}; }
-std::vector<TPt> Reversed(std::vector<TPt> r) { return {r.rbegin(), r.rend()}; }
+std::vector<TPt> Rect(double x0, double y0, double x1, double y1)
+{
+    return {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+}
+std::vector<TPt> Reversed(std::vector<TPt> r)
+{
+    return {r.rbegin(), r.rend()};
+}
 // A square with a notch from the top down to y = 4, its floor level.
 const std::vector<TPt> kNotched = {{0, 0}, {10, 0}, {10, 10}, {7, 10}, {7, 4}, {3, 4}, {3, 10}, {0, 10}};
 
@@ -72,8 +87,8 @@ THatch Hatch(const TRings& rings, TFillRule rule, double angle, double spacing, 
              std::int64_t limit = 10'000'000)
 {
     THatch h{0, {}};
-    h.Count = HatchRings(rings, rule, angle, spacing, anchor, limit,
-                         [&](TPt a, TPt b) { h.Strokes.emplace_back(a, b); });
+    h.Count =
+        HatchRings(rings, rule, angle, spacing, anchor, limit, [&](TPt a, TPt b) { h.Strokes.emplace_back(a, b); });
     EXPECT_EQ(h.Count, h.Count < 0 && h.Strokes.empty() ? -1 : std::int64_t(h.Strokes.size())) << "count or refusal";
     return h;
 }
@@ -128,16 +143,24 @@ TEST(HpglGeomClip, CutsToTheWindowEdgesIncluded)
         TPt A, B, WantA, WantB;
         double X0 = 0, Y0 = 0, X1 = 10, Y1 = 10;
     } cases[] = {
-        {"inside", {1, 2}, {9, 8}, {1, 2}, {9, 8}},            {"left", {-5, 1}, {-1, 9}, {kNaN}, {}},
-        {"right", {11, 1}, {15, 9}, {kNaN}, {}},              {"below", {1, -1}, {9, -5}, {kNaN}, {}},
-        {"above", {1, 11}, {9, 10.5}, {kNaN}, {}},            {"backwards", {15, 5}, {-5, 5}, {10, 5}, {0, 5}},
-        {"two corners", {-5, -5}, {15, 15}, {0, 0}, {10, 10}}, {"one corner", {-5, 5}, {5, -5}, {0, 0}, {0, 0}},
-        {"near a corner", {-5, 4.9}, {4.9, -5}, {kNaN}, {}},  {"on an edge", {-5, 10}, {15, 10}, {0, 10}, {10, 10}},
-        {"one end out", {5, 5}, {5, 20}, {5, 5}, {5, 10}},    {"point inside", {3, 3}, {3, 3}, {3, 3}, {3, 3}},
-        {"point on edge", {0, 3}, {0, 3}, {0, 3}, {0, 3}},    {"point outside", {-1, 3}, {-1, 3}, {kNaN}, {}},
+        {"inside", {1, 2}, {9, 8}, {1, 2}, {9, 8}},
+        {"left", {-5, 1}, {-1, 9}, {kNaN}, {}},
+        {"right", {11, 1}, {15, 9}, {kNaN}, {}},
+        {"below", {1, -1}, {9, -5}, {kNaN}, {}},
+        {"above", {1, 11}, {9, 10.5}, {kNaN}, {}},
+        {"backwards", {15, 5}, {-5, 5}, {10, 5}, {0, 5}},
+        {"two corners", {-5, -5}, {15, 15}, {0, 0}, {10, 10}},
+        {"one corner", {-5, 5}, {5, -5}, {0, 0}, {0, 0}},
+        {"near a corner", {-5, 4.9}, {4.9, -5}, {kNaN}, {}},
+        {"on an edge", {-5, 10}, {15, 10}, {0, 10}, {10, 10}},
+        {"one end out", {5, 5}, {5, 20}, {5, 5}, {5, 10}},
+        {"point inside", {3, 3}, {3, 3}, {3, 3}, {3, 3}},
+        {"point on edge", {0, 3}, {0, 3}, {0, 3}, {0, 3}},
+        {"point outside", {-1, 3}, {-1, 3}, {kNaN}, {}},
         {"inverted x", {1, 1}, {2, 2}, {kNaN}, {}, 10, 0, 0, 10},
         {"inverted y", {1, 1}, {2, 2}, {kNaN}, {}, 0, 10, 10, 0},
-        {"NaN end", {kNaN, 1}, {2, 2}, {kNaN}, {}},           {"NaN window", {1, 1}, {2, 2}, {kNaN}, {}, 0, kNaN},
+        {"NaN end", {kNaN, 1}, {2, 2}, {kNaN}, {}},
+        {"NaN window", {1, 1}, {2, 2}, {kNaN}, {}, 0, kNaN},
         {"far ends", {-1e308, 5}, {1e308, 5}, {0, 5}, {10, 5}},
     };
     for (const auto& c : cases) {
@@ -176,9 +199,8 @@ TEST(HpglGeomHatch, SquareGivesSerpentineStrokesOnTheLattice)
         TPt Anchor;
         std::int64_t Count;  // -1: no simple count, check the cover instead
     } cases[] = {
-        {0, 3, {}, 4},          {0, 1, {0, 0.5}, 10}, {0, 20, {0, 5}, 1},   {0, 20, {0, 10.5}, 0},
-        {90, 1, {}, 10},        {180, 2, {}, 5},      {-270, 1, {}, 10},    {45, 1, {}, 15},
-        {45, 1, {0.5, 0}, 14},  {720 + 30, 0.7, {3, 4}, -1},
+        {0, 3, {}, 4},   {0, 1, {0, 0.5}, 10}, {0, 20, {0, 5}, 1}, {0, 20, {0, 10.5}, 0}, {90, 1, {}, 10},
+        {180, 2, {}, 5}, {-270, 1, {}, 10},    {45, 1, {}, 15},    {45, 1, {0.5, 0}, 14}, {720 + 30, 0.7, {3, 4}, -1},
     };
     for (const auto& c : cases) {
         const THatch g = Hatch({Rect(0, 0, 10, 10)}, TFillRule::NonZero, c.Angle, c.Spacing, c.Anchor);
@@ -203,13 +225,18 @@ TEST(HpglGeomHatch, LengthMatchesAreaUnderEitherRule)
         TFillRule Rule;
         double Area;
     } cases[] = {
-        {"hole, even-odd", {outer, hole}, eo, 84},           {"hole along, non-zero", {outer, hole}, nz, 100},
-        {"hole against, non-zero", {outer, Reversed(hole)}, nz, 84}, {"clockwise", {Reversed(outer), hole}, eo, 84},
-        {"triangle", {{{0, 0}, {10, 0}, {3, 8}}}, nz, 40},   {"notch on a line", {kNotched}, eo, 76},
+        {"hole, even-odd", {outer, hole}, eo, 84},
+        {"hole along, non-zero", {outer, hole}, nz, 100},
+        {"hole against, non-zero", {outer, Reversed(hole)}, nz, 84},
+        {"clockwise", {Reversed(outer), hole}, eo, 84},
+        {"triangle", {{{0, 0}, {10, 0}, {3, 8}}}, nz, 40},
+        {"notch on a line", {kNotched}, eo, 76},
         {"bow tie", {{{0, 0}, {10, 10}, {10, 0}, {0, 10}}}, eo, 50},
         {"bow tie, non-zero", {{{0, 0}, {10, 10}, {10, 0}, {0, 10}}}, nz, 50},
-        {"star, even-odd", {star}, eo, starArea - pentagonArea}, {"star, non-zero", {star}, nz, starArea},
-        {"ring twice, even-odd", {outer, outer}, eo, 0},     {"ring twice, non-zero", {outer, outer}, nz, 100},
+        {"star, even-odd", {star}, eo, starArea - pentagonArea},
+        {"star, non-zero", {star}, nz, starArea},
+        {"ring twice, even-odd", {outer, outer}, eo, 0},
+        {"ring twice, non-zero", {outer, outer}, nz, 100},
     };
     for (const auto& c : cases)
         for (double angle : {0.0, 30.0, 45.0, 90.0, -117.0}) {
@@ -260,10 +287,18 @@ TEST(HpglGeomHatch, RefusesPastTheLimitAndBadInput)
         double Angle, Spacing;
         TPt Anchor;
     } cases[] = {
-        {{}, 0, 1, {}},        {{{}, {{0, 0}, {5, 5}}}, 0, 1, {}},         {{{{0, 0}, {10, 0}, {kNaN, 10}}}, 0, 1, {}},
-        {square, 0, 0, {}},    {{{{0, 0}, {10, 0}, {inf, 10}}}, 0, 1, {}}, {{{{0, 0}, {10, 0}, {1e305, 10}}}, 0, 1, {}},
-        {square, 0, -1, {}},   {{{{0, 0}, {10, 0}, {20, 0}}}, 0, 1, {}},   {square, 0, kNaN, {}},
-        {square, 0, inf, {}},  {square, kNaN, 1, {}},                       {square, inf, 1, {}},
+        {{}, 0, 1, {}},
+        {{{}, {{0, 0}, {5, 5}}}, 0, 1, {}},
+        {{{{0, 0}, {10, 0}, {kNaN, 10}}}, 0, 1, {}},
+        {square, 0, 0, {}},
+        {{{{0, 0}, {10, 0}, {inf, 10}}}, 0, 1, {}},
+        {{{{0, 0}, {10, 0}, {1e305, 10}}}, 0, 1, {}},
+        {square, 0, -1, {}},
+        {{{{0, 0}, {10, 0}, {20, 0}}}, 0, 1, {}},
+        {square, 0, kNaN, {}},
+        {square, 0, inf, {}},
+        {square, kNaN, 1, {}},
+        {square, inf, 1, {}},
         {square, 0, 1, {kNaN, 0}},
     };
     for (const auto& c : cases)

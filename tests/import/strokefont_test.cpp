@@ -39,7 +39,10 @@ TBounds Bounds(TStrokes::const_iterator first, TStrokes::const_iterator last)
         }
     return b;
 }
-TBounds Bounds(const TStrokes& s) { return Bounds(s.begin(), s.end()); }
+TBounds Bounds(const TStrokes& s)
+{
+    return Bounds(s.begin(), s.end());
+}
 
 bool Same(const TStrokes& a, const TStrokes& b)
 {

@@ -48,8 +48,8 @@ public:
     {
         Rounds.push_back({(double(x1) + x2) / 2, (double(y1) + y2) / 2, std::abs(double(x2) - x1) / 2});
     }
-    void Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t, std::int32_t, std::int32_t,
-             std::int32_t) override
+    void Arc(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2, std::int32_t, std::int32_t,
+             std::int32_t, std::int32_t) override
     {
         Ellipse(x1, y1, x2, y2);
     }

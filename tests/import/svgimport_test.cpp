@@ -45,10 +45,7 @@ QByteArray Gzip(const std::string& text)
 
 struct TBox {
     std::int32_t X0 = INT32_MAX, Y0 = INT32_MAX, X1 = INT32_MIN, Y1 = INT32_MIN;
-    void Add(TPt p)
-    {
-        X0 = std::min(X0, p.X), X1 = std::max(X1, p.X), Y0 = std::min(Y0, p.Y), Y1 = std::max(Y1, p.Y);
-    }
+    void Add(TPt p) { X0 = std::min(X0, p.X), X1 = std::max(X1, p.X), Y0 = std::min(Y0, p.Y), Y1 = std::max(Y1, p.Y); }
 };
 
 }  // namespace
@@ -83,13 +80,13 @@ TEST(SvgImport, RectangleAndCircleInMillimetresWithAViewBox)
 TEST(SvgImport, RootSizeUnitsGivePlotterUnits)
 {
     const std::pair<std::string, std::int32_t> sizes[] = {
-        {"80mm", 640}, {"8cm", 640},  {"1in", 203},  {"72pt", 203},        {"6pc", 203},
-        {"96px", 203}, {"96", 203},   {" 2.5e1mm ", 200}, {"0.5in", 102},
+        {"80mm", 640}, {"8cm", 640}, {"1in", 203},       {"72pt", 203},  {"6pc", 203},
+        {"96px", 203}, {"96", 203},  {" 2.5e1mm ", 200}, {"0.5in", 102},
     };
     for (const auto& [size, units] : sizes) {
-        const auto lines = ImportedPolylines("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + size +
-                                             "\" height=\"" + size + "\" viewBox=\"0 0 10 10\">" +
-                                             Line("black", "M0 10 L10 0") + "</svg>");
+        const auto lines =
+            ImportedPolylines("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + size + "\" height=\"" + size +
+                              "\" viewBox=\"0 0 10 10\">" + Line("black", "M0 10 L10 0") + "</svg>");
         ASSERT_EQ(lines.size(), 1u) << size;
         EXPECT_EQ(lines[0].Points, (std::vector<TPt>{{0, 0}, {units, units}})) << size;
     }
@@ -114,9 +111,10 @@ TEST(SvgImport, WithoutAUsableSizePixelsAre96PerInch)
                   .Points,
               expected);
     // No size and no viewBox: the page ends at the lowest point drawn.
-    EXPECT_EQ(ImportedPolylines("<svg xmlns=\"http://www.w3.org/2000/svg\">" + Line("black", "M0 0 L96 48") + "</svg>")[0]
-                  .Points,
-              expected);
+    EXPECT_EQ(
+        ImportedPolylines("<svg xmlns=\"http://www.w3.org/2000/svg\">" + Line("black", "M0 0 L96 48") + "</svg>")[0]
+            .Points,
+        expected);
     // One side given: the other follows the viewBox's proportion.
     EXPECT_EQ(ImportedPolylines("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"40mm\" viewBox=\"0 0 100 50\">" +
                                 Line("black", "M0 0 L100 50") + "</svg>")[0]
@@ -143,12 +141,13 @@ TEST(SvgImport, ViewBoxKeepsItsProportionUnlessToldNot)
 
 TEST(SvgImport, NestedTransformsCompose)
 {
-    const auto lines = ImportedPolylines(Page(
-        "<g transform=\"translate(100,200)\"><g transform=\"rotate(90)\"><g transform=\"scale(2)\">" +
-        Line("black", "M0 0 L100 0") + "</g></g></g>" + "<g transform=\"matrix(0 1 -1 0 500 500)\">" +
-        Line("black", "M0 0 L100 0") + "</g>" + "<g transform=\"translate(10 20)\"><path transform=\"scale(3 1)\" "
-        "stroke=\"black\" d=\"M10 10 L20 10\"/></g>" +
-        "<g transform=\"rotate(45 1000 1000)\">" + Line("black", "M1000 1000 L1100 1000") + "</g>"));
+    const auto lines = ImportedPolylines(
+        Page("<g transform=\"translate(100,200)\"><g transform=\"rotate(90)\"><g transform=\"scale(2)\">" +
+             Line("black", "M0 0 L100 0") + "</g></g></g>" + "<g transform=\"matrix(0 1 -1 0 500 500)\">" +
+             Line("black", "M0 0 L100 0") + "</g>" +
+             "<g transform=\"translate(10 20)\"><path transform=\"scale(3 1)\" "
+             "stroke=\"black\" d=\"M10 10 L20 10\"/></g>" +
+             "<g transform=\"rotate(45 1000 1000)\">" + Line("black", "M1000 1000 L1100 1000") + "</g>"));
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0].Points, (std::vector<TPt>{{100, 1960}, {100, 1760}}));
     EXPECT_EQ(lines[1].Points, (std::vector<TPt>{{500, 1660}, {500, 1560}}));
@@ -162,10 +161,10 @@ TEST(SvgImport, FlatteningKeepsChordsWithinHalfAUnit)
         QPointF P0, P1, P2, P3;
     };
     const TCase cases[] = {
-        {{0, 0}, {0, 800}, {1300, 800}, {1300, 0}},      // a wide arch
-        {{0, 0}, {1000, 1000}, {0, 1000}, {1000, 0}},    // a loop
-        {{0, 0}, {3, 5}, {-2, 4}, {1, 0}},               // smaller than the tolerance bound
-        {{5, 5}, {5, 5}, {5, 5}, {5, 5}},                // a point
+        {{0, 0}, {0, 800}, {1300, 800}, {1300, 0}},        // a wide arch
+        {{0, 0}, {1000, 1000}, {0, 1000}, {1000, 0}},      // a loop
+        {{0, 0}, {3, 5}, {-2, 4}, {1, 0}},                 // smaller than the tolerance bound
+        {{5, 5}, {5, 5}, {5, 5}, {5, 5}},                  // a point
         {{-7e6, 3e6}, {2e6, -1e6}, {9e6, 8e6}, {1e6, 0}},  // far from the origin
     };
     for (const TCase& c : cases) {
@@ -205,7 +204,8 @@ TEST(SvgImport, CurvesAndArcsStayOnTheTrueCurve)
     };
     auto quad = [](double t) {
         const double u = 1 - t;
-        return QPointF(u * u * 100 + 2 * u * t * 760 + t * t * 1400, 2160 - (u * u * 1000 + 2 * u * t * 1800 + t * t * 1000));
+        return QPointF(u * u * 100 + 2 * u * t * 760 + t * t * 1400,
+                       2160 - (u * u * 1000 + 2 * u * t * 1800 + t * t * 1000));
     };
     // The arc is half of the ellipse about (700, 1500) with radii 500 and 250, drawn toward
     // decreasing angles in SVG's frame: through the bottom of the page (y' = 1750).
@@ -278,12 +278,12 @@ TEST(SvgImport, InvisibleElementsAreSkipped)
 TEST(SvgImport, ColoursBecomePensInOrderOfFirstUseBlackFirst)
 {
     THpglSheet sheet;
-    ASSERT_TRUE(ImportText(sheet, Page(Line("red") + Line("#00ff00") + Line("black") + Line("rgb(0,0,255)") +
-                                       Line("#f00") +
-                                       "<rect x=\"10\" y=\"10\" width=\"5\" height=\"5\" stroke=\"none\" fill=\"purple\"/>" +
-                                       "<rect x=\"10\" y=\"10\" width=\"5\" height=\"5\" stroke=\"blue\" fill=\"purple\"/>" +
-                                       "<polyline stroke=\"red\" fill=\"purple\" points=\"10 10 20 10 20 20\"/>"))
-                    .Ok());
+    ASSERT_TRUE(
+        ImportText(sheet, Page(Line("red") + Line("#00ff00") + Line("black") + Line("rgb(0,0,255)") + Line("#f00") +
+                               "<rect x=\"10\" y=\"10\" width=\"5\" height=\"5\" stroke=\"none\" fill=\"purple\"/>" +
+                               "<rect x=\"10\" y=\"10\" width=\"5\" height=\"5\" stroke=\"blue\" fill=\"purple\"/>" +
+                               "<polyline stroke=\"red\" fill=\"purple\" points=\"10 10 20 10 20 20\"/>"))
+            .Ok());
     std::vector<std::int32_t> pens;
     for (const auto& l : Polylines(sheet))
         pens.push_back(l.Pen);
@@ -296,8 +296,8 @@ TEST(SvgImport, ColoursBecomePensInOrderOfFirstUseBlackFirst)
 TEST(SvgImport, ColoursBeyondEightSharePenEight)
 {
     std::string body;
-    const char* colours[] = {"#010000", "#020000", "#030000", "#040000", "#050000",
-                             "#060000", "#070000", "#080000", "#090000", "#0a0000", "#010000"};
+    const char* colours[] = {"#010000", "#020000", "#030000", "#040000", "#050000", "#060000",
+                             "#070000", "#080000", "#090000", "#0a0000", "#010000"};
     for (const char* c : colours)
         body += Line(c);
     std::vector<std::int32_t> pens;
@@ -353,8 +353,10 @@ TEST(SvgImport, CompressedDrawingReadsLikeThePlainOne)
 TEST(SvgImport, CoordinatesBeyondThePlotterRangeAreRefused)
 {
     THpglSheet sheet;
-    const TFileResult r = ImportText(sheet, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1e9mm\" height=\"1e9mm\" "
-                                            "viewBox=\"0 0 10 10\">" + Line("black", "M0 0 L10 10") + "</svg>");
+    const TFileResult r =
+        ImportText(sheet, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1e9mm\" height=\"1e9mm\" "
+                          "viewBox=\"0 0 10 10\">" +
+                              Line("black", "M0 0 L10 10") + "</svg>");
     EXPECT_FALSE(r.Ok());
     EXPECT_NE(r.Reason.find("range"), std::string::npos) << r.Reason;
     EXPECT_EQ(sheet.Count(), 0);
@@ -417,7 +419,9 @@ TEST(SvgImport, WhatThePaperHidesDrawsNothing)
     }
     // A white stroke round a black fill: the fill's outline, in black.
     THpglSheet sheet;
-    ASSERT_TRUE(ImportText(sheet, Page("<rect x=\"10\" y=\"10\" width=\"40\" height=\"40\" fill=\"black\" stroke=\"white\"/>")).Ok());
+    ASSERT_TRUE(
+        ImportText(sheet, Page("<rect x=\"10\" y=\"10\" width=\"40\" height=\"40\" fill=\"black\" stroke=\"white\"/>"))
+            .Ok());
     ASSERT_EQ(Polylines(sheet).size(), 1u);
     EXPECT_EQ(Polylines(sheet)[0].Points.size(), 5u);
 }
@@ -457,18 +461,17 @@ TEST(SvgImport, DegenerateTransformsDrawNothingAndAreReported)
     TTranslateReport report;
     TSvgImportOptions options;
     options.Report = &report;
-    const std::string body = "<g transform=\"matrix(0 0 0 0 0 0)\">" + Line("black") + "</g>" +
-                             "<g transform=\"scale(1e200)\"><g>" + Line("black") + Line("red") + "</g></g>" +
-                             "<path transform=\"scale(0 1)\" stroke=\"black\" d=\"M0 0 L5 5\"/>" +
-                             "<path transform=\"translate(10) rotate(30) scale(2)\" stroke=\"black\" d=\"M0 0 L5 0\"/>" +
-                             Line("green");
+    const std::string body =
+        "<g transform=\"matrix(0 0 0 0 0 0)\">" + Line("black") + "</g>" + "<g transform=\"scale(1e200)\"><g>" +
+        Line("black") + Line("red") + "</g></g>" + "<path transform=\"scale(0 1)\" stroke=\"black\" d=\"M0 0 L5 5\"/>" +
+        "<path transform=\"translate(10) rotate(30) scale(2)\" stroke=\"black\" d=\"M0 0 L5 0\"/>" + Line("green");
     ASSERT_TRUE(ImportSvgData(sheet, QByteArray::fromStdString(Page(body)), options).Ok());
     EXPECT_EQ(Polylines(sheet).size(), 2u);
     EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"shapes under a degenerate transform", 3}}));
     const std::pair<const char*, bool> transforms[] = {
-        {"matrix(0 0 0 0 0 0)", true}, {"scale(1e200)", true},     {"scale(0)", true},
-        {"skewX(90)", false},          {"rotate(45 10 10)", false}, {"translate(1e40)", true},
-        {"scale(1e-40)", true},        {"matrix(1,0,0,1,5,5)", false}, {"bogus(1)", false},
+        {"matrix(0 0 0 0 0 0)", true},  {"scale(1e200)", true},         {"scale(0)", true},
+        {"skewX(90)", false},           {"rotate(45 10 10)", false},    {"translate(1e40)", true},
+        {"scale(1e-40)", true},         {"matrix(1,0,0,1,5,5)", false}, {"bogus(1)", false},
         {"scale(2) scale(0.5)", false},
     };
     for (const auto& [t, degenerate] : transforms)
@@ -656,10 +659,13 @@ TEST(SvgImport, ClipPathsCutWhatTheyClip)
         const char* Body;
         std::vector<std::vector<TPt>> Expected;  // the polylines drawn
     } rows[] = {
-        {"<path clip-path=\"url(#r)\" stroke=\"black\" fill=\"none\" d=\"M-50 50 L150 50\"/>", {{{0, 2110}, {100, 2110}}}},
-        {"<path style=\"stroke:black;clip-path:url(#r)\" fill=\"none\" d=\"M-50 50 L150 50\"/>", {{{0, 2110}, {100, 2110}}}},
+        {"<path clip-path=\"url(#r)\" stroke=\"black\" fill=\"none\" d=\"M-50 50 L150 50\"/>",
+         {{{0, 2110}, {100, 2110}}}},
+        {"<path style=\"stroke:black;clip-path:url(#r)\" fill=\"none\" d=\"M-50 50 L150 50\"/>",
+         {{{0, 2110}, {100, 2110}}}},
         // A circle: cut at its outline, within the chord error.
-        {"<path clip-path=\"url(#o)\" stroke=\"black\" fill=\"none\" d=\"M400 50 L600 50\"/>", {{{460, 2110}, {540, 2110}}}},
+        {"<path clip-path=\"url(#o)\" stroke=\"black\" fill=\"none\" d=\"M400 50 L600 50\"/>",
+         {{{460, 2110}, {540, 2110}}}},
         // Nested clips are intersected.
         {"<g clip-path=\"url(#r)\"><path clip-path=\"url(#s)\" stroke=\"black\" fill=\"none\" d=\"M-50 50 L250 50\"/></g>",
          {{{50, 2110}, {100, 2110}}}},
@@ -670,9 +676,11 @@ TEST(SvgImport, ClipPathsCutWhatTheyClip)
         {"<path transform=\"translate(100 0)\" clip-path=\"url(#r)\" stroke=\"black\" fill=\"none\" d=\"M-50 50 L150 50\"/>",
          {{{100, 2110}, {200, 2110}}}},
         // The clip path's own transform.
-        {"<path clip-path=\"url(#t)\" stroke=\"black\" fill=\"none\" d=\"M50 0 L50 200\"/>", {{{50, 2150}, {50, 2050}}}},
+        {"<path clip-path=\"url(#t)\" stroke=\"black\" fill=\"none\" d=\"M50 0 L50 200\"/>",
+         {{{50, 2150}, {50, 2050}}}},
         // In fractions of the content's box: its left half.
-        {"<path clip-path=\"url(#b)\" stroke=\"black\" fill=\"none\" d=\"M0 0 L200 100\"/>", {{{0, 2160}, {100, 2110}}}},
+        {"<path clip-path=\"url(#b)\" stroke=\"black\" fill=\"none\" d=\"M0 0 L200 100\"/>",
+         {{{0, 2160}, {100, 2110}}}},
         // A run that leaves and comes back is two strokes; one inside stays whole.
         {"<path clip-path=\"url(#r)\" stroke=\"black\" fill=\"none\" d=\"M10 10 L90 10 L150 50 L90 90 L10 90\"/>",
          {{{10, 2150}, {90, 2150}, {100, 2143}}, {{100, 2077}, {90, 2070}, {10, 2070}}}},
@@ -707,9 +715,10 @@ TEST(SvgImport, ClipsThatCannotBeCutAreReported)
     TTranslateReport report;
     TSvgImportOptions options;
     options.Report = &report;
-    const std::string body = "<defs><clipPath id=\"r\"><rect width=\"100\" height=\"100\"/></clipPath>"
-                             "<clipPath id=\"q\"><rect clip-path=\"url(#r)\" width=\"50\" height=\"50\"/></clipPath></defs>"
-                             "<path clip-path=\"url(#q)\" stroke=\"black\" d=\"M-50 25 L150 25\"/>";
+    const std::string body =
+        "<defs><clipPath id=\"r\"><rect width=\"100\" height=\"100\"/></clipPath>"
+        "<clipPath id=\"q\"><rect clip-path=\"url(#r)\" width=\"50\" height=\"50\"/></clipPath></defs>"
+        "<path clip-path=\"url(#q)\" stroke=\"black\" d=\"M-50 25 L150 25\"/>";
     ASSERT_TRUE(ImportSvgData(sheet, QByteArray::fromStdString(Page(body)), options).Ok());
     EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"clip paths (drawn unclipped)", 1}}));
     ASSERT_EQ(Polylines(sheet).size(), 1u);
@@ -735,10 +744,10 @@ TEST(SvgImport, UsesOfUsesDrawEveryCopy)
     EXPECT_EQ(lines[0].Points[0].Y, 2060);
 
     // A symbol drawn at the use's size; the use's paint inherited.
-    const auto symbol = ImportedPolylines(Page(
-        "<defs><symbol id=\"s\" viewBox=\"0 0 10 10\"><path d=\"M0 0 L10 10\"/></symbol>"
-        "<g id=\"g\"><use href=\"#s\" width=\"100\" height=\"100\"/></g></defs>"
-        "<use href=\"#g\" x=\"200\" y=\"300\" stroke=\"black\"/>"));
+    const auto symbol =
+        ImportedPolylines(Page("<defs><symbol id=\"s\" viewBox=\"0 0 10 10\"><path d=\"M0 0 L10 10\"/></symbol>"
+                               "<g id=\"g\"><use href=\"#s\" width=\"100\" height=\"100\"/></g></defs>"
+                               "<use href=\"#g\" x=\"200\" y=\"300\" stroke=\"black\"/>"));
     ASSERT_EQ(symbol.size(), 1u);
     EXPECT_EQ(symbol[0].Points, (std::vector<TPt>{{200, 1860}, {300, 1760}}));
 
@@ -760,10 +769,11 @@ TEST(SvgImport, UsesOfUsesDrawEveryCopy)
     TTranslateReport report;
     TSvgImportOptions options;
     options.Report = &report;
-    ASSERT_TRUE(ImportSvgData(sheet,
-                              QByteArray::fromStdString(Page("<defs><g id=\"a\"><use href=\"#b\"/>" + Line("black") +
-                                                             "</g><g id=\"b\"><use href=\"#a\"/></g></defs><use href=\"#a\"/>")),
-                              options)
+    ASSERT_TRUE(ImportSvgData(
+                    sheet,
+                    QByteArray::fromStdString(Page("<defs><g id=\"a\"><use href=\"#b\"/>" + Line("black") +
+                                                   "</g><g id=\"b\"><use href=\"#a\"/></g></defs><use href=\"#a\"/>")),
+                    options)
                     .Ok());
     EXPECT_EQ(Polylines(sheet).size(), 1u);
     EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"use copies (circular)", 1}}));
@@ -796,7 +806,8 @@ TBox BoxOf(const std::vector<TPolyline>& lines)
 // Text laid in the stroke font: single strokes where the text is, as large, in its paint.
 TEST(SvgImport, TextInTheStrokeFontLiesWhereTheTextIs)
 {
-    const std::string text = "<text x=\"100\" y=\"200\" font-family=\"Arial\" font-size=\"100\" fill=\"black\">HI</text>";
+    const std::string text =
+        "<text x=\"100\" y=\"200\" font-family=\"Arial\" font-size=\"100\" fill=\"black\">HI</text>";
     const auto strokes = StrokeText(Page(text));
     const auto outlines = ImportedPolylines(Page(text));
     // H and I in a stick face: four strokes, none of them closed outlines.
@@ -820,13 +831,17 @@ TEST(SvgImport, TextInTheStrokeFontLiesWhereTheTextIs)
         {"<text x=\"500\" y=\"200\" font-size=\"100\" text-anchor=\"middle\">HI</text>", 4, {440, 1955, 560, 2035}},
         {"<text x=\"500\" y=\"200\" font-size=\"100\" style=\"text-anchor:end\">HI</text>", 4, {380, 1955, 502, 2035}},
         // The text's transform: turned a quarter, it runs down the page, its tops to the right.
-        {"<text x=\"0\" y=\"0\" font-size=\"100\" transform=\"translate(300 300) rotate(90)\">HI</text>", 4,
+        {"<text x=\"0\" y=\"0\" font-size=\"100\" transform=\"translate(300 300) rotate(90)\">HI</text>",
+         4,
          {295, 1765, 375, 1865}},
         // Lines by their tspans, in an inherited size and paint.
         {"<g font-size=\"100\" fill=\"red\"><text><tspan x=\"100\" y=\"200\">I</tspan><tspan x=\"100\" y=\"400\">I</tspan></text></g>",
-         2, {95, 1755, 125, 2035}},
+         2,
+         {95, 1755, 125, 2035}},
         // Stroked, not filled.
-        {"<text x=\"100\" y=\"200\" font-size=\"100\" fill=\"none\" stroke=\"blue\">I</text>", 1, {95, 1955, 125, 2035}},
+        {"<text x=\"100\" y=\"200\" font-size=\"100\" fill=\"none\" stroke=\"blue\">I</text>",
+         1,
+         {95, 1955, 125, 2035}},
         // Paper-white, or no paint: nothing.
         {"<text x=\"100\" y=\"200\" font-size=\"100\" fill=\"white\">I</text>", 0, {}},
         {"<text x=\"100\" y=\"200\" font-size=\"100\" fill=\"none\">I</text>", 0, {}},
@@ -844,8 +859,8 @@ TEST(SvgImport, TextInTheStrokeFontLiesWhereTheTextIs)
     }
     // The face follows the family: a script, a serif and a sans serif draw differently.
     const auto face = [](const char* family) {
-        return StrokeText(Page(std::string("<text x=\"10\" y=\"200\" font-size=\"100\" font-family=\"") + family +
-                               "\">Ag</text>"));
+        return StrokeText(
+            Page(std::string("<text x=\"10\" y=\"200\" font-size=\"100\" font-family=\"") + family + "\">Ag</text>"));
     };
     const std::size_t script = face("Brush Script").size(), serif = face("Times New Roman").size(),
                       sans = face("Helvetica").size();
@@ -863,8 +878,8 @@ TEST(SvgImport, RewritesStayWithinTheBudgetsAndKeepTheDocumentWhole)
     // A comb of a clip across many strokes: more pieces than the points allow.
     std::string comb = "M0 0";
     for (int i = 0; i < 400; ++i)
-        comb += " L" + std::to_string(i * 3) + " 1000 L" + std::to_string(i * 3 + 1) + " 1000 L" + std::to_string(i * 3 + 1) +
-                " 0 L" + std::to_string(i * 3 + 2) + " 0";
+        comb += " L" + std::to_string(i * 3) + " 1000 L" + std::to_string(i * 3 + 1) + " 1000 L" +
+                std::to_string(i * 3 + 1) + " 0 L" + std::to_string(i * 3 + 2) + " 0";
     std::string lines;
     for (int i = 0; i < 100; ++i)
         lines += "M0 " + std::to_string(i * 10 + 5) + " L1200 " + std::to_string(i * 10 + 5) + " ";
@@ -872,8 +887,10 @@ TEST(SvgImport, RewritesStayWithinTheBudgetsAndKeepTheDocumentWhole)
     small.Limits.Points = 20000;
     THpglSheet sheet;
     TFileResult r = ImportSvgData(sheet,
-                                  QByteArray::fromStdString(Page("<clipPath id=\"c\"><path d=\"" + comb + " Z\"/></clipPath>"
-                                                                 "<path clip-path=\"url(#c)\" stroke=\"black\" d=\"" + lines + "\"/>")),
+                                  QByteArray::fromStdString(Page("<clipPath id=\"c\"><path d=\"" + comb +
+                                                                 " Z\"/></clipPath>"
+                                                                 "<path clip-path=\"url(#c)\" stroke=\"black\" d=\"" +
+                                                                 lines + "\"/>")),
                                   small);
     EXPECT_EQ(r.Reason, "drawing too large: more than 20,000 points");
     EXPECT_EQ(sheet.Count(), 0);
@@ -897,9 +914,11 @@ TEST(SvgImport, RewritesStayWithinTheBudgetsAndKeepTheDocumentWhole)
 
     // The scan alone sees numbers in what is never drawn, and a second point starts a number.
     TSvgScan scan;
-    EXPECT_EQ(ScanSvg(QByteArray::fromStdString(Page("<defs><path d=\"M0 0L1.5.9e300 0\"/></defs>")), TSvgLimits{}, scan),
-              kSvgOutOfRange);
-    EXPECT_EQ(ScanSvg(QByteArray::fromStdString(Page("<path d=\"M0 0L1.5.9e3 0 1e-400 2\"/>")), TSvgLimits{}, scan), "");
+    EXPECT_EQ(
+        ScanSvg(QByteArray::fromStdString(Page("<defs><path d=\"M0 0L1.5.9e300 0\"/></defs>")), TSvgLimits{}, scan),
+        kSvgOutOfRange);
+    EXPECT_EQ(ScanSvg(QByteArray::fromStdString(Page("<path d=\"M0 0L1.5.9e3 0 1e-400 2\"/>")), TSvgLimits{}, scan),
+              "");
 
     // Copies of a clip outline beyond the budget: the rest is drawn unclipped, and said so.
     std::string clipped = "<clipPath id=\"k\">";
@@ -928,8 +947,9 @@ TEST(SvgImport, RewrittenElementsKeepTheirPlaceAndTheirId)
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].Points, (std::vector<TPt>{{0, 2100}, {100, 2100}}));
     // A switch over a clipped element draws it, clipped.
-    lines = ImportedPolylines(Page("<defs><clipPath id=\"r\"><rect width=\"100\" height=\"100\"/></clipPath></defs>"
-                                   "<switch><path clip-path=\"url(#r)\" stroke=\"black\" d=\"M-50 50 L150 50\"/></switch>"));
+    lines = ImportedPolylines(
+        Page("<defs><clipPath id=\"r\"><rect width=\"100\" height=\"100\"/></clipPath></defs>"
+             "<switch><path clip-path=\"url(#r)\" stroke=\"black\" d=\"M-50 50 L150 50\"/></switch>"));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].Points, (std::vector<TPt>{{0, 2110}, {100, 2110}}));
     // A clip on the root itself is not drawn, and the drawing still is.
@@ -937,12 +957,14 @@ TEST(SvgImport, RewrittenElementsKeepTheirPlaceAndTheirId)
     TTranslateReport report;
     TSvgImportOptions options;
     options.Report = &report;
-    ASSERT_TRUE(ImportSvgData(sheet,
-                              "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"190mm\" height=\"270mm\" viewBox=\"0 0 1520 "
-                              "2160\" clip-path=\"url(#r)\"><defs><clipPath id=\"r\"><rect width=\"10\" height=\"10\"/></clipPath>"
-                              "</defs><path stroke=\"black\" d=\"M10 10 L20 10\"/></svg>",
-                              options)
-                    .Ok());
+    ASSERT_TRUE(
+        ImportSvgData(
+            sheet,
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"190mm\" height=\"270mm\" viewBox=\"0 0 1520 "
+            "2160\" clip-path=\"url(#r)\"><defs><clipPath id=\"r\"><rect width=\"10\" height=\"10\"/></clipPath>"
+            "</defs><path stroke=\"black\" d=\"M10 10 L20 10\"/></svg>",
+            options)
+            .Ok());
     EXPECT_EQ(Polylines(sheet).size(), 1u);
     EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"clip paths (drawn unclipped)", 1}}));
     // A multi-line text used by id draws every line; so does one in strokes.

@@ -54,8 +54,10 @@ std::vector<TSeg> DownSegments(const std::string& hpgl)
     bool down = false, relative = false;
     for (const THpglObject* o = sheet.First; o; o = o->Next) {
         THpglSheet::IsMove(o->Kind, &relative);
-        if (o->Kind == hkPU) down = false;
-        if (o->Kind == hkPD) down = true;
+        if (o->Kind == hkPU)
+            down = false;
+        if (o->Kind == hkPD)
+            down = true;
         if (THpglSheet::IsMove(o->Kind) && o->ParamCount == 2) {
             const std::int32_t nx = relative ? x + o->P1 : o->P1, ny = relative ? y + o->P2 : o->P2;
             if (down)
@@ -71,7 +73,8 @@ std::vector<TSeg> DownSegments(const std::string& hpgl)
 // lowest bit, then base 64 (or 32) digits least significant first, the last one a terminator.
 std::string PeNumber(long long v, bool sevenBit)
 {
-    unsigned long long u = v < 0 ? (static_cast<unsigned long long>(-v) << 1) | 1 : static_cast<unsigned long long>(v) << 1;
+    unsigned long long u =
+        v < 0 ? (static_cast<unsigned long long>(-v) << 1) | 1 : static_cast<unsigned long long>(v) << 1;
     const unsigned base = sevenBit ? 32 : 64;
     std::string s;
     for (;;) {
@@ -111,7 +114,8 @@ TEST(TranslateIdentity, PlainCommandFilesReadObjectForObject)
 TEST(TranslateIdentity, GeneratedPlainFilesReadObjectForObject)
 {
     const char* words[] = {"PU", "PD", "PA", "PR", "SP", "CI", "AA", "ER", "pu", "Pd", "IN", "DF", "VS", "BP"};
-    const char* numbers[] = {"0", "1", "-7", "+12", "3.99", ".5", "-.5", "2147483647", "2147483648", "99999999999999",
+    const char* numbers[] = {"0",           "1",    "-7",         "+12",        "3.99",
+                             ".5",          "-.5",  "2147483647", "2147483648", "99999999999999",
                              "-2147483648", "0007", "12."};
     const char* separators[] = {",", " ", ";", ",,", "\r", "\n", " , ", "", ";;", "\r\n", "#"};
     std::mt19937 random(20261208);
@@ -141,10 +145,14 @@ TEST(TranslateIdentity, SamplesOfThePlainCommandsReadAsThePlainReaderReadsThem)
     const std::filesystem::path dir(GRAFONEL_SAMPLES_DIR);
     if (!std::filesystem::is_directory(dir))
         GTEST_SKIP() << "no samples at " << dir;
-    const std::vector<std::string> plainFiles = {"inkcut-export.hpgl",          "hpglviewer-mutoh-xp500.hpgl",
-                                                 "signcut-DISNEY27.PLT",        "bblanchon-GL-C-F.plt",
-                                                 "chiplotle-foal.hpgl",         "fabric-nesting-B.plt",
-                                                 "pcb-randomLEDController_Pen3.plt", "aristo-cutter.PLT"};
+    const std::vector<std::string> plainFiles = {"inkcut-export.hpgl",
+                                                 "hpglviewer-mutoh-xp500.hpgl",
+                                                 "signcut-DISNEY27.PLT",
+                                                 "bblanchon-GL-C-F.plt",
+                                                 "chiplotle-foal.hpgl",
+                                                 "fabric-nesting-B.plt",
+                                                 "pcb-randomLEDController_Pen3.plt",
+                                                 "aristo-cutter.PLT"};
     int identical = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         const std::string path = entry.path().string();
@@ -243,7 +251,8 @@ TEST(TranslateEncoded, EveryFormDecodes)
         {"PE7<=" + pair(100000, 5, true) + pair(-100000, 0, true) + ";", "PU 100000 5|PD 0 5"},
         {"PE:" + PeNumber(3, false) + "<=" + pair(1, 1) + pair(1, 1) + ";", "SP 3|PU 1 1|PD 2 2"},
         // Fractional bits under scaling.
-        {"IP0,0,1000,1000;SC0,1,0,1,2;PE>" + PeNumber(2, false) + "<=" + pair(6, 10) + pair(1, 1) + ";", "PU 2 3|PD 2 3"},
+        {"IP0,0,1000,1000;SC0,1,0,1,2;PE>" + PeNumber(2, false) + "<=" + pair(6, 10) + pair(1, 1) + ";",
+         "PU 2 3|PD 2 3"},
         // Line breaks inside the data are no data.
         {"PE<=" + PeNumber(7, false) + "\r\n" + PeNumber(9, false) + pair(1, 0) + ";", "PU 7 9|PD 8 9"},
     };
@@ -395,7 +404,8 @@ TEST(TranslateFills, HatchesStayInsideTheirShapes)
 TEST(TranslateFills, TheFillRuleDecidesAboutHoles)
 {
     // Two squares in the same direction: even-odd leaves the inner one empty.
-    const char* shape = "PU0,0;PM0;PD1000,0,1000,1000,0,1000,0,0;PM1;PU250,250;PD750,250,750,750,250,750,250,250;PM2;FT3,100;";
+    const char* shape =
+        "PU0,0;PM0;PD1000,0,1000,1000,0,1000,0,0;PM1;PU250,250;PD750,250,750,750,250,750,250,250;PM2;FT3,100;";
     auto length = [](const std::string& hpgl) {
         double total = 0;
         for (const TSeg& s : DownSegments(hpgl))
@@ -449,15 +459,21 @@ TEST(TranslateWrappers, PrinterLanguagesAroundTheDrawingAreSteppedThrough)
         const char* Expected;
     } cases[] = {
         // PCL reset, into HP-GL/2 and out, raster data holding every awkward byte.
-        {"\x1b" "E\x1b%1BIN;PU0,0;PD10,10;\x1b%0A\x1b*b9WPD9\x1a\r\n\x1b" "E;\x1b%1BPD20,20;",
+        {"\x1b"
+         "E\x1b%1BIN;PU0,0;PD10,10;\x1b%0A\x1b*b9WPD9\x1a\r\n\x1b"
+         "E;\x1b%1BPD20,20;",
          "PU 0 0|PD 10 10|PD 20 20"},
         // Text on the PCL page is no drawing.
-        {"\x1b" "EHello PD world PA 5,5\x1b(s1p10h0s3b4099T\x1b%0BPU0,0;PD1,1;", "PU 0 0|PD 1 1"},
+        {"\x1b"
+         "EHello PD world PA 5,5\x1b(s1p10h0s3b4099T\x1b%0BPU0,0;PD1,1;",
+         "PU 0 0|PD 1 1"},
         // PJL: its PAPER is no PA.
         {"\x1b%-12345X@PJL JOB\r\n@PJL SET PAPER=A4\r\n@PJL ENTER LANGUAGE=HPGL2\r\nIN;PU0,0;PD5,5;"
          "\x1b%-12345X@PJL EOJ\r\n\x1b%-12345X",
          "PU 0 0|PD 5 5"},
-        {"\x1b%-12345X@PJL ENTER LANGUAGE=PCL\r\n\x1b" "E\x1b%1BPU0,0;PD7,7;", "PU 0 0|PD 7 7"},
+        {"\x1b%-12345X@PJL ENTER LANGUAGE=PCL\r\n\x1b"
+         "E\x1b%1BPU0,0;PD7,7;",
+         "PU 0 0|PD 7 7"},
         // The serial device-control sequences.
         {"\x1b.(\x1b.I81;;17:\x1b.N;19:\x1b.@;1:IN;PU0,0;PD1,1;\x1b.)", "PU 0 0|PD 1 1"},
     };
@@ -626,8 +642,8 @@ TEST(TranslateLimits, PointsBeyondThirtyTwoBitsRefuseTheFileAndLeaveTheSheet)
     THpglSheet sheet;
     sheet.LoadFromText("PU1,1;PD2,2;");
     const std::string before = SheetText(sheet);
-    for (const char* hpgl : {"SC0,1,0,1,2;PU0,0;PD3000000000,0;", "RO90;PU0,-2147483000;PD0,0;",
-                             "SC0,1,0,1,2;PU0,0;CI3000000000;"}) {
+    for (const char* hpgl :
+         {"SC0,1,0,1,2;PU0,0;PD3000000000,0;", "RO90;PU0,-2147483000;PD0,0;", "SC0,1,0,1,2;PU0,0;CI3000000000;"}) {
         const TFileResult r = LoadPlotText(sheet, hpgl);
         EXPECT_FALSE(r.Ok()) << hpgl;
         EXPECT_NE(r.Reason.find("drawing too large"), std::string::npos) << r.Reason;

@@ -73,10 +73,11 @@ TEST(TranslateWriters, GnuplotsHpglAndPcl5Terminals)
     testfiles::TempDir dir;
     for (const char* terminal : {"hpgl", "pcl5"}) {
         const std::string out = dir.File(std::string("plot.") + terminal);
-        const std::string script = dir.Write("plot.gp", std::string("set terminal ") + terminal + "\nset output '" +
-                                                            out + "'\nunset border\nunset tics\nunset key\n"
-                                                            "set xrange [0:3]\nset yrange [0:3]\n"
-                                                            "plot '-' with lines\n0 0\n1 1\n2 0\n3 3\ne\n");
+        const std::string script =
+            dir.Write("plot.gp", std::string("set terminal ") + terminal + "\nset output '" + out +
+                                     "'\nunset border\nunset tics\nunset key\n"
+                                     "set xrange [0:3]\nset yrange [0:3]\n"
+                                     "plot '-' with lines\n0 0\n1 1\n2 0\n3 3\ne\n");
         ASSERT_EQ(std::system(("gnuplot " + script).c_str()), 0);
         THpglSheet sheet;
         TTranslateReport report;
@@ -106,8 +107,8 @@ TEST(TranslateWriters, PlotutilsGraphInEveryHpglVersion)
     const std::string data = dir.Write("data.txt", "0 0\n1 1\n2 0\n3 3\n");
     for (const char* version : {"1", "1.5", "2"}) {
         const std::string out = dir.File(std::string("graph-") + version + ".hpgl");
-        const std::string command = std::string("HPGL_VERSION=") + version + " graph -T hpgl -g 0 -x 0 3 -y 0 3 " +
-                                    data + " > " + out;
+        const std::string command =
+            std::string("HPGL_VERSION=") + version + " graph -T hpgl -g 0 -x 0 3 -y 0 3 " + data + " > " + out;
         ASSERT_EQ(std::system(command.c_str()), 0);
         THpglSheet sheet;
         ASSERT_TRUE(LoadPlotFile(sheet, out).Ok()) << version;

@@ -27,8 +27,8 @@ protected:
     static void SetUpTestSuite()
     {
         Stage = new testfiles::TempDir;
-        Log = new TRunResult(RunCommand("DESTDIR=" + Quote(Stage->Path) + " " + Quote(GRAFONEL_CMAKE) +
-                                        " --install " + Quote(GRAFONEL_BUILD_DIR) + " --prefix /usr 2>&1"));
+        Log = new TRunResult(RunCommand("DESTDIR=" + Quote(Stage->Path) + " " + Quote(GRAFONEL_CMAKE) + " --install " +
+                                        Quote(GRAFONEL_BUILD_DIR) + " --prefix /usr 2>&1"));
     }
     static void TearDownTestSuite()
     {
@@ -125,7 +125,8 @@ TEST_F(InstallTree, CommandLineToolFindsItsQtHalfForRendering)
     testfiles::TempDir dir;
     const std::string in = dir.Write("a.plt", "PA;PD1520,2160;");
     const std::string out = dir.File("a.png");
-    const TRunResult r = RunCommand(Quote(Usr("bin/grafonel-cli")) + " render " + Quote(in) + " " + Quote(out) + " 2>&1");
+    const TRunResult r =
+        RunCommand(Quote(Usr("bin/grafonel-cli")) + " render " + Quote(in) + " " + Quote(out) + " 2>&1");
     EXPECT_EQ(r.Status, 0) << r.Out;
     EXPECT_EQ(QImage(QString::fromStdString(out)).size(), QSize(760, 1080));
 }

@@ -71,9 +71,9 @@ TEST(OstrelTime, PenUpAndPenDownPaths)
     THpglSheet s;
     s.Add(hkPA, 1000, 0);  // up: the prologue's IN lifts the pen
     s.Add(hkPD);
-    s.Add(hkPR, 0, 1000);  // down
+    s.Add(hkPR, 0, 1000);   // down
     s.Add(hkPU, -1000, 0);  // up
-    s.Add(hkPD, 0, -500);  // down
+    s.Add(hkPD, 0, -500);   // down
     s.Add(hkCI, 100);       // down, all round
     s.Add(hkER, 30, -40);   // down, four sides
     s.Add(hkSP, 2);
@@ -270,11 +270,11 @@ TEST(OstrelTime, PenChangesAndLiftsAreCountedWhereTheDeviceMakesThem)
         std::uint64_t Pauses;  // from the first object
         std::uint64_t Lifts;
     } rows[] = {
-        {"SP1;PD10,0;PU;", 0, 1},                     // the first pen goes in before the run
-        {"PD10,0;SP2;PU;PD20,0;", 1, 1},              // drawn before any selection: pen 2 is a change
+        {"SP1;PD10,0;PU;", 0, 1},                                   // the first pen goes in before the run
+        {"PD10,0;SP2;PU;PD20,0;", 1, 1},                            // drawn before any selection: pen 2 is a change
         {"SP1;PD1,1;SP1;PD2,2;SP2;PU;SP3;PD3,3;SP3;PD4,4;", 1, 1},  // pen 2 draws nothing: no pause
-        {"SP1;PD1,1;SP0;PU;SP1;PD3,3;", 0, 1},        // pen 0 puts the pen away: nothing to put in
-        {"SP2;SP3;PU5,5;PD6,6;PU;PU;", 0, 1},         // nothing drawn before pen 3 goes in
+        {"SP1;PD1,1;SP0;PU;SP1;PD3,3;", 0, 1},                      // pen 0 puts the pen away: nothing to put in
+        {"SP2;SP3;PU5,5;PD6,6;PU;PU;", 0, 1},                       // nothing drawn before pen 3 goes in
         {"PU1,1;PD;PU;PD;PU;", 0, 2},
     };
     for (const auto& r : rows) {

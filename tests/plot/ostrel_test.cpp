@@ -16,8 +16,8 @@ std::vector<std::string> Texts(const std::vector<TOstrelText>& v)
 }
 
 // Texts of one arc from a pen position.
-std::vector<std::string> ArcTexts(std::int32_t x, std::int32_t y, std::int32_t cx, std::int32_t cy,
-                                  std::int32_t sweep, TOstrelStream* stream = nullptr)
+std::vector<std::string> ArcTexts(std::int32_t x, std::int32_t y, std::int32_t cx, std::int32_t cy, std::int32_t sweep,
+                                  TOstrelStream* stream = nullptr)
 {
     TOstrelStream local;
     TOstrelStream& s = stream ? *stream : local;

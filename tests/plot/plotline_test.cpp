@@ -11,9 +11,15 @@ TEST(PlotLine, PortNamesBecomeThePatternAndNumberTheComponentOpens)
         const char* Pattern;
         TVaPortInt Number;
     } rows[] = {
-        {"COM1", "COM%d", 1},          {"COM256", "COM%d", 256},    {"COM257", "COM257", 0},
-        {"COM0", "COM0", 0},           {"COM", "COM", 0},           {"com2", "com2", 0},
-        {"/dev/ttyUSB0", "/dev/ttyUSB0", 0}, {"/tmp/bridge%1", "/tmp/bridge%%1", 0}, {"COM1a", "COM1a", 0},
+        {"COM1", "COM%d", 1},
+        {"COM256", "COM%d", 256},
+        {"COM257", "COM257", 0},
+        {"COM0", "COM0", 0},
+        {"COM", "COM", 0},
+        {"com2", "com2", 0},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0", 0},
+        {"/tmp/bridge%1", "/tmp/bridge%%1", 0},
+        {"COM1a", "COM1a", 0},
     };
     for (const auto& r : rows) {
         const auto [pattern, number] = PortPattern(r.Port);

@@ -287,8 +287,7 @@ TEST(TourOrder, TheNearestNeighbourPassTakesTheNearestEndNext)
 {
     // From the origin: piece 2 by its end (2, 0), then piece 0 from (10, 0), then piece 1,
     // which may not be reversed, from its start.
-    const std::vector<TTourPiece> pieces = {
-        {10, 0, 20, 0, true}, {50, 0, 21, 0, false}, {5, 5, 2, 0, true}};
+    const std::vector<TTourPiece> pieces = {{10, 0, 20, 0, true}, {50, 0, 21, 0, false}, {5, 5, 2, 0, true}};
     const std::vector<TTourStep> steps = NearestNeighbourTour(pieces, 0, 0);
     ASSERT_EQ(steps.size(), 3u);
     EXPECT_EQ(steps[0].Piece, 2u);

@@ -13,7 +13,6 @@
 
 using namespace std::chrono_literals;
 
-
 class PlotRun : public FakePortTest {
 protected:
     bool Running = true;
@@ -100,13 +99,12 @@ TEST_F(PlotRun, MotorServiceSendsItsFixedBytes)
     EXPECT_EQ(last.BytesTotal, TPlotRunner::kServiceBytes);
     EXPECT_EQ(Runner.Result().LastObject, 10);
     // Written out, not computed the way the runner computes it.
-    const std::string expected =
-        " SD20  BP IN PR-10,0"
-        " SD26 PR1550,0  PR-1550,0  SD25 PR1550,0  PR-1550,0  SD24 PR1550,0  PR-1550,0 "
-        " SD23 PR1550,0  PR-1550,0  SD22 PR1550,0  PR-1550,0  SD21 PR1550,0  PR-1550,0 "
-        " SD20 PR1550,0  PR-1550,0  SD19 PR1550,0  PR-1550,0  SD18 PR1550,0  PR-1550,0 "
-        " SD17 PR1550,0  PR-1550,0 "
-        " SD20 IN ";
+    const std::string expected = " SD20  BP IN PR-10,0"
+                                 " SD26 PR1550,0  PR-1550,0  SD25 PR1550,0  PR-1550,0  SD24 PR1550,0  PR-1550,0 "
+                                 " SD23 PR1550,0  PR-1550,0  SD22 PR1550,0  PR-1550,0  SD21 PR1550,0  PR-1550,0 "
+                                 " SD20 PR1550,0  PR-1550,0  SD19 PR1550,0  PR-1550,0  SD18 PR1550,0  PR-1550,0 "
+                                 " SD17 PR1550,0  PR-1550,0 "
+                                 " SD20 IN ";
     EXPECT_EQ(expected.size(), 289u);
     EXPECT_EQ(Dev.Taken(), expected);
     EXPECT_EQ(Max, 10);

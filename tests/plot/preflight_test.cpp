@@ -59,23 +59,29 @@ TEST(Preflight, CirclesRectanglesAndArcsReachBeyondTheirPoints)
         std::vector<THpglObject> Objects;
         const char* Text;  // nullptr: within the paper
     } rows[] = {
-        {"circle over the bottom", {THpglObject(hkPA, 100, 10), THpglObject(hkCI, -50)},
+        {"circle over the bottom",
+         {THpglObject(hkPA, 100, 10), THpglObject(hkCI, -50)},
          "The drawing goes beyond the paper: 5 mm at the bottom."},
         {"circle inside", {THpglObject(hkPA, 100, 100), THpglObject(hkCI, 50)}, nullptr},
-        {"rectangle over the right", {THpglObject(hkPA, 1500, 100), THpglObject(hkER, 100, 10)},
+        {"rectangle over the right",
+         {THpglObject(hkPA, 1500, 100), THpglObject(hkER, 100, 10)},
          "The drawing goes beyond the paper: 10 mm on the right."},
-        {"rectangle drawn leftward", {THpglObject(hkPA, 10, 100), THpglObject(hkER, -90, 10)},
+        {"rectangle drawn leftward",
+         {THpglObject(hkPA, 10, 100), THpglObject(hkER, -90, 10)},
          "The drawing goes beyond the paper: 10 mm on the left."},
         // A quarter turn from the right of the centre up over the top of the paper: its last
         // point, at 87 degrees, is 39 units above it.
-        {"quarter arc over the top", {THpglObject(hkPA, 800, 2100), THpglObject(hkAA, 700, 2100, 90)},
+        {"quarter arc over the top",
+         {THpglObject(hkPA, 800, 2100), THpglObject(hkAA, 700, 2100, 90)},
          "The drawing goes beyond the paper: 4.9 mm at the top."},
         // The same arc turning the other way stays below the centre's height.
         {"quarter arc downward", {THpglObject(hkPA, 800, 2100), THpglObject(hkAA, 700, 2100, -90)}, nullptr},
         // A whole turn or more: the circle's square, without walking 2^31 points.
-        {"endless arc", {THpglObject(hkPA, 100, 100), THpglObject(hkAA, 0, 100, INT_MIN)},
+        {"endless arc",
+         {THpglObject(hkPA, 100, 100), THpglObject(hkAA, 0, 100, INT_MIN)},
          "The drawing goes beyond the paper: 12.5 mm on the left."},
-        {"pen-up move off the paper", {THpglObject(hkPU, 0, -800), THpglObject(hkPU, 0, 0)},
+        {"pen-up move off the paper",
+         {THpglObject(hkPU, 0, -800), THpglObject(hkPU, 0, 0)},
          "The drawing goes beyond the paper: 100 mm at the bottom."},
     };
     for (const auto& row : rows) {

@@ -96,12 +96,15 @@ TEST(OstrelResume, SkipLandsWhereTheTextsLeaveThePen)
 {
     // Arcs of every direction and size, relative moves that wrap, and the kinds that do not move.
     const THpglObject objects[] = {
-        THpglObject(hkPA, 300, 40),         THpglObject(hkAA, 100, 100, 9),   THpglObject(hkAA, -20, 7, -1),
-        THpglObject(hkPD),                  THpglObject(hkAA, 0, 0, 2),       THpglObject(hkAA, 5, 5, 360),
-        THpglObject(hkAA, 1000, -3, -361),  THpglObject(hkPR, INT_MAX, 1),    THpglObject(hkAA, 0, 0, 100000),
-        THpglObject(hkCI, 40),              THpglObject(hkER, 5, 6),          THpglObject(hkSP, 3),
-        THpglObject(hkAA, 2, 2, 0),         THpglObject(hkPU, -5, -5),        THpglObject(hkAA, 70000, 0, -7),
-        THpglObject(hkPA),                  THpglObject(hkAA, 10, 10, 1),     THpglObject(hkPD, 1, 2),
+        THpglObject(hkPA, 300, 40),        THpglObject(hkAA, 100, 100, 9),
+        THpglObject(hkAA, -20, 7, -1),     THpglObject(hkPD),
+        THpglObject(hkAA, 0, 0, 2),        THpglObject(hkAA, 5, 5, 360),
+        THpglObject(hkAA, 1000, -3, -361), THpglObject(hkPR, INT_MAX, 1),
+        THpglObject(hkAA, 0, 0, 100000),   THpglObject(hkCI, 40),
+        THpglObject(hkER, 5, 6),           THpglObject(hkSP, 3),
+        THpglObject(hkAA, 2, 2, 0),        THpglObject(hkPU, -5, -5),
+        THpglObject(hkAA, 70000, 0, -7),   THpglObject(hkPA),
+        THpglObject(hkAA, 10, 10, 1),      THpglObject(hkPD, 1, 2),
     };
     TOstrelStream sent, skipped;
     for (const auto& o : objects) {

@@ -35,9 +35,8 @@ TEST(SentBytes, ADropKeepsWholeObjectsAndCompletesTheCutCommand)
         const char* Rest;
         bool Closing;
     } rows[] = {
-        {0, 0, "", false},        {2, 0, ";", false},       {3, 0, "", false},
-        {7, 1, "", false},        {9, 1, "10,20;", false},  {12, 1, "20;", false},
-        {15, 2, "", false},       {17, 2, "P ", true},      {19, 2, "", true},
+        {0, 0, "", false},     {2, 0, ";", false}, {3, 0, "", false},   {7, 1, "", false}, {9, 1, "10,20;", false},
+        {12, 1, "20;", false}, {15, 2, "", false}, {17, 2, "P ", true}, {19, 2, "", true},
     };
     for (const auto& r : rows) {
         bool closing = !r.Closing;

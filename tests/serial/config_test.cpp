@@ -62,8 +62,8 @@ TEST_F(FakePortTest, OpenRunsItsStepsInOrder)
     Comm.Open();
     Comm.Close();
     std::vector<std::string> calls = Dev.Calls;
-    EXPECT_EQ(calls, (std::vector<std::string>{"Open /dev/ttyS0", "SetState", "Setup", "SetTimeouts", "SetMask",
-                                               "Close"}));
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"Open /dev/ttyS0", "SetState", "Setup", "SetTimeouts", "SetMask", "Close"}));
 }
 
 TEST_F(FakePortTest, EveryOpenStepReportsItsOwnMessageAndLeavesThePortClosed)
@@ -215,7 +215,8 @@ TEST_F(FakePortTest, BaudrateAndUserBaudrateRules)
 TEST_F(FakePortTest, LineControlRefusalsHoldEvenWhenClosed)
 {
     Comm.FlowControl().SetControlDtr(dtrHandshake);
-    EXPECT_EQ(Message([&] { Comm.SetDTR(true); }), "DTR line updates not allowed when flowcontrol is set to Handshake.");
+    EXPECT_EQ(Message([&] { Comm.SetDTR(true); }),
+              "DTR line updates not allowed when flowcontrol is set to Handshake.");
     Comm.FlowControl().SetControlRts(rtsToggle);
     EXPECT_EQ(Message([&] { Comm.SetRTS(false); }),
               "RTS line updates not allowed when flowcontrol is set to Handshake or Toggle.");
@@ -311,8 +312,9 @@ TEST(LineRecord, SettingsAndRecordRoundTrip)
     for (int m = dtrDisabled; m <= dtrHandshake; ++m)
         for (int r = rtsDisabled; r <= rtsToggle; ++r)
             with([&](TLineSettings& s) { s.ControlDtr = TVaControlDtr(m), s.ControlRts = TVaControlRts(r); });
-    for (bool TLineSettings::*flag : {&TLineSettings::OutCtsFlow, &TLineSettings::OutDsrFlow, &TLineSettings::DsrSensitivity,
-                                      &TLineSettings::TxContinueOnXoff, &TLineSettings::XonXoffOut, &TLineSettings::XonXoffIn})
+    for (bool TLineSettings::*flag :
+         {&TLineSettings::OutCtsFlow, &TLineSettings::OutDsrFlow, &TLineSettings::DsrSensitivity,
+          &TLineSettings::TxContinueOnXoff, &TLineSettings::XonXoffOut, &TLineSettings::XonXoffIn})
         with([&](TLineSettings& s) { s.*flag = true; });
     for (TVaCommOption o : {coErrorChar, coNullStrip, coParityCheck})
         with([&](TLineSettings& s) { s.Options.Include(o); });
@@ -387,7 +389,7 @@ TEST(DeviceNames, SystemNamesForPatternsAndPaths)
     EXPECT_EQ(c.GetDeviceNameEx(), "/dev/ttyUSB2");
     // What a port list shows: the device file beside a COM name, a path alone.
     const std::pair<const char*, const char*> labels[] = {
-        {"COM1", "COM1 (/dev/ttyS0)"}, {"COM4", "COM4 (/dev/ttyS3)"}, {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"COM1", "COM1 (/dev/ttyS0)"}, {"COM4", "COM4 (/dev/ttyS3)"},         {"/dev/ttyUSB0", "/dev/ttyUSB0"},
         {"/dev/pts/7", "/dev/pts/7"},  {"ttyACM0", "ttyACM0 (/dev/ttyACM0)"},
     };
     for (const auto& [name, label] : labels)
@@ -407,39 +409,62 @@ TEST_F(FakePortTest, EverySettingTheLineRefusesKeepsItsOldValue)
         std::function<void()> Change;
         std::function<std::string()> Read;
     } rows[] = {
-        {"Baudrate", [&] { Comm.SetBaudrate(br115200); }, [&] { return std::to_string(Comm.Baudrate()) + "/" + std::to_string(Comm.UserBaudrate()); }},
-        {"UserBaudrate", [&] { Comm.SetUserBaudrate(31250); }, [&] { return std::to_string(Comm.Baudrate()) + "/" + std::to_string(Comm.UserBaudrate()); }},
+        {"Baudrate", [&] { Comm.SetBaudrate(br115200); },
+         [&] { return std::to_string(Comm.Baudrate()) + "/" + std::to_string(Comm.UserBaudrate()); }},
+        {"UserBaudrate", [&] { Comm.SetUserBaudrate(31250); },
+         [&] { return std::to_string(Comm.Baudrate()) + "/" + std::to_string(Comm.UserBaudrate()); }},
         {"Parity", [&] { Comm.SetParity(paEven); }, [&] { return std::to_string(Comm.Parity()); }},
         {"Databits", [&] { Comm.SetDatabits(db7); }, [&] { return std::to_string(Comm.Databits()); }},
         {"Stopbits", [&] { Comm.SetStopbits(sb2); }, [&] { return std::to_string(Comm.Stopbits()); }},
-        {"Options", [&] { Comm.SetOptions({coParityCheck}); }, [&] { return std::to_string(Comm.Options() == TVaCommOptions{coParityCheck}); }},
-        {"OutCtsFlow", [&] { Comm.FlowControl().SetOutCtsFlow(true); }, [&] { return std::to_string(Comm.FlowControl().OutCtsFlow()); }},
-        {"OutDsrFlow", [&] { Comm.FlowControl().SetOutDsrFlow(true); }, [&] { return std::to_string(Comm.FlowControl().OutDsrFlow()); }},
-        {"ControlDtr", [&] { Comm.FlowControl().SetControlDtr(dtrEnabled); }, [&] { return std::to_string(Comm.FlowControl().ControlDtr()); }},
-        {"ControlRts", [&] { Comm.FlowControl().SetControlRts(rtsEnabled); }, [&] { return std::to_string(Comm.FlowControl().ControlRts()); }},
-        {"XonXoffOut", [&] { Comm.FlowControl().SetXonXoffOut(false); }, [&] { return std::to_string(Comm.FlowControl().XonXoffOut()); }},
-        {"XonXoffIn", [&] { Comm.FlowControl().SetXonXoffIn(false); }, [&] { return std::to_string(Comm.FlowControl().XonXoffIn()); }},
-        {"DsrSensitivity", [&] { Comm.FlowControl().SetDsrSensitivity(true); }, [&] { return std::to_string(Comm.FlowControl().DsrSensitivity()); }},
-        {"TxContinueOnXoff", [&] { Comm.FlowControl().SetTxContinueOnXoff(true); }, [&] { return std::to_string(Comm.FlowControl().TxContinueOnXoff()); }},
-        {"FlowControl", [&] {
+        {"Options", [&] { Comm.SetOptions({coParityCheck}); },
+         [&] { return std::to_string(Comm.Options() == TVaCommOptions{coParityCheck}); }},
+        {"OutCtsFlow", [&] { Comm.FlowControl().SetOutCtsFlow(true); },
+         [&] { return std::to_string(Comm.FlowControl().OutCtsFlow()); }},
+        {"OutDsrFlow", [&] { Comm.FlowControl().SetOutDsrFlow(true); },
+         [&] { return std::to_string(Comm.FlowControl().OutDsrFlow()); }},
+        {"ControlDtr", [&] { Comm.FlowControl().SetControlDtr(dtrEnabled); },
+         [&] { return std::to_string(Comm.FlowControl().ControlDtr()); }},
+        {"ControlRts", [&] { Comm.FlowControl().SetControlRts(rtsEnabled); },
+         [&] { return std::to_string(Comm.FlowControl().ControlRts()); }},
+        {"XonXoffOut", [&] { Comm.FlowControl().SetXonXoffOut(false); },
+         [&] { return std::to_string(Comm.FlowControl().XonXoffOut()); }},
+        {"XonXoffIn", [&] { Comm.FlowControl().SetXonXoffIn(false); },
+         [&] { return std::to_string(Comm.FlowControl().XonXoffIn()); }},
+        {"DsrSensitivity", [&] { Comm.FlowControl().SetDsrSensitivity(true); },
+         [&] { return std::to_string(Comm.FlowControl().DsrSensitivity()); }},
+        {"TxContinueOnXoff", [&] { Comm.FlowControl().SetTxContinueOnXoff(true); },
+         [&] { return std::to_string(Comm.FlowControl().TxContinueOnXoff()); }},
+        {"FlowControl",
+         [&] {
              TVaFlowControl f;
              f.SetOutCtsFlow(true);
              f.SetControlRts(rtsHandshake);
              Comm.SetFlowControl(f);
          },
-         [&] { return std::to_string(Comm.FlowControl().OutCtsFlow()) + std::to_string(Comm.FlowControl().ControlRts()) + std::to_string(Comm.FlowControl().XonXoffOut()); }},
-        {"XonChar", [&] { Comm.EventChars().SetXonChar(1); }, [&] { return std::to_string(Comm.EventChars().XonChar()); }},
-        {"XoffChar", [&] { Comm.EventChars().SetXoffChar(2); }, [&] { return std::to_string(Comm.EventChars().XoffChar()); }},
-        {"ErrorChar", [&] { Comm.EventChars().SetErrorChar('?'); }, [&] { return std::to_string(Comm.EventChars().ErrorChar()); }},
-        {"EventChar", [&] { Comm.EventChars().SetEventChar('!'); }, [&] { return std::to_string(Comm.EventChars().EventChar()); }},
-        {"EofChar", [&] { Comm.EventChars().SetEofChar(26); }, [&] { return std::to_string(Comm.EventChars().EofChar()); }},
-        {"EventChars", [&] {
+         [&] {
+             return std::to_string(Comm.FlowControl().OutCtsFlow()) + std::to_string(Comm.FlowControl().ControlRts()) +
+                    std::to_string(Comm.FlowControl().XonXoffOut());
+         }},
+        {"XonChar", [&] { Comm.EventChars().SetXonChar(1); },
+         [&] { return std::to_string(Comm.EventChars().XonChar()); }},
+        {"XoffChar", [&] { Comm.EventChars().SetXoffChar(2); },
+         [&] { return std::to_string(Comm.EventChars().XoffChar()); }},
+        {"ErrorChar", [&] { Comm.EventChars().SetErrorChar('?'); },
+         [&] { return std::to_string(Comm.EventChars().ErrorChar()); }},
+        {"EventChar", [&] { Comm.EventChars().SetEventChar('!'); },
+         [&] { return std::to_string(Comm.EventChars().EventChar()); }},
+        {"EofChar", [&] { Comm.EventChars().SetEofChar(26); },
+         [&] { return std::to_string(Comm.EventChars().EofChar()); }},
+        {"EventChars",
+         [&] {
              TVaEventChars e;
              e.SetXonChar(5);
              e.SetEofChar(6);
              Comm.SetEventChars(e);
          },
-         [&] { return std::to_string(Comm.EventChars().XonChar()) + "/" + std::to_string(Comm.EventChars().EofChar()); }},
+         [&] {
+             return std::to_string(Comm.EventChars().XonChar()) + "/" + std::to_string(Comm.EventChars().EofChar());
+         }},
     };
     for (const auto& r : rows) {
         const std::string before = r.Read();

@@ -11,7 +11,6 @@
 using namespace commport;
 using namespace std::chrono_literals;
 
-
 class Events : public FakePortTest {
 protected:
     std::vector<std::string> Log;
@@ -19,8 +18,8 @@ protected:
     void SetUp() override
     {
         Comm.SetDeviceName("COM%d");
-        Comm.SetMonitorEvents({ceRxChar, ceCts, ceDsr, ceRing, ceRlsd, ceBreak, ceError, ceRxFlag, cePErr,
-                               ceRx80Full, ceEvent1, ceEvent2});
+        Comm.SetMonitorEvents({ceRxChar, ceCts, ceDsr, ceRing, ceRlsd, ceBreak, ceError, ceRxFlag, cePErr, ceRx80Full,
+                               ceEvent1, ceEvent2});
         Comm.OnCts = [this](TVaCustomComm*) { Log.push_back("cts"); };
         Comm.OnDsr = [this](TVaCustomComm*) { Log.push_back("dsr"); };
         Comm.OnRing = [this](TVaCustomComm*) { Log.push_back("ring"); };
@@ -37,12 +36,17 @@ protected:
             Log.push_back("rxbuf " + std::string(reinterpret_cast<const char*>(d), static_cast<std::size_t>(n)));
         };
     }
-    bool WaitLog(std::size_t n) { return PumpUntil([&] { return Log.size() >= n; }); }
+    bool WaitLog(std::size_t n)
+    {
+        return PumpUntil([&] { return Log.size() >= n; });
+    }
 };
 
 TEST_F(Events, ReceivedDataComesBeforeLineEvents)
 {
-    Comm.OnRxChar = [this](TVaCustomComm* c, std::int32_t n) { Log.push_back("rxchar " + std::to_string(n) + " " + c->ReadText()); };
+    Comm.OnRxChar = [this](TVaCustomComm* c, std::int32_t n) {
+        Log.push_back("rxchar " + std::to_string(n) + " " + c->ReadText());
+    };
     Comm.Open();
     Dev.Send("hello", EV_RXCHAR | EV_CTS);
     ASSERT_TRUE(WaitLog(2));

@@ -101,8 +101,8 @@ TEST_F(Pacing, PseudoTerminalsArePacedUnlessTheSettingSaysOtherwise)
         TVaPaceLine Setting;
         bool Paced;
     };
-    for (const Case c : {Case{false, plAuto, false}, Case{true, plAuto, true}, Case{false, plOn, true},
-                         Case{true, plOff, false}}) {
+    for (const Case c :
+         {Case{false, plAuto, false}, Case{true, plAuto, true}, Case{false, plOn, true}, Case{true, plOff, false}}) {
         Dev.PseudoTerminal = c.Pty;
         PlotSettings(Comm);
         Comm.SetPaceLine(c.Setting);

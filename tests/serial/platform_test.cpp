@@ -78,19 +78,18 @@ TEST(Ports, ComPortsThenAdaptersThenTheirStableNames)
     for (const char* name : {"ttyUSB10", "ttyUSB1", "ttyACM0", "ttyusb2", "ttyS0", ".ttyUSB3"})
         ASSERT_EQ(::mkfifo((dev / name).c_str(), 0600), 0) << name;  // stands for a device node
     std::ofstream(dev / "ttyUSB9") << "a plain file is no port";
-    fs::create_symlink(dev / "ttyACM0", dev / "ttyACM1");   // a link to a device
-    fs::create_symlink(dev / "gone", dev / "ttyACM2");      // a dangling link still shows
+    fs::create_symlink(dev / "ttyACM0", dev / "ttyACM1");  // a link to a device
+    fs::create_symlink(dev / "gone", dev / "ttyACM2");     // a dangling link still shows
     fs::create_symlink(dev / "ttyUSB1", byId / "usb-Maker_Serial-if00");
     fs::create_symlink(dev / "nothing", byId / "usb-Old-if00");
     std::ofstream(byId / "notes") << "x";
 
-    EXPECT_EQ(ListPortsIn(dev.string(), byId.string()),
-              (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4",
-                                        (dev / "ttyUSB1").string(), (dev / "ttyUSB10").string(),
-                                        (dev / "ttyusb2").string(), (dev / "ttyACM0").string(),
-                                        (dev / "ttyACM1").string(), (dev / "ttyACM2").string(),
-                                        (byId / "notes").string(), (byId / "usb-Maker_Serial-if00").string(),
-                                        (byId / "usb-Old-if00").string()}));
+    EXPECT_EQ(
+        ListPortsIn(dev.string(), byId.string()),
+        (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4", (dev / "ttyUSB1").string(),
+                                  (dev / "ttyUSB10").string(), (dev / "ttyusb2").string(), (dev / "ttyACM0").string(),
+                                  (dev / "ttyACM1").string(), (dev / "ttyACM2").string(), (byId / "notes").string(),
+                                  (byId / "usb-Maker_Serial-if00").string(), (byId / "usb-Old-if00").string()}));
     EXPECT_EQ(ListPortsIn((root / "none").string(), (root / "none").string()),
               (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
     fs::remove_all(root);

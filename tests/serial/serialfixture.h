@@ -109,7 +109,8 @@ public:
     std::function<void()> OnData;
     void DataChanged(const std::uint8_t* data, std::int32_t count) override
     {
-        Log->push_back(Name + " data " + std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count)));
+        Log->push_back(Name + " data " +
+                       std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count)));
         if (OnData)
             OnData();
     }

@@ -130,8 +130,9 @@ TEST(PtyStress, ThousandSessionsOfOpenWritePurgeAndHandlerCloses)
         }
         if (!c.Active())
             c.Open();
-        const std::string payload = "<" + std::to_string(round) + ":" +
-                                    std::string(static_cast<std::size_t>(round % 50), static_cast<char>('a' + round % 26)) + ">";
+        const std::string payload =
+            "<" + std::to_string(round) + ":" +
+            std::string(static_cast<std::size_t>(round % 50), static_cast<char>('a' + round % 26)) + ">";
         ASSERT_TRUE(c.WriteText(payload));
         expected += payload;
         ASSERT_TRUE(pumpUntil([&] { return far.Payload().size() >= expected.size(); }));

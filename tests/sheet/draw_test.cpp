@@ -36,8 +36,8 @@ TEST(Draw, MapsFrameCornersOntoSurfaceWithOnePixelBorder)
     EXPECT_EQ(Mapped(1520, 2160), "401,1");
     EXPECT_EQ(Mapped(760, 1080), "201,281");
     auto c = DrawText("PD0,0;PD1520,2160;PD760,1080;PD-1520,-2160;");
-    EXPECT_EQ(c.Shapes(), (Calls{"move 1,561", "line 1,561", "move 1,561", "line 401,1", "move 401,1",
-                                 "line 201,281", "move 201,281", "line -399,1121"}));
+    EXPECT_EQ(c.Shapes(), (Calls{"move 1,561", "line 1,561", "move 1,561", "line 401,1", "move 401,1", "line 201,281",
+                                 "move 201,281", "line -399,1121"}));
 }
 
 TEST(Draw, FarCoordinatesMapWithoutWrapping)
@@ -71,7 +71,7 @@ TEST(Draw, PenColoursFromTheTableAndBlackOutsideIt)
     struct {
         int pen;
         TColor colour;
-    } rows[] = {{0, 0x000000}, {1, 0x000000}, {2, 0xff0000}, {3, 0x0000ff}, {4, 0x008000}, {5, 0x800080},
+    } rows[] = {{0, 0x000000}, {1, 0x000000}, {2, 0xff0000}, {3, 0x0000ff}, {4, 0x008000},  {5, 0x800080},
                 {6, 0x800000}, {7, 0x00ffff}, {8, 0xffff00}, {9, 0x000000}, {10, 0x000000}, {-1, 0x000000}};
     for (auto r : rows)
         EXPECT_EQ(PenColorOf(r.pen), r.colour) << r.pen;
@@ -126,13 +126,12 @@ TEST_P(DrawArc, EndsWhereTheDeviceConstantPutsIt)
     EXPECT_EQ(shapes.back(), "pixel " + Mapped(p.endX, p.endY, 1520, 2160) + " 000000") << p.hpgl;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arcs, DrawArc,
-    testing::Values(ArcCase{"PA200,100;AA100,100,90;", 99, 199},
-                    ArcCase{"PA0,100;AA100,100,90;", 100, 0},
-                    ArcCase{"PA200,100;AA100,100,355;", 199, 91},  // not a whole circle
-                    ArcCase{"PA200,100;AA100,100,-360;", 199, 99},
-                    ArcCase{"PA100,100;AA100,100,45;", 100, 100}));  // zero radius
+INSTANTIATE_TEST_SUITE_P(Arcs, DrawArc,
+                         testing::Values(ArcCase{"PA200,100;AA100,100,90;", 99, 199},
+                                         ArcCase{"PA0,100;AA100,100,90;", 100, 0},
+                                         ArcCase{"PA200,100;AA100,100,355;", 199, 91},  // not a whole circle
+                                         ArcCase{"PA200,100;AA100,100,-360;", 199, 99},
+                                         ArcCase{"PA100,100;AA100,100,45;", 100, 100}));  // zero radius
 
 TEST(Draw, ArcDirectionDecidesWhichPointStartsTheSurfaceArc)
 {
@@ -157,8 +156,8 @@ TEST(Draw, SweepAbove355IsAWholeCircleAndLeavesThePen)
 TEST(Draw, FarArcUsesItsTrueRadius)
 {
     auto c = DrawText("PA100000,0;AA0,0,400;", 1520, 2160);
-    EXPECT_EQ(c.Shapes()[1], "ellipse " + Mapped(-100000, -100000, 1520, 2160) + " " +
-                                 Mapped(100000, 100000, 1520, 2160) + " clear");
+    EXPECT_EQ(c.Shapes()[1],
+              "ellipse " + Mapped(-100000, -100000, 1520, 2160) + " " + Mapped(100000, 100000, 1520, 2160) + " clear");
     // Boxes beyond the 32-bit range are held at its edge, never wrapped.
     THpglSheet s;
     s.Add(hkPA, INT_MAX, INT_MAX);
@@ -167,7 +166,7 @@ TEST(Draw, FarArcUsesItsTrueRadius)
     TRecordingCanvas r;
     s.Draw(r, 1520, 2160);
     EXPECT_EQ(r.Shapes(), (Calls{"move 1,2158", "ellipse -2143245192,2144503189 2143245193,-2144498872 clear",
-                                  "ellipse 2143245193,-2144498872 1,2158 clear"}));
+                                 "ellipse 2143245193,-2144498872 1,2158 clear"}));
 }
 
 // Zoom Auto and the preview trust the extents to hold every circle Draw makes. At 1523 x 2163
@@ -194,16 +193,15 @@ TEST_P(CircleInExtentsTest, DrawnCircleBoxLiesWithinTheExtents)
     EXPECT_GE(circles, 1) << "no circle drawn";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AfterArcs, CircleInExtentsTest,
-    testing::Values(
-        // The arc leaves Draw's pen at its end, a quarter turn from its start.
-        "PA200,100;AA100,100,90;CI150;",
-        // A clockwise arc, then a relative move from the arc's end.
-        "PA200,100;AA100,100,-45;PR;PU10,0;CI20;",
-        // Two arcs in a row: the second starts where the first ended.
-        "PA200,100;AA100,100,90;AA0,100,180;CI40;",
-        // A sweep beyond 355 draws a whole circle and leaves the pen where it was.
-        "PA500,500;AA400,500,360;CI30;",
-        // An absolute move after an arc puts both pens back together.
-        "PA200,100;AA100,100,90;PA800,900;CI50;"));
+INSTANTIATE_TEST_SUITE_P(AfterArcs, CircleInExtentsTest,
+                         testing::Values(
+                             // The arc leaves Draw's pen at its end, a quarter turn from its start.
+                             "PA200,100;AA100,100,90;CI150;",
+                             // A clockwise arc, then a relative move from the arc's end.
+                             "PA200,100;AA100,100,-45;PR;PU10,0;CI20;",
+                             // Two arcs in a row: the second starts where the first ended.
+                             "PA200,100;AA100,100,90;AA0,100,180;CI40;",
+                             // A sweep beyond 355 draws a whole circle and leaves the pen where it was.
+                             "PA500,500;AA400,500,360;CI30;",
+                             // An absolute move after an arc puts both pens back together.
+                             "PA200,100;AA100,100,90;PA800,900;CI50;"));

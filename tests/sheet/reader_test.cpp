@@ -153,8 +153,8 @@ TEST(Reader, ProgressHookBeforeEveryHundredthCommandOfAnEightBitCounter)
 // returns, so that every token lands on some 64 KiB buffer boundary of the file reader.
 static std::string RandomPlotText(std::uint32_t seed, std::size_t size)
 {
-    static const char* const pieces[] = {"PA", "PD", "PU", "PR", "SP", "CI", "AA", "ER", "LB", "IN", "pd", ",", ";",
-                                         " ", "\r\n", "\r", "\n", "-", ".", "\t", "Z", "x"};
+    static const char* const pieces[] = {"PA", "PD", "PU", "PR",   "SP", "CI", "AA", "ER", "LB", "IN", "pd",
+                                         ",",  ";",  " ",  "\r\n", "\r", "\n", "-",  ".",  "\t", "Z",  "x"};
     std::mt19937 rng(seed);
     std::string text;
     while (text.size() < size) {

@@ -80,24 +80,18 @@ TEST_P(ExtentsTest, MatchesWalk)
 INSTANTIATE_TEST_SUITE_P(
     Walk, ExtentsTest,
     testing::Values(
-        ExtentsCase{"", "0,0 0,0"},
-        ExtentsCase{"SP1;PU;PD;", "0,0 0,0"},
-        ExtentsCase{"PA100,50;", "100,50 100,50"},
+        ExtentsCase{"", "0,0 0,0"}, ExtentsCase{"SP1;PU;PD;", "0,0 0,0"}, ExtentsCase{"PA100,50;", "100,50 100,50"},
         // Relative moves accumulate; a PA switches back to absolute for later PU/PD.
-        ExtentsCase{"PR10,10;PD5,0;PA100,100;PD20,20;", "10,10 100,100"},
-        ExtentsCase{"PR10,10;PD5,0;", "10,10 15,10"},
+        ExtentsCase{"PR10,10;PD5,0;PA100,100;PD20,20;", "10,10 100,100"}, ExtentsCase{"PR10,10;PD5,0;", "10,10 15,10"},
         // A bare PR still switches the mode.
         ExtentsCase{"PA50,50;PR;PD-100,-100;", "-50,-50 50,50"},
         // ER is an offset from the pen and does not move it; the pen at the start counts.
-        ExtentsCase{"ER30,-20;", "0,-20 30,0"},
-        ExtentsCase{"PA10,10;ER5,5;PD0,0;", "0,0 15,15"},
+        ExtentsCase{"ER30,-20;", "0,-20 30,0"}, ExtentsCase{"PA10,10;ER5,5;PD0,0;", "0,0 15,15"},
         // AA takes the whole circle's square and leaves the pen at the arc's start.
-        ExtentsCase{"PA0,0;AA100,0,90;", "0,-100 200,100"},
-        ExtentsCase{"PA0,0;AA100,0,10;PD1,1;", "0,-100 200,100"},
+        ExtentsCase{"PA0,0;AA100,0,90;", "0,-100 200,100"}, ExtentsCase{"PA0,0;AA100,0,10;PD1,1;", "0,-100 200,100"},
         // A circle widens the extents by its square, also as the first thing drawn, and a
         // negative radius is the same circle.
-        ExtentsCase{"PA100,100;CI50;", "50,50 150,150"},
-        ExtentsCase{"CI-20;", "-20,-20 20,20"},
+        ExtentsCase{"PA100,100;CI50;", "50,50 150,150"}, ExtentsCase{"CI-20;", "-20,-20 20,20"},
         ExtentsCase{"PA1000,1000;PA0,0;CI10;", "-10,-10 1000,1000"},
         // A circle after an arc is centred where the arc ended, as it is drawn; the arc
         // itself still counts from its start.

@@ -98,15 +98,23 @@ TEST(Transforms, RefuseOverflowAndLeaveSheetUntouched)
         std::vector<THpglObject> objects;
     };
     std::vector<Case> cases = {
-        {"scale", [](THpglSheet& s) { return s.Scale(7, 8); }, {THpglObject(hkPA, 1, 2), THpglObject(hkPA, INT_MAX - 5, 0)}},
+        {"scale",
+         [](THpglSheet& s) { return s.Scale(7, 8); },
+         {THpglObject(hkPA, 1, 2), THpglObject(hkPA, INT_MAX - 5, 0)}},
         {"scale by zero", [](THpglSheet& s) { return s.Scale(0, 8); }, {THpglObject(hkPA, 1, 2)}},
         {"scale of empty by zero", [](THpglSheet& s) { return s.Scale(0, 1); }, {}},
-        {"scale -1", [](THpglSheet& s) { return s.Scale(-1, 1); }, {THpglObject(hkPA, 1, 2), THpglObject(hkER, INT_MIN, 0)}},
+        {"scale -1",
+         [](THpglSheet& s) { return s.Scale(-1, 1); },
+         {THpglObject(hkPA, 1, 2), THpglObject(hkER, INT_MIN, 0)}},
         {"shift", [](THpglSheet& s) { return s.Shift(10, 0); }, {THpglObject(hkPA, INT_MAX - 5, 0)}},
         {"shift extents", [](THpglSheet& s) { return s.Shift(0, -10); }, {THpglObject(hkPR, 0, INT_MIN + 5)}},
-        {"mirror offset", [](THpglSheet& s) { return s.Mirror(); }, {THpglObject(hkPA, 1, 1), THpglObject(hkER, INT_MIN, 1)}},
+        {"mirror offset",
+         [](THpglSheet& s) { return s.Mirror(); },
+         {THpglObject(hkPA, 1, 1), THpglObject(hkER, INT_MIN, 1)}},
         {"mirror sweep", [](THpglSheet& s) { return s.Mirror(); }, {THpglObject(hkAA, 0, 0, INT_MIN)}},
-        {"rotate", [](THpglSheet& s) { return s.Rotate(); }, {THpglObject(hkPA, 0, INT_MIN), THpglObject(hkPA, INT_MAX, 0)}},
+        {"rotate",
+         [](THpglSheet& s) { return s.Rotate(); },
+         {THpglObject(hkPA, 0, INT_MIN), THpglObject(hkPA, INT_MAX, 0)}},
     };
     for (auto& c : cases) {
         THpglSheet s;

@@ -23,8 +23,8 @@ inline std::string SheetText(const THpglSheet& sheet)
 
 inline std::string Extents(const THpglSheet& sheet)
 {
-    return std::to_string(sheet.XMin) + "," + std::to_string(sheet.YMin) + " " + std::to_string(sheet.XMax) +
-           "," + std::to_string(sheet.YMax);
+    return std::to_string(sheet.XMin) + "," + std::to_string(sheet.YMin) + " " + std::to_string(sheet.XMax) + "," +
+           std::to_string(sheet.YMax);
 }
 
 // Loads HPGL text; the reader tests check that a file with the same bytes reads the same.

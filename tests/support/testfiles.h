@@ -30,8 +30,7 @@ public:
     ~TempDir()
     {
         std::error_code ec;
-        std::filesystem::permissions(Path, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
+        std::filesystem::permissions(Path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
         std::filesystem::remove_all(Path, ec);
     }
     std::string File(const std::string& name) const { return (std::filesystem::path(Path) / name).string(); }
@@ -89,8 +88,8 @@ private:
     void (*OldHandler)(int) = nullptr;
 };
 
-#define REQUIRE_SAMPLES(files)                                                   \
-    if ((files).empty())                                                         \
+#define REQUIRE_SAMPLES(files)                                                                                         \
+    if ((files).empty())                                                                                               \
     GTEST_SKIP() << "sample plot files not found at " GRAFONEL_SAMPLES_DIR
 
 }  // namespace testfiles

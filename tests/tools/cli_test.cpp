@@ -69,8 +69,7 @@ TEST(CliConvert, RefusalAndBadInputLeaveOutputUntouched)
     testfiles::TempDir dir;
     auto in = dir.Write("in.plt", "PA2147483000,0;");
     auto out = dir.Write("out.plt", "keep");
-    for (const std::string args :
-         {" --zoom-in", " --scale 0,3", " --shift x", " --bogus", " --scale 1,99999999999"}) {
+    for (const std::string args : {" --zoom-in", " --scale 0,3", " --shift x", " --bogus", " --scale 1,99999999999"}) {
         auto r = Cli("convert " + Quote(in) + " " + Quote(out) + args);
         EXPECT_NE(r.Status, 0) << args;
         EXPECT_FALSE(r.Out.empty()) << args;
@@ -160,7 +159,8 @@ TEST(CliEstimate, BadOptionsAndFilesSayWhy)
 {
     testfiles::TempDir dir;
     auto in = dir.Write("in.plt", "PD1,1;");
-    for (const std::string& args : std::vector<std::string>{" --baud fast", " --baud 10", " --baud", " --speed 5", " --fast", " " + Quote(in)}) {
+    for (const std::string& args :
+         std::vector<std::string>{" --baud fast", " --baud 10", " --baud", " --speed 5", " --fast", " " + Quote(in)}) {
         const auto r = Cli("estimate " + Quote(in) + args);
         EXPECT_NE(r.Status, 0) << args;
         EXPECT_EQ(r.Out.rfind("grafonel-cli: ", 0), 0u) << args << ": " << r.Out;
@@ -203,12 +203,15 @@ TEST(CliInfo, AddsTheTranslatedLineOnlyWhenTheFileNeededTranslating)
 TEST(CliInfo, SaysWhatWasNotDrawnAndWhyADrawingWasRefused)
 {
     testfiles::TempDir dir;
-    const std::string head = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"100mm\" viewBox=\"0 0 100 100\">";
-    auto r = Cli("info " + Quote(dir.Write("m.svg", head + "<image width=\"5\" height=\"5\" href=\"a.png\"/>"
-                                                           "<g transform=\"scale(0)\"><path stroke=\"red\" d=\"M0 0 L9 9\"/></g>"
-                                                           "<path stroke=\"black\" d=\"M10 10 L20 20\"/></svg>")));
+    const std::string head =
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"100mm\" viewBox=\"0 0 100 100\">";
+    auto r = Cli("info " +
+                 Quote(dir.Write("m.svg", head + "<image width=\"5\" height=\"5\" href=\"a.png\"/>"
+                                                 "<g transform=\"scale(0)\"><path stroke=\"red\" d=\"M0 0 L9 9\"/></g>"
+                                                 "<path stroke=\"black\" d=\"M10 10 L20 20\"/></svg>")));
     EXPECT_EQ(r.Status, 0) << r.Out;
-    const std::string expected = "Objects: 4\nHPGL size: min=80,640 max=160,720\nNot drawn: 1 images, 1 shapes under a degenerate transform\n";
+    const std::string expected =
+        "Objects: 4\nHPGL size: min=80,640 max=160,720\nNot drawn: 1 images, 1 shapes under a degenerate transform\n";
     // After whatever Qt says on standard error.
     ASSERT_GE(r.Out.size(), expected.size()) << r.Out;
     EXPECT_EQ(r.Out.substr(r.Out.size() - expected.size()), expected);
@@ -249,9 +252,9 @@ TEST(CliPlain, AnSvgInputIsAUsageErrorOnEveryCommand)
     const std::string svg =
         dir.Write("d.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1mm\" height=\"1mm\"/>");
     // The port is never opened: the input is refused first.
-    for (const std::string& args : {"info " + Quote(svg), "convert " + Quote(svg) + " " + Quote(dir.File("o.plt")),
-                                    "stream " + Quote(svg), "estimate " + Quote(svg),
-                                    "plot " + Quote(svg) + " --port " + Quote(dir.File("noport"))}) {
+    for (const std::string& args :
+         {"info " + Quote(svg), "convert " + Quote(svg) + " " + Quote(dir.File("o.plt")), "stream " + Quote(svg),
+          "estimate " + Quote(svg), "plot " + Quote(svg) + " --port " + Quote(dir.File("noport"))}) {
         const auto r = Cli(args + " --plain");
         EXPECT_EQ(r.Status, 2) << args << ": " << r.Out;
         EXPECT_EQ(r.Out.rfind("grafonel-cli: --plain", 0), 0u) << r.Out;
@@ -288,8 +291,9 @@ TEST(CliPlain, EveryCommandThatReadsAFileDescribesIt)
 TEST(CliSvgText, EveryCommandThatReadsADrawingTakesIt)
 {
     testfiles::TempDir dir;
-    const std::string svg = dir.Write("t.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"100mm\" "
-                                               "viewBox=\"0 0 100 100\"><text x=\"10\" y=\"50\" font-size=\"20\">Ag</text></svg>");
+    const std::string svg =
+        dir.Write("t.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"100mm\" "
+                           "viewBox=\"0 0 100 100\"><text x=\"10\" y=\"50\" font-size=\"20\">Ag</text></svg>");
     const auto objects = [](const std::string& out) {
         const std::size_t at = out.find("Objects: ");
         return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 9);
@@ -353,7 +357,8 @@ TEST(CliStatus, UsageErrorsExitTwoAndFileErrorsOne)
         {"plot " + in + " --port X --pace-line", 2, "grafonel-cli: --pace-line takes on or off"},
         {"plot " + in + " --port X --jam-seconds 0", 2, "grafonel-cli: --jam-seconds takes a number of seconds"},
         {"plot " + in + " --port X --from 0", 2, "grafonel-cli: --from takes the number of the object"},
-        {"plot " + in + " --port X --speed 101", 2, "grafonel-cli: --speed takes a whole number from 12 to 100, not '101'"},
+        {"plot " + in + " --port X --speed 101", 2,
+         "grafonel-cli: --speed takes a whole number from 12 to 100, not '101'"},
         {"plot --port X", 2, "grafonel-cli: plot takes one file"},
         {"service --port X " + in, 2, "grafonel-cli: service takes no file"},
         {"service --port X --speed 20", 2, "grafonel-cli: service: unknown option '--speed'"},

@@ -83,8 +83,7 @@ std::string Check(const THpglSheet& s, const std::string& raw, int status, const
         // Resumed from the offered object, the device would draw the whole plot.
         const int from = NumberAfter(out, "resume with --from ");
         const int have = from > 0 ? from - 1 : count;
-        return StartsWith(raw, WithoutClosing(StreamText(s, have))) ? ""
-                                                                    : "failed, and the resume point passes a gap";
+        return StartsWith(raw, WithoutClosing(StreamText(s, have))) ? "" : "failed, and the resume point passes a gap";
     }
     return "an outcome the run never reports";
 }

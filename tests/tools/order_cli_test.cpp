@@ -45,9 +45,9 @@ TPlotted Plot(const std::string& file, const std::string& options, const std::st
 {
     testfiles::TempDir dir;
     TSimProcess sim("--rate 0 --svg " + Quote(dir.File("d.svg")));
-    const auto r = RunCommand((input.empty() ? "" : "printf '" + input + "' | ") + kCli + " plot " + Quote(file) +
-                              " --port " + sim.Path + " --pace-line off " + options +
-                              (input.empty() ? " < /dev/null" : "") + " 2>&1");
+    const auto r =
+        RunCommand((input.empty() ? "" : "printf '" + input + "' | ") + kCli + " plot " + Quote(file) + " --port " +
+                   sim.Path + " --pace-line off " + options + (input.empty() ? " < /dev/null" : "") + " 2>&1");
     sim.Wait();
     return {r.Status, r.Out, Drawing(testfiles::ReadAll(dir.File("d.svg")))};
 }

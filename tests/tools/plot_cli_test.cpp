@@ -100,7 +100,8 @@ TEST(PlotCli, MissingPortAndBadOptionsSayWhy)
     auto r = RunCommand(kCli + " plot " + Quote(in) + " --port /dev/grafonel-none 2>&1");
     EXPECT_NE(r.Status, 0);
     EXPECT_NE(r.Out.find("Specified device not found (/dev/grafonel-none)."), std::string::npos) << r.Out;
-    for (const std::string args : {" --port", " --port X --baud fast", " --port X --handshake dtr", " --port X --speed 5", ""}) {
+    for (const std::string args :
+         {" --port", " --port X --baud fast", " --port X --handshake dtr", " --port X --speed 5", ""}) {
         r = RunCommand(kCli + " plot " + Quote(in) + args + " 2>&1");
         EXPECT_NE(r.Status, 0) << args;
         EXPECT_NE(r.Out.find("grafonel-cli:"), std::string::npos) << args;

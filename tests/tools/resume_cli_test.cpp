@@ -37,7 +37,8 @@ std::vector<std::string> PlotOnDevice(const std::string& file, const std::string
     testfiles::TempDir dir;
     TSimProcess sim("--rate 0 --svg " + Quote(dir.File("d.svg")));
     EXPECT_FALSE(sim.Path.empty());
-    const auto r = RunCommand(kCli + " plot " + Quote(file) + " --port " + sim.Path + " --pace-line off" + args + " 2>&1");
+    const auto r =
+        RunCommand(kCli + " plot " + Quote(file) + " --port " + sim.Path + " --pace-line off" + args + " 2>&1");
     EXPECT_EQ(r.Status, 0) << r.Out;
     EXPECT_EQ(sim.Wait(), 0);
     EXPECT_EQ(sim.Summary(" unknown"), 0) << sim.Output;
@@ -125,8 +126,7 @@ TEST(ResumeCli, FirstLinesGiveTheEstimateAndTheWarnings)
     EXPECT_NE(line(0).find(" at 2400"), std::string::npos) << out;
     EXPECT_EQ(line(1), "warning: The drawing goes beyond the paper: 10 mm on the left.") << out;
     EXPECT_EQ(line(2).rfind("warning: The sheet changes pens (SP 1, 2)", 0), 0u) << out;
-    EXPECT_EQ(line(3), "warning: 1 arc sweeps more than 360 degrees and is drawn more than once (720 degrees).")
-        << out;
+    EXPECT_EQ(line(3), "warning: 1 arc sweeps more than 360 degrees and is drawn more than once (720 degrees).") << out;
     EXPECT_EQ(out.find("resume with"), std::string::npos) << out;
     // The resumed run's estimate is of what is left.
     std::string rest;
@@ -154,7 +154,9 @@ TEST(ResumeCli, ARunThatEndsEarlySaysWhereToResume)
     const int from = std::atoi(r.Out.c_str() + at + 21);
     EXPECT_GT(from, 1);
     EXPECT_LE(from, 6000);
-    EXPECT_NE(r.Out.find("plot failed after object " + std::to_string(from - 1) + " of 6000; resume with"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("plot failed after object " + std::to_string(from - 1) + " of 6000; resume with"),
+              std::string::npos)
+        << r.Out;
     // From there the rest plots to its end.
     std::string out;
     PlotOnDevice(file, " --from " + std::to_string(from), &out);
@@ -166,7 +168,8 @@ TEST(ResumeCli, FromOutsideTheSheetIsRefused)
     testfiles::TempDir dir;
     const std::string file = dir.Write("in.plt", "PD1,1;PU;");
     for (const std::string from : {"0", "-1", "x", "", "3"}) {
-        const auto r = RunCommand(kCli + " plot " + Quote(file) + " --port /dev/grafonel-none --from " + from + " 2>&1");
+        const auto r =
+            RunCommand(kCli + " plot " + Quote(file) + " --port /dev/grafonel-none --from " + from + " 2>&1");
         EXPECT_NE(r.Status, 0) << from;
         EXPECT_NE(r.Out.find("--from"), std::string::npos) << from << ": " << r.Out;
         EXPECT_EQ(r.Out.find("not found"), std::string::npos) << "checked before the port is opened: " << r.Out;

@@ -62,7 +62,10 @@ public:
     void MoveTo(std::int32_t x, std::int32_t y) override { In.MoveTo(x, y); }
     void LineTo(std::int32_t x, std::int32_t y) override { In.LineTo(x, y); }
     void SetPixel(std::int32_t, std::int32_t, TColor) override {}
-    void Rectangle(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) override { In.Rectangle(a, b, c, d); }
+    void Rectangle(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) override
+    {
+        In.Rectangle(a, b, c, d);
+    }
     void Ellipse(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) override { In.Ellipse(a, b, c, d); }
     void Arc(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d, std::int32_t e, std::int32_t f,
              std::int32_t g, std::int32_t h) override
@@ -155,8 +158,10 @@ TEST(Interpreter, DrawsWhatTheViewDrawsForEverySample)
         }
         bool arcs = false, penUpArcs = false, down = false;
         for (const THpglObject* o = s.First; o; o = o->Next) {
-            if (o->Kind == hkPD) down = true;
-            if (o->Kind == hkPU) down = false;
+            if (o->Kind == hkPD)
+                down = true;
+            if (o->Kind == hkPU)
+                down = false;
             arcs = arcs || o->Kind == hkAA;
             penUpArcs = penUpArcs || (o->Kind == hkAA && !down);
         }

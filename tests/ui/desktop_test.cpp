@@ -84,8 +84,8 @@ TEST(CommandLine, HelpAndVersionStandAlone)
     EXPECT_EQ(Parse({"-h"}).Action, TAction::Help);
     EXPECT_EQ(Parse({"--version"}).Action, TAction::Version);
     // Combined with anything they are refused rather than half obeyed.
-    for (const QStringList& args : {QStringList{"--help", "a.plt"}, QStringList{"a.plt", "--version"},
-                                     QStringList{"--version", "--help"}}) {
+    for (const QStringList& args :
+         {QStringList{"--help", "a.plt"}, QStringList{"a.plt", "--version"}, QStringList{"--version", "--help"}}) {
         const TCommandLine line = Parse(args);
         EXPECT_EQ(line.Action, TAction::Usage) << args.join(' ').toStdString();
         EXPECT_FALSE(line.Error.isEmpty());
@@ -94,9 +94,9 @@ TEST(CommandLine, HelpAndVersionStandAlone)
 
 TEST(CommandLine, AnythingElseIsAUsageErrorWithoutAFile)
 {
-    for (const QStringList& args : {QStringList{"--bogus"}, QStringList{"-x"}, QStringList{"a.plt", "b.plt"},
-                                     QStringList{""}, QStringList{"a.plt", "--zoom"},
-                                     QStringList{"-platform", "offscreen"}}) {
+    for (const QStringList& args :
+         {QStringList{"--bogus"}, QStringList{"-x"}, QStringList{"a.plt", "b.plt"}, QStringList{""},
+          QStringList{"a.plt", "--zoom"}, QStringList{"-platform", "offscreen"}}) {
         const TCommandLine line = Parse(args);
         EXPECT_EQ(line.Action, TAction::Usage) << args.join(' ').toStdString();
         EXPECT_TRUE(line.File.isEmpty()) << args.join(' ').toStdString();
@@ -178,8 +178,9 @@ TEST_F(FormTest, DroppedFileOpens)
 TEST_F(FormTest, DroppedAndStartSvgDrawingsOpenAsOpenDoes)
 {
     testfiles::TempDir dir;
-    const std::string svg = dir.Write("d.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10mm\" height=\"10mm\">"
-                                               "<path stroke=\"blue\" fill=\"none\" d=\"M0 0 L37.795 37.795\"/></svg>");
+    const std::string svg =
+        dir.Write("d.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10mm\" height=\"10mm\">"
+                           "<path stroke=\"blue\" fill=\"none\" d=\"M0 0 L37.795 37.795\"/></svg>");
     EXPECT_TRUE(DropOnView({FileUrl(svg)}).Dropped);
     EXPECT_EQ(SheetText(*frmMain->Sheet), "PA|SP 1|PU 0 80|PD 80 0");
     frmMain->OpenFile(QString::fromStdString(dir.Write("a.plt", "PA1,1;")));

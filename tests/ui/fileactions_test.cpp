@@ -169,7 +169,8 @@ TEST_F(FormTest, PrintedPageHasTheFrameStretchedOverIt)
     frmMain->PrintSheet(printer);
     const QRectF paint = printer.pageLayout().paintRect(QPageLayout::Inch);
     ASSERT_EQ(RunCommand("pdfinfo " + Quote(dir.File("p.pdf")) + " | grep -q 'Pages: *1$'").Status, 0);
-    ASSERT_EQ(RunCommand("pdftoppm -r 40 -gray -png " + Quote(dir.File("p.pdf")) + " " + Quote(dir.File("pg"))).Status, 0);
+    ASSERT_EQ(RunCommand("pdftoppm -r 40 -gray -png " + Quote(dir.File("p.pdf")) + " " + Quote(dir.File("pg"))).Status,
+              0);
     QImage page(QString::fromStdString(dir.File("pg-1.png")));
     ASSERT_FALSE(page.isNull());
     auto dark = [&](double xin, double yin) {
@@ -343,7 +344,9 @@ TEST_F(FormTest, SaveAfterSaveAsWritesTheSavedFile)
 
 TEST_F(FormTest, AFileWithoutDrawingCommandsSaysSoAndLeavesTheSheetEmpty)
 {
-    const std::string binary("\x7f" "ELF\x02\x01\x01\x00\x00\x00\xff\xfe\x10\x80PZ\x01", 18);
+    const std::string binary("\x7f"
+                             "ELF\x02\x01\x01\x00\x00\x00\xff\xfe\x10\x80PZ\x01",
+                             18);
     const std::string texts[] = {binary, "Dear plotter,\nplease draw nothing.\n", "IN;SP1;", ""};
     for (const std::string& text : texts) {
         for (const bool started : {false, true}) {  // the dialog; a drop or the command line
@@ -370,10 +373,11 @@ TEST_F(FormTest, AFileWithoutDrawingCommandsSaysSoAndLeavesTheSheetEmpty)
 TEST_F(FormTest, AnSvgWithWhatIsNotDrawnSaysSoInTheMessageBar)
 {
     testfiles::TempDir dir;
-    const std::string svg = dir.Write("m.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"100mm\" "
-                                               "viewBox=\"0 0 100 100\"><image width=\"5\" height=\"5\" href=\"a.png\"/>"
-                                               "<image width=\"5\" height=\"5\" href=\"b.png\"/>"
-                                               "<path stroke=\"black\" d=\"M10 10 L20 20\"/></svg>");
+    const std::string svg =
+        dir.Write("m.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"100mm\" "
+                           "viewBox=\"0 0 100 100\"><image width=\"5\" height=\"5\" href=\"a.png\"/>"
+                           "<image width=\"5\" height=\"5\" href=\"b.png\"/>"
+                           "<path stroke=\"black\" d=\"M10 10 L20 20\"/></svg>");
     Open(svg);
     EXPECT_FALSE(frmMain->MessageBar1->isHidden());
     EXPECT_TRUE(frmMain->MessageBar1->lblText->text().startsWith("Not drawn: 2 images"))
@@ -387,8 +391,9 @@ TEST_F(FormTest, AnSvgWithWhatIsNotDrawnSaysSoInTheMessageBar)
 TEST_F(FormTest, SvgTextAsSingleStrokesAppliesToTheNextOpen)
 {
     testfiles::TempDir dir;
-    const std::string svg = dir.Write("t.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"100mm\" "
-                                               "viewBox=\"0 0 100 100\"><text x=\"10\" y=\"50\" font-size=\"20\">Ag</text></svg>");
+    const std::string svg =
+        dir.Write("t.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"100mm\" "
+                           "viewBox=\"0 0 100 100\"><text x=\"10\" y=\"50\" font-size=\"20\">Ag</text></svg>");
     QAction* a = frmMain->actSvgStrokeText;
     ASSERT_TRUE(frmMain->Edit1->actions().contains(a));
     EXPECT_TRUE(a->isCheckable());

@@ -45,8 +45,8 @@ TEST_F(FormTest, StartsFreshWithFourActionsAndEmptyStatus)
     EXPECT_EQ(Panel(1), "HPGL size: min=0,0 max=0,0");
     EXPECT_FALSE(frmMain->Dragging);
     for (QAction* a : frmMain->Actions()) {
-        const bool on = a == frmMain->actOpen || a == frmMain->actOpenPlain || a == frmMain->actAbout ||
-                        a == frmMain->actExit;
+        const bool on =
+            a == frmMain->actOpen || a == frmMain->actOpenPlain || a == frmMain->actAbout || a == frmMain->actExit;
         EXPECT_TRUE(EnabledEverywhere(a, on)) << a->text().toStdString();
     }
 }
@@ -99,8 +99,8 @@ TEST_F(FormTest, ViewKeepsFrameProportionWithTheBindingSideFull)
         // Clear of the right edge and of the status bar.
         EXPECT_LE(v.right(), frmMain->centralWidget()->width() - 1);
         EXPECT_LE(v.bottom(), frmMain->centralWidget()->height() - 1);
-        const QSize fit = TfrmMain::FitView(frmMain->centralWidget()->width() - 95 - 8,
-                                            frmMain->centralWidget()->height() - 32 - 4);
+        const QSize fit =
+            TfrmMain::FitView(frmMain->centralWidget()->width() - 95 - 8, frmMain->centralWidget()->height() - 32 - 4);
         EXPECT_EQ(v.size(), fit);
         EXPECT_EQ(frmMain->imgView->Surface().pixel(0, 0), qRgb(0, 0, 0));
         EXPECT_EQ(frmMain->imgView->Surface().pixel(v.width() - 1, v.height() - 1), qRgb(0, 0, 0));
@@ -354,7 +354,7 @@ TEST_F(FormTest, AViewDrawnForAnotherRatioIsDrawnAgain)
 
 TEST_F(FormTest, SheetActionsOnAHugeSheetShowTheWaitCursor)
 {
-    QAction* const actions[] = {frmMain->act7475,   frmMain->actZoomIn, frmMain->actZoomOut,
+    QAction* const actions[] = {frmMain->act7475,     frmMain->actZoomIn, frmMain->actZoomOut,
                                 frmMain->actZoomAuto, frmMain->actRotate, frmMain->actMirror};
     for (const int count : {TfrmMain::HugeSheetObjects, TfrmMain::HugeSheetObjects + 1}) {
         SetBigSheet(count);

@@ -250,10 +250,12 @@ TEST_F(FormTest, ClosePressedDuringAHoldWaitsItOutAndSaysSo)
     const int n = WholeObjects(*frmMain->Sheet, testfiles::ReadAll(dir.File("raw")));
     EXPECT_GT(n, 0);
     EXPECT_LT(n, 6000);
-    EXPECT_TRUE(texts.contains("waiting for the plotter, held 2 s; Close again drops the rest")) << texts.join("\n").toStdString();
+    EXPECT_TRUE(texts.contains("waiting for the plotter, held 2 s; Close again drops the rest"))
+        << texts.join("\n").toStdString();
     EXPECT_TRUE(answer.startsWith("stopping after object ")) << answer.toStdString();
     // No progress numbers come back once the stop was asked for.
-    const QRegularExpression progress(QStringLiteral("^(\\d+) of 6000 objects sent, line \\d+%, \\d+:\\d\\d:\\d\\d left$"));
+    const QRegularExpression progress(
+        QStringLiteral("^(\\d+) of 6000 objects sent, line \\d+%, \\d+:\\d\\d:\\d\\d left$"));
     const qsizetype asked = texts.indexOf(answer);
     for (qsizetype i = asked; i < texts.size(); ++i)
         EXPECT_FALSE(progress.match(texts[i]).hasMatch()) << texts[i].toStdString();
@@ -288,8 +290,7 @@ TEST_F(FormTest, CloseThreeTimesDuringAJamAbandonsTheDropAndTheDialogSaysHowFarI
         } else if (presses == 1 && frmOstrel->lblStats->text().startsWith("waiting for the plotter")) {
             ++presses;
             QTest::keyClick(frmOstrel, Qt::Key_Escape);  // Esc is Close
-        } else if (presses == 2 &&
-                   frmOstrel->lblStats->text() == "finishing a cut command; Close again abandons it") {
+        } else if (presses == 2 && frmOstrel->lblStats->text() == "finishing a cut command; Close again abandons it") {
             ++presses;
             EXPECT_LE(frmOstrel->lblStats->fontMetrics().horizontalAdvance(frmOstrel->lblStats->text()),
                       frmOstrel->lblStats->width());
@@ -313,7 +314,7 @@ TEST_F(FormTest, CloseThreeTimesDuringAJamAbandonsTheDropAndTheDialogSaysHowFarI
     EXPECT_EQ(testfiles::ReadAll(dir.File("raw")).size(), 2000u);
     frmOstrel->btnClose->click();
     EXPECT_EQ(closed, 1);
-    EXPECT_EQ(frmOstrel->lblStats->text(), message);  // the outcome, for the next showing
+    EXPECT_EQ(frmOstrel->lblStats->text(), message);         // the outcome, for the next showing
     EXPECT_FALSE(frmOstrel->lblStats->toolTip().isEmpty());  // what the stray line is
     QObject::disconnect(c);
     EXPECT_TRUE(Boxes.empty());
@@ -437,7 +438,8 @@ TEST_F(FormTest, AStoppedPlotOffersToResumeWhereItStopped)
     EXPECT_THROW(frmOstrel->btnResumeClick(), EVaCommError);
     EXPECT_EQ(frmOstrel->lblResume->text(), "Stopped after object 5 of 53.");
     EXPECT_TRUE(frmOstrel->btnResume->isEnabled());
-    EXPECT_TRUE(frmOstrel->lblEstimate->text().contains("; from object 6: ")) << frmOstrel->lblEstimate->text().toStdString();
+    EXPECT_TRUE(frmOstrel->lblEstimate->text().contains("; from object 6: "))
+        << frmOstrel->lblEstimate->text().toStdString();
 
     // The user moves the point back one object and resumes.
     frmOstrel->sbFrom->setValue(5);
@@ -598,7 +600,8 @@ TEST_F(FormTest, TheEstimateTakesAUserRateOfTheLine)
     d->VaComm1.SetUserBaudrate(31250);
     d->UpdateEstimate();
     EXPECT_TRUE(d->lblEstimate->text().endsWith(" at 31250")) << d->lblEstimate->text().toStdString();
-    EXPECT_EQ(d->lblEstimate->text().toStdString(), EstimateText(EstimatePlot(*frmMain->Sheet, DialogSettings(20, true, 31250))));
+    EXPECT_EQ(d->lblEstimate->text().toStdString(),
+              EstimateText(EstimatePlot(*frmMain->Sheet, DialogSettings(20, true, 31250))));
     d->cbBaud->setCurrentIndex(5);
     d->cbBaud->setCurrentIndex(6);
     EXPECT_TRUE(d->lblEstimate->text().endsWith(" at 9600")) << d->lblEstimate->text().toStdString();

@@ -25,7 +25,7 @@ std::multiset<std::array<std::int32_t, 4>> Segments(const std::string& stream)
     std::multiset<std::array<std::int32_t, 4>> d;
     for (const TSimLine& l : device.Lines)
         d.insert(std::make_pair(l.X1, l.Y1) <= std::make_pair(l.X2, l.Y2) ? std::array{l.X1, l.Y1, l.X2, l.Y2}
-                                                                           : std::array{l.X2, l.Y2, l.X1, l.Y1});
+                                                                          : std::array{l.X2, l.Y2, l.X1, l.Y1});
     return d;
 }
 
@@ -124,7 +124,8 @@ TEST_F(FormTest, AResumeContinuesTheOrderOfTheRunItResumes)
     testfiles::TempDir dir;
     std::string text;
     for (int i = 0; i < 40; ++i)  // far strokes first: the optimised order differs from the file's
-        text += "PU" + std::to_string((i % 2 ? 1400 : 0) + i) + ",0;PD" + std::to_string((i % 2 ? 1400 : 0) + i) + ",10;";
+        text +=
+            "PU" + std::to_string((i % 2 ? 1400 : 0) + i) + ",0;PD" + std::to_string((i % 2 ? 1400 : 0) + i) + ",10;";
     Open(dir.Write("zigzag.plt", text));
     THpglSheet ordered;
     RefillSheet(ordered, OptimisePlotOrder(*frmMain->Sheet).Objects);

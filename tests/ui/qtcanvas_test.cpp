@@ -336,11 +336,10 @@ private:
         for (std::int64_t x = l; x < r; ++x) {
             const std::int64_t top = std::llround(cy - half(x)), bottom = std::llround(cy + half(x));
             const std::int64_t nearTop = std::max(std::llround(cy - half(x - 1)), std::llround(cy - half(x + 1)));
-            const std::int64_t nearBottom =
-                std::min(std::llround(cy + half(x - 1)), std::llround(cy + half(x + 1)));
+            const std::int64_t nearBottom = std::min(std::llround(cy + half(x - 1)), std::llround(cy + half(x + 1)));
             for (std::int64_t y = top; y <= bottom; ++y) {
-                const bool edge = ra <= 0 || rb <= 0 || y <= std::max(top, nearTop - 1) ||
-                                  y >= std::min(bottom, nearBottom + 1);
+                const bool edge =
+                    ra <= 0 || rb <= 0 || y <= std::max(top, nearTop - 1) || y >= std::min(bottom, nearBottom + 1);
                 if (edge && keep(double(x) - gx, gy - double(y)))
                     Put(x, y, Pen);
             }

@@ -29,7 +29,10 @@ struct TShape {
     {
         c.SetBrushStyle(TBrushStyle::Clear);
         switch (Kind) {
-        case Line: c.MoveTo(V[0], V[1]); c.LineTo(V[2], V[3]); break;
+        case Line:
+            c.MoveTo(V[0], V[1]);
+            c.LineTo(V[2], V[3]);
+            break;
         case Pixel: c.SetPixel(V[0], V[1], clRed); break;
         case Ellipse: c.Ellipse(V[0], V[1], V[2], V[3]); break;
         case Arc: c.Arc(V[0], V[1], V[2], V[3], V[4], V[5], V[6], V[7]); break;

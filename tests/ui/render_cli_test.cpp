@@ -21,7 +21,7 @@ TEST(CliRender, PngIsTheViewPicture)
     ASSERT_EQ(r.Status, 0) << r.Out;
     QImage img(QString::fromStdString(out));
     ASSERT_EQ(img.size(), QSize(403, 563));
-    EXPECT_EQ(img.pixel(0, 0), qRgb(0, 0, 0));      // frame
+    EXPECT_EQ(img.pixel(0, 0), qRgb(0, 0, 0));  // frame
     EXPECT_EQ(img.pixel(402, 562), qRgb(0, 0, 0));
     EXPECT_EQ(img.pixel(200, 561), qRgb(255, 0, 0));  // y = 0 maps to the row above the frame
     EXPECT_EQ(img.pixel(200, 300), qRgb(255, 255, 255));
@@ -88,9 +88,9 @@ TEST(CliRender, BadArgumentsAndFilesFailClearly)
 TEST(CliRender, FarPointsAtTheEdgesOfTheRangeStillGiveAPage)
 {
     testfiles::TempDir dir;
-    auto in = dir.Write("far.plt",
-                        "PU2147483647,2147483647;PD;PU;PA-2147483648,-2147483648;PD;PU;PA2147483647,-2147483648;"
-                        "PD;PU;CI2147483647;AA-2147483648,2147483647,355;PU0,0;PD1520,2160;");
+    auto in =
+        dir.Write("far.plt", "PU2147483647,2147483647;PD;PU;PA-2147483648,-2147483648;PD;PU;PA2147483647,-2147483648;"
+                             "PD;PU;CI2147483647;AA-2147483648,2147483647,355;PU0,0;PD1520,2160;");
     for (const char* name : {"far.pdf", "far.png"}) {
         auto out = dir.File(name);
         auto r = RunCommand(kCli + " render " + Quote(in) + " " + Quote(out) + " 2>&1");

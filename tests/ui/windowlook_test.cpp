@@ -27,7 +27,9 @@ namespace {
 QString Plain(QString text)
 {
     // A single '&' marks the accelerator and takes no room.
-    return text.replace(QStringLiteral("&&"), QStringLiteral("\x01")).remove(QLatin1Char('&')).replace(QChar(1), QLatin1Char('&'));
+    return text.replace(QStringLiteral("&&"), QStringLiteral("\x01"))
+        .remove(QLatin1Char('&'))
+        .replace(QChar(1), QLatin1Char('&'));
 }
 
 // Every text of a window's controls that does not fit the room its control gives it, or
@@ -90,7 +92,8 @@ QStringList CutTexts(QWidget* window)
             if (c->view()->minimumWidth() > c->width()) {
                 c->showPopup();
                 QApplication::processEvents();
-                room = c->view()->viewport()->width() - 2 * style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, c);
+                room =
+                    c->view()->viewport()->width() - 2 * style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, c);
                 c->hidePopup();
                 if (c->currentIndex() >= 0 && c->toolTip() != c->currentText())
                     cut << QStringLiteral("%1 '%2': no tooltip").arg(c->metaObject()->className(), c->currentText());
@@ -185,7 +188,10 @@ TEST_F(FormTest, EveryRunTextOfThePlotDialogShowsWhole)
     for (const QString& t : texts) {
         EXPECT_FALSE(t.isEmpty());
         if (d->lblStats->fontMetrics().horizontalAdvance(t) > room)
-            cut << QStringLiteral("'%1': %2 > %3").arg(t).arg(d->lblStats->fontMetrics().horizontalAdvance(t)).arg(room);
+            cut << QStringLiteral("'%1': %2 > %3")
+                       .arg(t)
+                       .arg(d->lblStats->fontMetrics().horizontalAdvance(t))
+                       .arg(room);
     }
     EXPECT_EQ(cut.join(QLatin1Char('\n')).toStdString(), "");
     EXPECT_EQ(d->lblStats->geometry(), QRect(144, 80, 281, 14));
@@ -297,7 +303,8 @@ TEST_F(FormTest, ContextMenuOrAnotherButtonEndsADrag)
     frmMain->imgViewMouseDown(Qt::LeftButton, 10, 10);
     ASSERT_TRUE(frmMain->Dragging);
     QTimer::singleShot(0, frmMain->PopupMenuImg, [] { frmMain->PopupMenuImg->close(); });
-    QContextMenuEvent previewMenu(QContextMenuEvent::Mouse, QPoint(5, 5), frmMain->imgPreview->mapToGlobal(QPoint(5, 5)));
+    QContextMenuEvent previewMenu(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                  frmMain->imgPreview->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(frmMain->imgPreview, &previewMenu);
     EXPECT_FALSE(frmMain->Dragging);
     frmMain->imgViewMouseDown(Qt::LeftButton, 10, 10);
@@ -320,7 +327,9 @@ TEST(Glyphs, AreDrawnForTheScreensScaleAndEachIsItsOwn)
         const QImage one = GlyphPixmap(i, 1).toImage();
         const QImage two = GlyphPixmap(i, 2).toImage().convertToFormat(one.format());
         EXPECT_NE(two, one.scaled(32, 32).convertToFormat(one.format())) << i;
-        EXPECT_NE(two, one.scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(one.format())) << i;
+        EXPECT_NE(two,
+                  one.scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(one.format()))
+            << i;
         EXPECT_FALSE(seen.contains(one)) << "glyph " << i << " repeats another";
         seen << one;
     }

@@ -32,7 +32,10 @@ int Field(std::string_view field, int line, const char* name)
     return value;
 }
 
-bool Blank(std::string_view row) { return row.find_first_not_of(" \t\r") == std::string_view::npos; }
+bool Blank(std::string_view row)
+{
+    return row.find_first_not_of(" \t\r") == std::string_view::npos;
+}
 
 }  // namespace
 

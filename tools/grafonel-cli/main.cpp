@@ -157,14 +157,18 @@ Options ConvertTransforms(TSteps& steps, std::string& refusal)
         step("--zoom-out", "coordinates times 7/8", [](THpglSheet& s) { return s.Scale(8, 7); }),
         step("--zoom-auto", "move the drawing to the origin and fit it to the 1520 x 2160 frame",
              [](THpglSheet& s) { return FitToFrame(s); }),
-        step("--rotate", "a quarter turn counterclockwise within the extents", [](THpglSheet& s) { return s.Rotate(); }),
+        step("--rotate", "a quarter turn counterclockwise within the extents",
+             [](THpglSheet& s) { return s.Rotate(); }),
         step("--mirror", "left to right within the extents", [](THpglSheet& s) { return s.Mirror(); }),
-        pair("--shift", "DX,DY", "move the drawing by DX, DY plotter units", "DX,DY, two integers in the 32-bit range", none,
-             [](THpglSheet& s, std::int32_t p, std::int32_t q) { return s.Shift(p, q); }),
-        pair("--scale", "A,B", "coordinates times B/A (truncating toward zero)",
-             "A,B, two integers in the 32-bit range (coordinates times B/A)",
-             [](std::int32_t p, std::int32_t) { return p == 0 ? std::string("the divisor A must not be 0") : std::string(); },
-             [](THpglSheet& s, std::int32_t p, std::int32_t q) { return s.Scale(p, q); }),
+        pair("--shift", "DX,DY", "move the drawing by DX, DY plotter units", "DX,DY, two integers in the 32-bit range",
+             none, [](THpglSheet& s, std::int32_t p, std::int32_t q) { return s.Shift(p, q); }),
+        pair(
+            "--scale", "A,B", "coordinates times B/A (truncating toward zero)",
+            "A,B, two integers in the 32-bit range (coordinates times B/A)",
+            [](std::int32_t p, std::int32_t) {
+                return p == 0 ? std::string("the divisor A must not be 0") : std::string();
+            },
+            [](THpglSheet& s, std::int32_t p, std::int32_t q) { return s.Scale(p, q); }),
         step("--optimise",
              "the plot order that lifts and carries the pen least: the same drawing,\n"
              "pen by pen, its strokes reordered and reversed where that helps",

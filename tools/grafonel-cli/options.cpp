@@ -76,10 +76,12 @@ std::string OptionsHelp(const Options& table, std::size_t column)
 
 Option Flag(std::string name, std::string help, std::function<void()> set)
 {
-    return {std::move(name), "", std::move(help), [set = std::move(set)](const std::string&, std::string&) {
+    return {std::move(name), "", std::move(help),
+            [set = std::move(set)](const std::string&, std::string&) {
                 set();
                 return true;
-            }, ""};
+            },
+            ""};
 }
 
 Option Number(std::string name, std::string value, std::string help, std::int64_t lo, std::int64_t hi,
@@ -91,7 +93,8 @@ Option Number(std::string name, std::string value, std::string help, std::int64_
 
 Option SpeedOption(int& speed, std::string help)
 {
-    const std::string range = "a whole number from " + std::to_string(kOstrelMinSpeed) + " to " + std::to_string(kOstrelMaxSpeed);
+    const std::string range =
+        "a whole number from " + std::to_string(kOstrelMinSpeed) + " to " + std::to_string(kOstrelMaxSpeed);
     return {"--speed", "S", std::move(help),
             [&speed, range](const std::string& v, std::string& error) {
                 std::int64_t n;

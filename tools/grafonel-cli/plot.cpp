@@ -63,7 +63,8 @@ struct TLineOptions {
 // The line's options, and with `plot` the plot's own.
 Options LineOptions(TLineOptions& o, bool plot)
 {
-    auto choice = [](std::string name, std::string values, std::string help, std::function<void(const std::string&)> set) {
+    auto choice = [](std::string name, std::string values, std::string help,
+                     std::function<void(const std::string&)> set) {
         const std::string first = values.substr(0, values.find('|')), second = values.substr(values.find('|') + 1);
         return Option{name, values, std::move(help),
                       [first, second, set](const std::string& v, std::string&) {
@@ -125,7 +126,6 @@ void Configure(TVaComm& c, const TLineOptions& o)
     ConfigurePlotLine(c, TPlotLine{o.Port, o.Baud, o.Rts});
     c.SetPaceLine(o.Pace);
 }
-
 
 // A line of standard input answers a pause for a pen; typed ahead (or piped) lines answer the
 // pauses to come. At the end of input the run stops, as after Ctrl-C.
@@ -225,8 +225,7 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>
         endLine();
         const TPlotResult& r = runner.Result();
         switch (end) {
-        case TPlotEnd::Finished:
-            return kExitWhole;
+        case TPlotEnd::Finished: return kExitWhole;
         case TPlotEnd::Failed:  // raised, never returned
             return kExitError;
         case TPlotEnd::Stopped:
@@ -236,8 +235,7 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>
         case TPlotEnd::Aborted:
             // Counted by what surely reached the line: a drop may cut what was queued.
             std::fprintf(stderr, "grafonel-cli: %s dropped after %s %d of %d%s%s\n", what, unit, runner.Handed(),
-                         r.MaxObjects,
-                         r.CutLeft ? "; a command was cut, so the plotter may draw one stray line" : "",
+                         r.MaxObjects, r.CutLeft ? "; a command was cut, so the plotter may draw one stray line" : "",
                          rest().c_str());
             return kExitStopped;
         }
@@ -245,8 +243,8 @@ int RunOnLine(const TLineOptions& o, const std::function<TPlotEnd(TPlotRunner&)>
         endLine();
         // The run's one report of what went wrong.
         if (opened)
-            Fail(std::string(e.what()) + "; " + what + " failed after " + unit + " " +
-                 std::to_string(runner.Handed()) + " of " + std::to_string(runner.Result().MaxObjects) + rest());
+            Fail(std::string(e.what()) + "; " + what + " failed after " + unit + " " + std::to_string(runner.Handed()) +
+                 " of " + std::to_string(runner.Result().MaxObjects) + rest());
         else
             Fail(e.what());
         return kExitError;
@@ -312,7 +310,8 @@ int CmdService(const std::vector<std::string>& args)
         return Usage(error + "; see 'grafonel-cli service --help'");
     if (!o.Files.empty())
         return Usage("service takes no file; see 'grafonel-cli service --help'");
-    return RunOnLine(o, [](TPlotRunner& r) { return r.Service(); }, "motor service", "pass");
+    return RunOnLine(
+        o, [](TPlotRunner& r) { return r.Service(); }, "motor service", "pass");
 }
 
 }  // namespace
@@ -333,11 +332,13 @@ std::vector<Command> PlotCommands()
              "waits for the device however long it holds the line. A second Ctrl-C drops what is\n"
              "not yet on the line, completes a command the drop cut and sends the closing commands,\n"
              "waiting for a device that holds the line (up to --jam-seconds of taking nothing); it\n"
-             "ends within 2 s of the device taking them. A third Ctrl-C abandons that at once.\n" + exits,
+             "ends within 2 s of the device taking them. A third Ctrl-C abandons that at once.\n" +
+             exits,
          CmdPlot},
         {"service", Synopsis("service", LineOptions(unused, false)),
          "Runs the X motor back and forth at rising speed (289 bytes), as the dialog's Motor\n"
-         "service button does.\n" + OptionsHelp(LineOptions(unused, false), 22) +
+         "service button does.\n" +
+             OptionsHelp(LineOptions(unused, false), 22) +
              "Ctrl-C (or SIGTERM) ends it after the pass in hand; a second drops the rest; a third\n"
              "abandons waiting for the device.\n" +
              exits,

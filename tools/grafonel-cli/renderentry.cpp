@@ -8,7 +8,8 @@ bool ParseSize(const std::string& text, int& w, int& h)
 {
     auto x = text.find('x');
     std::int64_t a, b;
-    if (x == std::string::npos || !ParseInt(text.substr(0, x), 3, 16384, a) || !ParseInt(text.substr(x + 1), 3, 16384, b))
+    if (x == std::string::npos || !ParseInt(text.substr(0, x), 3, 16384, a) ||
+        !ParseInt(text.substr(x + 1), 3, 16384, b))
         return false;
     w = static_cast<int>(a);
     h = static_cast<int>(b);

@@ -31,7 +31,8 @@ Options StreamOptions(TStreamArgs& a)
          },
          "an output file"},
         SpeedOption(a.Speed, "speed setting from 12 to 100 (default 20): 625/S mm/s"),
-        Flag("--constant-speed", "no acceleration to double speed (sent as a negative speed)", [&a] { a.Accelerate = false; }),
+        Flag("--constant-speed", "no acceleration to double speed (sent as a negative speed)",
+             [&a] { a.Accelerate = false; }),
     };
     for (Option& o : ReadingOptions(a.Reading))
         table.push_back(std::move(o));

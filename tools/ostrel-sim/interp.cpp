@@ -171,15 +171,13 @@ void TOstrelInterpreter::Execute()
         if (n >= 1) {
             Circles.push_back({X, Y, std::llabs(Nums[0])});
             Clock.Circle(static_cast<double>(Circles.back().R));
-        }
-        else
+        } else
             Unrecognised("CI without a radius");
     } else if (m == "ER") {
         if (n >= 2) {
             Rects.push_back({X, Y, Clamp32(Nums[0]), Clamp32(Nums[1])});
             Clock.Rectangle(Rects.back().W, Rects.back().H);
-        }
-        else
+        } else
             Unrecognised("ER without its size");
     } else {
         --Commands;
@@ -213,17 +211,19 @@ void TOstrelInterpreter::DrawOn(TCanvas& canvas, std::int32_t width, std::int32_
 
 std::string TOstrelInterpreter::Svg() const
 {
-    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                    "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"190mm\" height=\"270mm\" viewBox=\"0 0 1520 2160\">\n"
-                    "<rect x=\"0\" y=\"0\" width=\"1520\" height=\"2160\" fill=\"white\" stroke=\"black\"/>\n"
-                    "<g transform=\"matrix(1 0 0 -1 0 2160)\" fill=\"none\" stroke=\"black\" stroke-width=\"1\">\n";
+    std::string s =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"190mm\" height=\"270mm\" viewBox=\"0 0 1520 2160\">\n"
+        "<rect x=\"0\" y=\"0\" width=\"1520\" height=\"2160\" fill=\"white\" stroke=\"black\"/>\n"
+        "<g transform=\"matrix(1 0 0 -1 0 2160)\" fill=\"none\" stroke=\"black\" stroke-width=\"1\">\n";
     char buf[160];
     for (const auto& l : Lines) {
         std::snprintf(buf, sizeof buf, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\"/>\n", l.X1, l.Y1, l.X2, l.Y2);
         s += buf;
     }
     for (const auto& c : Circles) {
-        std::snprintf(buf, sizeof buf, "<circle cx=\"%d\" cy=\"%d\" r=\"%lld\"/>\n", c.X, c.Y, static_cast<long long>(c.R));
+        std::snprintf(buf, sizeof buf, "<circle cx=\"%d\" cy=\"%d\" r=\"%lld\"/>\n", c.X, c.Y,
+                      static_cast<long long>(c.R));
         s += buf;
     }
     for (const auto& r : Rects) {

@@ -46,7 +46,7 @@ public:
     // Times what the device does at the speeds sent, with the line's rate and the input
     // buffer as the simulator plays them (the program's own estimator).
     TOstrelClock Clock;
-    std::int32_t Speed = 20;   // the last SD value (negative: constant speed)
+    std::int32_t Speed = 20;  // the last SD value (negative: constant speed)
     std::int32_t X = 0, Y = 0;
     bool Down = false;
     bool Relative = false;

@@ -405,7 +405,6 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(taken), static_cast<unsigned long long>(device.Commands),
                 device.PenDownLength, static_cast<unsigned long long>(xoffs), longestHold,
                 static_cast<unsigned long long>(device.Unknown), unknown.c_str(), static_cast<unsigned long long>(lead),
-                span, device.Clock.Seconds(),
-                played.c_str());
+                span, device.Clock.Seconds(), played.c_str());
     return 0;
 }

@@ -32,7 +32,10 @@ public:
             D->SetupOut = out;
         });
     }
-    int SetTimeouts() override { return Call("SetTimeouts", [] {}); }
+    int SetTimeouts() override
+    {
+        return Call("SetTimeouts", [] {});
+    }
     int SetMask(std::uint32_t mask) override
     {
         return Call("SetMask", [&] { D->Mask = mask; });
@@ -151,7 +154,8 @@ public:
 
     int Escape(std::uint32_t function) override
     {
-        return Call("Escape " + std::to_string(function), [] {}, "Escape");
+        return Call(
+            "Escape " + std::to_string(function), [] {}, "Escape");
     }
     int ModemStatus(std::uint32_t& status) override
     {

@@ -25,14 +25,14 @@ struct TFakeDevice {
     bool Hold = false;                // takes nothing while set
     int FailWrites = 0;               // this many writes fail with WriteError
     int WriteError = EIO;
-    std::uint32_t LineErrors = 0;     // reported once by ClearError
+    std::uint32_t LineErrors = 0;  // reported once by ClearError
     std::uint32_t ModemLines = 0;
-    std::string Incoming;             // bytes for the component to read
-    std::uint32_t Events = 0;         // reported by the next event wait (within the mask)
-    std::uint32_t OutQueue = 0;       // the output queue count the status reports
-    int Lost = 0;                     // the line is gone for this reason: every call fails with it
-    bool Deaf = false;                // a held write ignores its wake events
-    bool PseudoTerminal = false;      // the port says it is a pseudo-terminal
+    std::string Incoming;         // bytes for the component to read
+    std::uint32_t Events = 0;     // reported by the next event wait (within the mask)
+    std::uint32_t OutQueue = 0;   // the output queue count the status reports
+    int Lost = 0;                 // the line is gone for this reason: every call fails with it
+    bool Deaf = false;            // a held write ignores its wake events
+    bool PseudoTerminal = false;  // the port says it is a pseudo-terminal
 
     // Seen by the test.
     std::string OpenedName;
@@ -45,7 +45,7 @@ struct TFakeDevice {
     std::uint32_t SetupIn = 0, SetupOut = 0;
     std::uint32_t PurgeFlags = 0;
     int Writes = 0;
-    bool WakeIgnored = false;         // a deaf write was woken and went on holding
+    bool WakeIgnored = false;  // a deaf write was woken and went on holding
 
     int Count(const std::string& call)
     {

@@ -90,10 +90,11 @@ public:
             CtsFlow = (dcb.Flags & fOutxCtsFlow) != 0;
         }
         int bits = TIOCM_DTR;
-        int e = Ioctl(Fd, (dcb.Flags & fDtrControlMask) == DTR_CONTROL_ENABLE ||
-                                  (dcb.Flags & fDtrControlMask) == DTR_CONTROL_HANDSHAKE
-                              ? TIOCMBIS
-                              : TIOCMBIC,
+        int e = Ioctl(Fd,
+                      (dcb.Flags & fDtrControlMask) == DTR_CONTROL_ENABLE ||
+                              (dcb.Flags & fDtrControlMask) == DTR_CONTROL_HANDSHAKE
+                          ? TIOCMBIS
+                          : TIOCMBIC,
                       &bits);
         if (e && !NoModemLines(e))
             return e;
@@ -351,10 +352,11 @@ public:
             return e;
         p.wPacketLength = sizeof(TCommProp);
         p.wPacketVersion = 2;
-        p.dwServiceMask = 1;         // serial communications
-        p.dwMaxBaud = 0x10000000;    // any rate the driver accepts
-        p.dwProvSubType = 1;         // RS-232
-        p.dwProvCapabilities = 0xff; // DTR/DSR, RTS/CTS, RLSD, parity check, XON/XOFF, settable XON/XOFF, total and interval timeouts
+        p.dwServiceMask = 1;       // serial communications
+        p.dwMaxBaud = 0x10000000;  // any rate the driver accepts
+        p.dwProvSubType = 1;       // RS-232
+        p.dwProvCapabilities =
+            0xff;  // DTR/DSR, RTS/CTS, RLSD, parity check, XON/XOFF, settable XON/XOFF, total and interval timeouts
         p.dwSettableParams = 0x7f;
         p.dwSettableBaud = 0x10000000 | 0x3ffff;
         p.wSettableData = 0x000f;        // 5 to 8 bits
@@ -371,10 +373,14 @@ private:
     static std::uint32_t ModemBits(int lines)
     {
         std::uint32_t s = 0;
-        if (lines & TIOCM_CTS) s |= MS_CTS_ON;
-        if (lines & TIOCM_DSR) s |= MS_DSR_ON;
-        if (lines & TIOCM_RNG) s |= MS_RING_ON;
-        if (lines & TIOCM_CAR) s |= MS_RLSD_ON;
+        if (lines & TIOCM_CTS)
+            s |= MS_CTS_ON;
+        if (lines & TIOCM_DSR)
+            s |= MS_DSR_ON;
+        if (lines & TIOCM_RNG)
+            s |= MS_RING_ON;
+        if (lines & TIOCM_CAR)
+            s |= MS_RLSD_ON;
         return s;
     }
 
@@ -412,7 +418,7 @@ private:
             return false;
         }
         auto u = [](int v) { return static_cast<std::uint32_t>(v); };
-        out = TLineCounts{u(c.cts), u(c.dsr),   u(c.rng),     u(c.dcd),   u(c.brk),
+        out = TLineCounts{u(c.cts),   u(c.dsr),     u(c.rng),    u(c.dcd),        u(c.brk),
                           u(c.frame), u(c.overrun), u(c.parity), u(c.buf_overrun)};
         return true;
     }
@@ -510,7 +516,8 @@ std::string SystemDeviceName(const std::string& name)
     if (n.find('/') != std::string::npos)
         return n;
     if (n.size() > 3 && std::toupper(static_cast<unsigned char>(n[0])) == 'C' &&
-        std::toupper(static_cast<unsigned char>(n[1])) == 'O' && std::toupper(static_cast<unsigned char>(n[2])) == 'M' &&
+        std::toupper(static_cast<unsigned char>(n[1])) == 'O' &&
+        std::toupper(static_cast<unsigned char>(n[2])) == 'M' &&
         std::all_of(n.begin() + 3, n.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
         const long number = std::strtol(n.c_str() + 3, nullptr, 10);
         if (number >= 1 && number <= 256)

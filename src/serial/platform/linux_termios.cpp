@@ -17,8 +17,8 @@ namespace lt {
 const std::uint32_t IXON_ = IXON, IXOFF_ = IXOFF, IXANY_ = IXANY, CRTSCTS_ = CRTSCTS, CMSPAR_ = CMSPAR,
                     PARENB_ = PARENB, PARODD_ = PARODD, CSTOPB_ = CSTOPB, CSIZE_ = CSIZE, CS5_ = CS5, CS6_ = CS6,
                     CS7_ = CS7, CS8_ = CS8, CLOCAL_ = CLOCAL, CREAD_ = CREAD, INPCK_ = INPCK, IGNPAR_ = IGNPAR,
-                    PARMRK_ = PARMRK, ISTRIP_ = ISTRIP, ICANON_ = ICANON, ECHO_ = ECHO, OPOST_ = OPOST,
-                    CBAUD_ = CBAUD, BOTHER_ = BOTHER;
+                    PARMRK_ = PARMRK, ISTRIP_ = ISTRIP, ICANON_ = ICANON, ECHO_ = ECHO, OPOST_ = OPOST, CBAUD_ = CBAUD,
+                    BOTHER_ = BOTHER;
 const int VSTART_ = VSTART, VSTOP_ = VSTOP, VMIN_ = VMIN, VTIME_ = VTIME;
 
 static_assert(sizeof(TTermios) == sizeof(termios2), "TTermios mirrors termios2");
@@ -28,7 +28,7 @@ void FromDcb(const commport::TDcb& dcb, TTermios& t)
     using namespace commport;
     // Raw: no line editing, no echo, no signals, no output processing, no character mapping.
     t.c_iflag &= ~static_cast<std::uint32_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                                            IXANY | INPCK | IGNPAR);
+                                             IXANY | INPCK | IGNPAR);
     t.c_oflag &= ~static_cast<std::uint32_t>(OPOST);
     t.c_lflag &= ~static_cast<std::uint32_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~static_cast<std::uint32_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD);

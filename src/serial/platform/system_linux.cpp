@@ -31,8 +31,7 @@ namespace {
 
 bool StartsWithNoCase(const std::string& name, const std::string& prefix)
 {
-    return name.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), name.begin(), [](char a, char b) {
+    return name.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), name.begin(), [](char a, char b) {
                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
            });
 }
