@@ -13,10 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sheet.LoadFromText(std::string_view(reinterpret_cast<const char*>(data), size));
     int n = 0;
     const THpglObject* last = nullptr;
-    for (const THpglObject* o = sheet.First; o; o = o->Next) {
-        if (o->Kind < hkPU || o->Kind > hkER || o->ParamCount < 0 || o->ParamCount > 3)
+    for (const THpglObject& o : sheet) {
+        if (o.Kind < hkPU || o.Kind > hkER || o.ParamCount < 0 || o.ParamCount > 3)
             std::abort();
-        last = o;
+        last = &o;
         ++n;
     }
     if (last != sheet.Last || n != sheet.Count() || static_cast<std::size_t>(n) > size / 2 + 1)

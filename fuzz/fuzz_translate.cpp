@@ -21,10 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string reason = TranslateHpgl(sheet, s, size, report, limits);
     int n = 0;
     const THpglObject* last = nullptr;
-    for (const THpglObject* o = sheet.First; o; o = o->Next) {
-        if (o->Kind < hkPU || o->Kind > hkER || o->ParamCount < 0 || o->ParamCount > 3)
+    for (const THpglObject& o : sheet) {
+        if (o.Kind < hkPU || o.Kind > hkER || o.ParamCount < 0 || o.ParamCount > 3)
             std::abort();
-        last = o;
+        last = &o;
         ++n;
     }
     if (last != sheet.Last || n != sheet.Count() || (reason.empty() && n > limits.MaxObjects))

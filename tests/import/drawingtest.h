@@ -27,13 +27,13 @@ inline std::vector<TPolyline> Polylines(const THpglSheet& sheet)
 {
     std::vector<TPolyline> out;
     std::int32_t pen = 0;
-    for (const THpglObject* o = sheet.First; o; o = o->Next) {
-        if (o->Kind == hkSP)
-            pen = o->P1;
-        else if (o->Kind == hkPU)
-            out.push_back({pen, {{o->P1, o->P2}}});
-        else if (o->Kind == hkPD && !out.empty())
-            out.back().Points.push_back({o->P1, o->P2});
+    for (const THpglObject& o : sheet) {
+        if (o.Kind == hkSP)
+            pen = o.P1;
+        else if (o.Kind == hkPU)
+            out.push_back({pen, {{o.P1, o.P2}}});
+        else if (o.Kind == hkPD && !out.empty())
+            out.back().Points.push_back({o.P1, o.P2});
     }
     return out;
 }

@@ -52,14 +52,14 @@ std::vector<TSeg> DownSegments(const std::string& hpgl)
     std::vector<TSeg> out;
     std::int32_t x = 0, y = 0;
     bool down = false, relative = false;
-    for (const THpglObject* o = sheet.First; o; o = o->Next) {
-        THpglSheet::IsMove(o->Kind, &relative);
-        if (o->Kind == hkPU)
+    for (const THpglObject& o : sheet) {
+        THpglSheet::IsMove(o.Kind, &relative);
+        if (o.Kind == hkPU)
             down = false;
-        if (o->Kind == hkPD)
+        if (o.Kind == hkPD)
             down = true;
-        if (THpglSheet::IsMove(o->Kind) && o->ParamCount == 2) {
-            const std::int32_t nx = relative ? x + o->P1 : o->P1, ny = relative ? y + o->P2 : o->P2;
+        if (THpglSheet::IsMove(o.Kind) && o.ParamCount == 2) {
+            const std::int32_t nx = relative ? x + o.P1 : o.P1, ny = relative ? y + o.P2 : o.P2;
             if (down)
                 out.push_back({double(x), double(y), double(nx), double(ny)});
             x = nx;

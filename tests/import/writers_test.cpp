@@ -30,17 +30,17 @@ std::vector<TPoint> LongestStroke(const THpglSheet& sheet)
     std::vector<TPoint> best, run;
     std::int64_t x = 0, y = 0;
     bool down = false, relative = false;
-    for (const THpglObject* o = sheet.First; o; o = o->Next) {
-        THpglSheet::IsMove(o->Kind, &relative);
-        if (o->Kind == hkPU || o->Kind == hkSP)
+    for (const THpglObject& o : sheet) {
+        THpglSheet::IsMove(o.Kind, &relative);
+        if (o.Kind == hkPU || o.Kind == hkSP)
             down = false;
-        if (o->Kind == hkPD && !down) {
+        if (o.Kind == hkPD && !down) {
             down = true;
             run.assign(1, {double(x), double(y)});
         }
-        if (THpglSheet::IsMove(o->Kind) && o->ParamCount == 2) {
-            x = relative ? x + o->P1 : o->P1;
-            y = relative ? y + o->P2 : o->P2;
+        if (THpglSheet::IsMove(o.Kind) && o.ParamCount == 2) {
+            x = relative ? x + o.P1 : o.P1;
+            y = relative ? y + o.P2 : o.P2;
             if (down && (run.empty() || run.back().X != x || run.back().Y != y))
                 run.push_back({double(x), double(y)});
             if (!down)
@@ -141,13 +141,13 @@ void ExpectLabelsWhereWritten(const std::string& file, const std::string& what)
         // The mark: the last pen-down point.
         std::int64_t x = 0, y = 0, ax = 0, ay = 0;
         bool relative = false;
-        for (const THpglObject* o = marked.First; o; o = o->Next) {
-            THpglSheet::IsMove(o->Kind, &relative);
-            if (THpglSheet::IsMove(o->Kind) && o->ParamCount == 2) {
-                x = relative ? x + o->P1 : o->P1;
-                y = relative ? y + o->P2 : o->P2;
+        for (const THpglObject& o : marked) {
+            THpglSheet::IsMove(o.Kind, &relative);
+            if (THpglSheet::IsMove(o.Kind) && o.ParamCount == 2) {
+                x = relative ? x + o.P1 : o.P1;
+                y = relative ? y + o.P2 : o.P2;
             }
-            if (o->Kind == hkPD)
+            if (o.Kind == hkPD)
                 ax = x, ay = y;
         }
         // The label: what the labelled file draws beyond the prefix.

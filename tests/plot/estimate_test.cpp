@@ -131,8 +131,8 @@ TEST(OstrelTime, ResumedRunsCountTheirOwnBytes)
         EXPECT_EQ(EstimatePlot(s, settings, first).Bytes, ResumedText(s, first).size()) << first;
     // From beyond the last object only the restoring move is left, with the pen up.
     TOstrelStream pen;
-    for (const THpglObject* o = s.First; o; o = o->Next)
-        pen.Skip(*o);
+    for (const THpglObject& o : s)
+        pen.Skip(o);
     const TPlotEstimate rest = EstimatePlot(s, settings, s.Count());
     const double distance = std::hypot(static_cast<double>(pen.PenX), static_cast<double>(pen.PenY));
     EXPECT_GT(distance, 0);

@@ -50,8 +50,8 @@ TEST(OstrelStream, WorkedExampleByteForByte)
     TOstrelStream stream;
     auto collect = [&](std::string_view t, TThrottle k) { all.push_back({std::string(t), k}); };
     stream.Prologue(20, true, collect);
-    for (const THpglObject* o = s.First; o; o = o->Next)
-        stream.ObjectTexts(*o, collect);
+    for (const THpglObject& o : s)
+        stream.ObjectTexts(o, collect);
     stream.Epilogue(collect);
     EXPECT_EQ(Texts(all), (V{" SD", "20", " BP IN ", "PU", "PA", "100 0", "PD", "PA99 0", "PA99 5", "PA99 10", "CI50",
                              "ER10 20", " BP "}));
@@ -228,9 +228,9 @@ TEST(OstrelStreamSize, AHugeSweepIsSizedAtOnceAndTheNextArcStartsRight)
     LoadText(t, "PA1000,0;AA0,0,-3000;AA50,50,30;");
     TOstrelStream sampled, sent;
     bool exact = true;
-    for (const THpglObject* o = t.First; o; o = o->Next) {
-        sampled.ObjectSize(*o, 100, 64, exact);
-        sent.ObjectTexts(*o);
+    for (const THpglObject& o : t) {
+        sampled.ObjectSize(o, 100, 64, exact);
+        sent.ObjectTexts(o);
         EXPECT_EQ(sampled.PenX, sent.PenX);
         EXPECT_EQ(sampled.PenY, sent.PenY);
         EXPECT_EQ(sampled.DeviceX, sent.DeviceX);

@@ -37,16 +37,16 @@ TDrawn Drawn(const THpglSheet& sheet)
     std::int64_t pen = LLONG_MIN;
     auto feed = [&](std::string_view t, TThrottle) { device.Feed(t); };
     stream.Prologue(20, true, feed);
-    for (const THpglObject* o = sheet.First; o; o = o->Next) {
-        if (o->Kind == hkSP)
-            pen = o->ParamCount ? o->P1 : 0;
-        if (o->Kind == hkCI || o->Kind == hkER || o->Kind == hkAA) {
-            const bool arc = o->Kind == hkAA;
-            d.Units.insert({pen, o->Kind, arc ? stream.PenX : stream.DeviceX, arc ? stream.PenY : stream.DeviceY, o->P1,
-                            o->P2, o->P3, stream.Down && arc});
+    for (const THpglObject& o : sheet) {
+        if (o.Kind == hkSP)
+            pen = o.ParamCount ? o.P1 : 0;
+        if (o.Kind == hkCI || o.Kind == hkER || o.Kind == hkAA) {
+            const bool arc = o.Kind == hkAA;
+            d.Units.insert({pen, o.Kind, arc ? stream.PenX : stream.DeviceX, arc ? stream.PenY : stream.DeviceY, o.P1,
+                            o.P2, o.P3, stream.Down && arc});
         }
         const std::size_t before = device.Lines.size();
-        stream.ObjectTexts(*o, feed);
+        stream.ObjectTexts(o, feed);
         device.Feed(";");  // carried out now, so its lines go with this object's pen
         for (std::size_t i = before; i < device.Lines.size(); ++i) {
             const TSimLine& l = device.Lines[i];

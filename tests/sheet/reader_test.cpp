@@ -247,12 +247,12 @@ TEST(Reader, ReadsEverySampleFile)
         EXPECT_GT(n, 0) << f;
         // No more objects than half the bytes: each needs at least a two-letter mnemonic.
         EXPECT_LE(static_cast<std::uintmax_t>(n), size / 2 + 1) << f;
-        for (const THpglObject* o = s.First; o; o = o->Next) {
-            ASSERT_GE(o->Kind, hkPU);
-            ASSERT_LE(o->Kind, hkER);
-            ASSERT_GE(o->ParamCount, 0);
-            ASSERT_LE(o->ParamCount, 3);
-            draws += o->Kind == hkPD || o->Kind == hkPA || o->Kind == hkCI || o->Kind == hkAA;
+        for (const THpglObject& o : s) {
+            ASSERT_GE(o.Kind, hkPU);
+            ASSERT_LE(o.Kind, hkER);
+            ASSERT_GE(o.ParamCount, 0);
+            ASSERT_LE(o.ParamCount, 3);
+            draws += o.Kind == hkPD || o.Kind == hkPA || o.Kind == hkCI || o.Kind == hkAA;
         }
         EXPECT_LE(s.XMin, s.XMax) << f;
         EXPECT_LE(s.YMin, s.YMax) << f;

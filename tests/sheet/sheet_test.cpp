@@ -129,7 +129,7 @@ TEST(Sheet, CountIsTheListLengthAcrossBlocksLoadsAndClears)
 {
     auto walked = [](const THpglSheet& s) {
         int n = 0;
-        for (const THpglObject* o = s.First; o; o = o->Next)
+        for ([[maybe_unused]] const THpglObject& o : s)
             ++n;
         return n;
     };

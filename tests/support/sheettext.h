@@ -9,13 +9,13 @@
 inline std::string SheetText(const THpglSheet& sheet)
 {
     std::string out;
-    for (const THpglObject* o = sheet.First; o; o = o->Next) {
+    for (const THpglObject& o : sheet) {
         if (!out.empty())
             out += '|';
-        const char* m = HpglMnemonic(o->Kind);
-        out += m ? m : "K" + std::to_string(o->Kind);
-        const std::int32_t p[] = {o->P1, o->P2, o->P3};
-        for (int i = 0; i < o->ParamCount && i < 3; ++i)
+        const char* m = HpglMnemonic(o.Kind);
+        out += m ? m : "K" + std::to_string(o.Kind);
+        const std::int32_t p[] = {o.P1, o.P2, o.P3};
+        for (int i = 0; i < o.ParamCount && i < 3; ++i)
             out += ' ' + std::to_string(p[i]);
     }
     return out;

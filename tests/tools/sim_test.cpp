@@ -157,13 +157,13 @@ TEST(Interpreter, DrawsWhatTheViewDrawsForEverySample)
             d.DrawOn(c, device.width(), device.height());
         }
         bool arcs = false, penUpArcs = false, down = false;
-        for (const THpglObject* o = s.First; o; o = o->Next) {
-            if (o->Kind == hkPD)
+        for (const THpglObject& o : s) {
+            if (o.Kind == hkPD)
                 down = true;
-            if (o->Kind == hkPU)
+            if (o.Kind == hkPU)
                 down = false;
-            arcs = arcs || o->Kind == hkAA;
-            penUpArcs = penUpArcs || (o->Kind == hkAA && !down);
+            arcs = arcs || o.Kind == hkAA;
+            penUpArcs = penUpArcs || (o.Kind == hkAA && !down);
         }
         // The device draws an arc as its point series, the last point a step short of the
         // end, and goes on from there: a few pixels per arc differ.
