@@ -3,6 +3,7 @@
 // point: the reader takes each stretch of a load while it is still in the cache, instead of
 // walking tens of megabytes of objects again from memory at the end.
 
+#include <algorithm>
 #include <cstdint>
 
 #include "sheet/hpglsheet.h"
@@ -32,14 +33,10 @@ private:
     }
     void Include(std::int32_t x, std::int32_t y)
     {
-        if (x < XMin)
-            XMin = x;
-        if (x > XMax)
-            XMax = x;
-        if (y < YMin)
-            YMin = y;
-        if (y > YMax)
-            YMax = y;
+        XMin = std::min(XMin, x);
+        XMax = std::max(XMax, x);
+        YMin = std::min(YMin, y);
+        YMax = std::max(YMax, y);
     }
     void IncludeSquare(std::int32_t cx, std::int32_t cy, std::int64_t r);
 

@@ -175,14 +175,10 @@ bool THpglSheet::IsMove(std::int8_t kind, bool* relative)
 
 void THpglSheet::IncludePoint(std::int32_t x, std::int32_t y)
 {
-    if (x < XMin)
-        XMin = x;
-    if (x > XMax)
-        XMax = x;
-    if (y < YMin)
-        YMin = y;
-    if (y > YMax)
-        YMax = y;
+    XMin = std::min(XMin, x);
+    XMax = std::max(XMax, x);
+    YMin = std::min(YMin, y);
+    YMax = std::max(YMax, y);
 }
 
 std::int64_t ArcRadius(std::int32_t x, std::int32_t y, std::int32_t cx, std::int32_t cy)

@@ -119,6 +119,11 @@ TEST_F(FormTest, EveryCaptionShowsWholeInAllThreeWindowsAtTheDesignSize)
 {
     DesignSize();
     EXPECT_EQ(CutTexts(frmMain).join(QLatin1Char('\n')).toStdString(), "");
+    // The ports of this machine are not the test's: a fixed list, a long adapter name among them.
+    const std::string adapter = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9M4LJ7Q-if00-port0";
+    frmOstrel->PortList = [adapter] {
+        return std::vector<std::string>{"COM1", "COM2", "COM3", "COM4", "/dev/ttyUSB9", adapter};
+    };
     frmOstrel->show();
     QApplication::processEvents();
     EXPECT_EQ(CutTexts(frmOstrel).join(QLatin1Char('\n')).toStdString(), "");
