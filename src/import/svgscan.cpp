@@ -224,7 +224,7 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
     bool textCounted = false;
     // The ids of the open elements, the ids whose element holds a use, and what uses refer to.
     std::vector<std::pair<int, QString>> open;
-    std::set<QString> holdUses, used;
+    std::set<QString> holdUses, used, symbols;
     while (!xml.atEnd()) {
         xml.readNext();
         if (xml.isEndElement() && skipDepth > 0) {
@@ -269,8 +269,13 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
             for (auto it = open.rbegin(); it != open.rend() && holdUses.insert(it->second).second; ++it) {
             }
         }
-        if (const QStringView id = a.value(QLatin1String("id")); !id.isEmpty())
+        if (const QStringView id = a.value(QLatin1String("id")); !id.isEmpty()) {
             open.emplace_back(depth, id.toString());
+#if QT_VERSION < QT_VERSION_CHECK(6, 7, 0)
+            if (name == QLatin1String("symbol"))
+                symbols.insert(id.toString());
+#endif
+        }
         if (name == QLatin1String("text") && textDepth == 0) {
             ++scan.Texts;
             textDepth = depth;
@@ -315,7 +320,7 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
 #endif
     }
     for (const QString& id : used)
-        scan.NestedUses = scan.NestedUses || holdUses.count(id) > 0;
+        scan.NestedUses = scan.NestedUses || holdUses.count(id) > 0 || symbols.count(id) > 0;
     return {};
 }
 
@@ -356,6 +361,25 @@ void WriteNamespaces(QXmlStreamWriter& w, const QXmlStreamNamespaceDeclarations&
         w.writeAttribute(ns.prefix().isEmpty() ? QStringLiteral("xmlns")
                                                : QStringLiteral("xmlns:") + ns.prefix().toString(),
                          ns.namespaceUri().toString());
+}
+
+// The reader's start tag as it was written: its prefixes and namespace declarations
+// literally. Left to itself the writer names namespaces anew (n1, n2...) and, fed its own
+// output, declares them twice.
+void WriteStartTag(QXmlStreamWriter& w, const QXmlStreamReader& xml, const QXmlStreamAttributes& attributes)
+{
+    w.writeStartElement(xml.qualifiedName().toString());
+    WriteNamespaces(w, xml.namespaceDeclarations());
+    for (const QXmlStreamAttribute& a : attributes)
+        w.writeAttribute(a.qualifiedName().toString(), a.value().toString());
+}
+
+void CopyToken(QXmlStreamWriter& w, const QXmlStreamReader& xml)
+{
+    if (xml.isStartElement())
+        WriteStartTag(w, xml, xml.attributes());
+    else
+        w.writeCurrentToken(xml);
 }
 
 void WriteNode(QXmlStreamWriter& w, const TNode& node)
@@ -880,7 +904,7 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite,
                 definitionDepth = 0;
             if (fonts.size() > 1)
                 fonts.pop_back();
-            writer.writeCurrentToken(xml);
+            CopyToken(writer, xml);
             if (!clippedAt.empty() && clippedAt.back().first == depth) {
                 WriteClipMark(writer, clippedAt.back().second, TClipMark::ContentEnd);
                 writer.writeEndElement();  // the group that stands for the clipped element
@@ -890,7 +914,7 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite,
             continue;
         }
         if (!xml.isStartElement()) {
-            writer.writeCurrentToken(xml);
+            CopyToken(writer, xml);
             continue;
         }
         const QXmlStreamAttributes a = xml.attributes();
@@ -992,14 +1016,11 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite,
         }
         if (clip >= 0) {
             // The element as it was, less its clip path.
-            writer.writeStartElement(xml.namespaceUri().toString(), xml.name().toString());
-            for (const QXmlStreamNamespaceDeclaration& ns : xml.namespaceDeclarations())
-                writer.writeNamespace(ns.namespaceUri().toString(), ns.prefix().toString());
-            writer.writeAttributes(attributes);
+            WriteStartTag(writer, xml, attributes);
             clippedAt.emplace_back(depth, clip);
             continue;
         }
-        writer.writeCurrentToken(xml);
+        CopyToken(writer, xml);
     }
     return out;
 }
@@ -1203,7 +1224,7 @@ bool ExpandUses(const QByteArray& document, const TSvgLimits& limits, QByteArray
                 definitionDepth = 0;
             --depth;
         }
-        writer.writeCurrentToken(xml);
+        CopyToken(writer, xml);
     }
     return true;
 }

@@ -35,7 +35,8 @@ struct TSvgScan {
     std::int64_t NestedSvgs = 0;
     // Elements clipped by a clip path, which Qt Svg draws unclipped.
     std::int64_t Clipped = 0;
-    // A <use> refers to something that holds a <use>: Qt Svg draws only some of such copies.
+    // A <use> refers to something that holds a <use> (Qt Svg draws only some of such copies),
+    // or to a <symbol> (which this Qt Svg does not draw at all): uses are made copies first.
     bool NestedUses = false;
     std::int64_t Texts = 0;
 };

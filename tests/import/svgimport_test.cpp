@@ -988,3 +988,35 @@ TEST(SvgImport, RewrittenElementsKeepTheirPlaceAndTheirId)
                                    "<use href=\"#a\"/><use href=\"#a\" x=\"10\"/>"));
     EXPECT_EQ(lines.size(), 2u);
 }
+
+// Uses Qt Svg would leave out, and documents that go through both rewrites, draw every copy.
+TEST(SvgImport, UsesOfSymbolsAndUsesInNestedSvgsDraw)
+{
+    const std::string defs = "<defs><g id=\"u\"><use href=\"#p\"/><use href=\"#p\" x=\"5\"/></g>"
+                             "<path id=\"p\" d=\"M0 0 L5 5\" stroke=\"black\"/>"
+                             "<symbol id=\"s\" viewBox=\"0 0 10 10\"><path d=\"M0 0 L10 10\"/></symbol></defs>";
+    const std::vector<std::vector<TPt>> pair = {{{60, 2100}, {75, 2085}}, {{75, 2100}, {90, 2085}}};
+    const struct {
+        std::string Svg;
+        std::vector<std::vector<TPt>> Expected;
+    } rows[] = {
+        // A symbol used directly, at the use's size, with the use's paint.
+        {Page(defs + "<use href=\"#s\" x=\"200\" y=\"300\" width=\"100\" height=\"100\" stroke=\"black\"/>"),
+         {{{200, 1860}, {300, 1760}}}},
+        // Copies made first, then the nested svg placed: the second pass reads the first's output.
+        {Page(defs +
+              "<svg x=\"60\" y=\"60\" width=\"30\" height=\"30\" viewBox=\"0 0 10 10\"><use href=\"#u\"/></svg>"),
+         pair},
+        // A document whose own prefix is the one a writer would make up.
+        {"<n1:svg xmlns:n1=\"http://www.w3.org/2000/svg\" width=\"190mm\" height=\"270mm\" "
+         "viewBox=\"0 0 1520 2160\"><n1:svg x=\"60\" y=\"60\" width=\"30\" height=\"30\" viewBox=\"0 0 10 10\">"
+         "<n1:path d=\"M0 0 L5 5\" stroke=\"black\"/><n1:path d=\"M5 0 L10 5\" stroke=\"black\"/></n1:svg></n1:svg>",
+         pair},
+    };
+    for (const auto& r : rows) {
+        std::vector<std::vector<TPt>> got;
+        for (const auto& l : ImportedPolylines(r.Svg))
+            got.push_back(l.Points);
+        EXPECT_EQ(got, r.Expected) << r.Svg;
+    }
+}
