@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -150,7 +151,10 @@ TfrmOstrel::TfrmOstrel(QWidget* parent, const THpglSheet& sheet)
     EstimateTimer->setInterval(250);
     connect(EstimateTimer, &QTimer::timeout, this, [this] { ShowEstimate(); });
 
-    connect(cbPort, &QComboBox::currentIndexChanged, this, [this] { cbPortChange(); });
+    connect(cbPort, &QComboBox::currentIndexChanged, this, [this] {
+        ShowPortFromStart();
+        cbPortChange();
+    });
     connect(cbPort, &QComboBox::editTextChanged, this, [this] { cbPortChange(); });
     connect(btnPorts, &QToolButton::clicked, this, [this] { ListPortsInBox(); });
     connect(cbBaud, &QComboBox::currentIndexChanged, this, [this] { cbBaudChange(); });
@@ -205,6 +209,13 @@ void TfrmOstrel::cbPortChange()
     cbPort->setToolTip(QString::fromStdString(commport::PortLabel(name.toStdString())));
 }
 
+// The box is narrower than most names: a chosen one shows from its start, where the port's
+// own name is, rather than scrolled to the cursor at its end.
+void TfrmOstrel::ShowPortFromStart()
+{
+    cbPort->lineEdit()->setCursorPosition(0);
+}
+
 void TfrmOstrel::ListPortsInBox()
 {
     const QString current = cbPort->count() || !cbPort->currentText().isEmpty() ? PortName() : QString();
@@ -227,6 +238,7 @@ void TfrmOstrel::ListPortsInBox()
     for (int i = 0; i < cbPort->count(); ++i)
         widest = std::max(widest, list->fontMetrics().horizontalAdvance(cbPort->itemText(i)));
     list->setMinimumWidth(widest + 2 * list->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 16);
+    ShowPortFromStart();
     cbPortChange();
 }
 

@@ -79,6 +79,7 @@ public:
     // The ports the box offers, listed again each time the dialog shows and on btnPorts.
     std::function<std::vector<std::string>()> PortList;
     void ListPortsInBox();
+    void ShowPortFromStart();
     // The port the box names: an entry of the list by its name, or what was typed.
     QString PortName() const;
 

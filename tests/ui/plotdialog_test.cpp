@@ -492,6 +492,8 @@ TEST_F(FormTest, PortsAreListedAgainAndATypedPathIsUsedAsItStands)
         EXPECT_EQ(d->VaComm1.GetDeviceNameEx(), r.File) << r.Label;
         EXPECT_EQ(d->VaComm1.PortNum(), r.Index + 1) << r.Label;
         EXPECT_EQ(d->cbPort->toolTip(), r.Label);  // the narrow box's whole text
+        // The box shows a chosen name from its start ("COM4 (/dev/t"), not its tail.
+        EXPECT_EQ(d->cbPort->lineEdit()->cursorPosition(), 0) << r.Label;
     }
     // The box keeps its design; its list drops down as wide as the longest entry.
     EXPECT_EQ(d->cbPort->geometry(), QRect(16, 16, 81, 21));
