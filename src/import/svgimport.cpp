@@ -863,8 +863,8 @@ TFileResult ImportSvgData(THpglSheet& sheet, const QByteArray& raw, const TSvgIm
     std::vector<TSvgTextRun> runs;
     if (options.StrokeText && scan.Texts > 0)
         rewrite.TextRuns = &runs;
-    const bool rewritten = scan.Degenerate > 0 || scan.NestedSvgs > 0 || scan.Clipped > 0 || rewrite.TextRuns ||
-                           (rewrite.PlaceTspans && scan.PositionedTexts > 0);
+    const bool rewritten = scan.Degenerate > 0 || scan.FlowRoots > 0 || scan.NestedSvgs > 0 || scan.Clipped > 0 ||
+                           rewrite.TextRuns || (rewrite.PlaceTspans && scan.PositionedTexts > 0);
     if (rewritten)
         data = RewriteSvg(data, rewrite, &scan.NotDrawn);
 

@@ -260,6 +260,13 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
             --depth;
             continue;
         }
+        if (name == QLatin1String("flowRoot")) {
+            ++scan.FlowRoots;
+            ++scan.NotDrawn["flowed texts (SVG 1.2)"];
+            skipDepth = 1;
+            --depth;
+            continue;
+        }
         if (name == QLatin1String("svg") && depth > 1)
             ++scan.NestedSvgs;
         if (name == QLatin1String("use")) {
@@ -277,6 +284,9 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
 #endif
         }
         if (name == QLatin1String("text") && textDepth == 0) {
+            // SVG 2 wraps such a text in a shape; Qt Svg lays it on one line.
+            if (Refers(a, a.value(QLatin1String("style")), "shape-inside"))
+                ++scan.NotDrawn["texts flowed into a shape (on one line)"];
             ++scan.Texts;
             textDepth = depth;
             textCounted = false;
@@ -920,6 +930,10 @@ QByteArray RewriteSvg(const QByteArray& document, const TSvgRewrite& rewrite,
         const QXmlStreamAttributes a = xml.attributes();
         if (const QStringView t = a.value(QLatin1String("transform"));
             rewrite.DropDegenerate && !t.isEmpty() && IsDegenerateTransform(t.toString())) {
+            skipDepth = 1;
+            continue;
+        }
+        if (rewrite.DropFlowRoots && xml.name() == QLatin1String("flowRoot")) {
             skipDepth = 1;
             continue;
         }

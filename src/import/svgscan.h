@@ -39,6 +39,9 @@ struct TSvgScan {
     // or to a <symbol> (which this Qt Svg does not draw at all): uses are made copies first.
     bool NestedUses = false;
     std::int64_t Texts = 0;
+    // SVG 1.2 flowed texts (<flowRoot>): Qt Svg draws the region they flow into as a shape and
+    // not their text, so they are left out.
+    std::int64_t FlowRoots = 0;
 };
 
 // A run of text to lay in the stroke font: where it starts in its text's user space, and the
@@ -81,6 +84,7 @@ std::string ScanSvg(const QByteArray& document, const TSvgLimits& limits, TSvgSc
 // What the rewrite changes before Qt Svg draws the document.
 struct TSvgRewrite {
     bool DropDegenerate = true;
+    bool DropFlowRoots = true;
     // Each positioned tspan becomes a text of its own at its position (x, y, dx, dy).
     bool PlaceTspans = true;
     // A nested <svg> becomes a group placed and scaled by its x, y, width, height, viewBox

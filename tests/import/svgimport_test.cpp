@@ -555,6 +555,27 @@ TEST(SvgImport, TheReportCountsWhatWasNotDrawn)
     EXPECT_EQ(GroupedNumber(-1234), "-1,234");
 }
 
+// Flowed texts: an SVG 1.2 flowRoot is left out whole (Qt Svg would plot the region it flows
+// into and not its words); an SVG 2 text in a shape is drawn on one line. Both are reported.
+TEST(SvgImport, FlowedTextsAreReportedAndTheirRegionsNotDrawn)
+{
+    const std::string body = "<defs><rect id=\"r\" width=\"50\" height=\"50\"/></defs>"
+                             "<flowRoot><flowRegion><rect x=\"500\" y=\"500\" width=\"300\" height=\"300\" "
+                             "stroke=\"black\"/></flowRegion><flowPara>Flowed words</flowPara></flowRoot>"
+                             "<text style=\"shape-inside:url(#r)\" y=\"20\">In a shape</text>" +
+                             Line("black", "M0 0 L10 10");
+    THpglSheet sheet;
+    TTranslateReport report;
+    TSvgImportOptions options;
+    options.Report = &report;
+    ASSERT_TRUE(ImportSvgData(sheet, QByteArray::fromStdString(Page(body)), options).Ok());
+    EXPECT_EQ(report.NotDrawn, (std::map<std::string, std::int64_t>{{"flowed texts (SVG 1.2)", 1},
+                                                                    {"texts flowed into a shape (on one line)", 1}}));
+    for (const auto& l : Polylines(sheet))
+        for (const TPt& p : l.Points)
+            EXPECT_LT(p.X, 500) << "the flow region was drawn";
+}
+
 namespace {
 
 // The sheet's lowest and highest y among the points drawn, in SVG user units (y down).
