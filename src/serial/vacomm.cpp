@@ -38,7 +38,7 @@ std::string SystemText(int code)
 
 // ---------------------------------------------------------------- TVaCustomComm
 
-TVaCustomComm::TVaCustomComm()
+TVaCustomComm::TVaCustomComm() : FMachinery(std::make_unique<TVaCommMachinery>(*this))
 {
     FBuffers.OnChange = [this] { BuffersChanged(); };
     FEventChars.OnChange = [this] { EventCharsChanged(); };

@@ -21,8 +21,7 @@
 
 class TVaCustomComm;
 class TVaDispatcher;
-class TVaCommEventThread;
-class TVaCommWriteThread;
+struct TVaCommMachinery;
 namespace commport {
 class TCommPort;
 struct TWriteResult;
@@ -202,9 +201,8 @@ public:
     int LineLost() const { return FLineLost.load(); }
 
 private:
-    friend class TVaCommThread;
-    friend class TVaCommWriteThread;
-    friend class TVaCommEventThread;
+    // The worker threads reach the component's own parts through this, in vacomm_p.h.
+    friend struct TVaCommMachinery;
 
     // Stores a line setting and applies the record when it changed.
     // A setting the line refuses is not kept.
@@ -245,9 +243,8 @@ private:
     TVaCriticalSection FWriteLock;
     TVaCriticalSection FGlobalLock;
     commport::TCommProp FCommProperties;
-    // Shared with the calls they hand over, which may outlive a Close made inside them.
-    std::shared_ptr<TVaCommEventThread> EventThread;
-    std::shared_ptr<TVaCommWriteThread> WriteThread;
+    // The worker threads, while open.
+    const std::unique_ptr<TVaCommMachinery> FMachinery;
     std::uint64_t FSession = 0;
     std::atomic<int> FLineLost{0};
     std::uint32_t FEventMask = 0;

@@ -17,7 +17,7 @@ std::int32_t TVaCustomComm::WriteBuf(const std::uint8_t* data, std::int32_t coun
     if (const int lost = FLineLost.load())
         Error("Write error (%d), %s", lost);
     if (!FDirectWrite) {
-        if (!WriteThread || !WriteThread->WriteData(data, count))
+        if (!FMachinery->WriteThread || !FMachinery->WriteThread->WriteData(data, count))
             throw EVaCommError("Output buffer is full. Please check comm status.");
         return count;
     }
@@ -121,7 +121,7 @@ std::uint64_t TVaCustomComm::DropStaged()
     std::shared_ptr<TVaCommWriteThread> writer;
     {
         std::lock_guard lock(FGlobalLock.Native());
-        writer = WriteThread;
+        writer = FMachinery->WriteThread;
     }
     // The writer drops what is staged and abandons a write in flight; what that write had
     // handed by then is counted before it acknowledges.
@@ -144,7 +144,8 @@ std::int32_t TVaCustomComm::WriteBufUsed()
     if (FDirectWrite)
         return OutputQueueCount();
     std::lock_guard lock(FWriteLock.Native());
-    return WriteThread ? WriteThread->Buffer.Size() : 0;
+    const auto& writer = FMachinery->WriteThread;
+    return writer ? writer->Buffer.Size() : 0;
 }
 
 std::int32_t TVaCustomComm::WriteBufFree()
@@ -154,7 +155,8 @@ std::int32_t TVaCustomComm::WriteBufFree()
     if (FDirectWrite)
         return FBuffers.WriteSize() - OutputQueueCount();
     std::lock_guard lock(FWriteLock.Native());
-    return WriteThread ? WriteThread->Buffer.Capacity() - WriteThread->Buffer.Size() : 0;
+    const auto& writer = FMachinery->WriteThread;
+    return writer ? writer->Buffer.Capacity() - writer->Buffer.Size() : 0;
 }
 
 void TVaCustomComm::PurgeWrite()
@@ -181,7 +183,7 @@ void TVaCustomComm::PurgeBuffers(std::uint32_t flags)
     std::shared_ptr<TVaCommWriteThread> writer;
     {
         std::lock_guard lock(FGlobalLock.Native());
-        writer = WriteThread;
+        writer = FMachinery->WriteThread;
     }
     if (flags != (PURGE_RXABORT | PURGE_RXCLEAR) && writer)
         writer->PurgeWrite();

@@ -65,6 +65,31 @@ private:
     std::int32_t FSize = 0;
 };
 
+class TVaCommEventThread;
+class TVaCommWriteThread;
+
+// What the component's worker threads need of it: the threads themselves, held for it, and
+// the component's own parts they reach (it has no other friend).
+struct TVaCommMachinery {
+    explicit TVaCommMachinery(TVaCustomComm& comm) : Comm(comm) {}
+    TVaCustomComm& Comm;
+    // Shared with the calls they hand over, which may outlive a Close made inside them.
+    // Replaced under the global lock, the writer under the write lock as well.
+    std::shared_ptr<TVaCommEventThread> EventThread;
+    std::shared_ptr<TVaCommWriteThread> WriteThread;
+
+    commport::TCommPort& Port() const { return *Comm.Port; }
+    std::recursive_mutex& WriteLock() const { return Comm.FWriteLock.Native(); }
+    std::uint64_t Session() const { return Comm.Session(); }
+    bool NoteLineLost(int error) const { return Comm.NoteLineLost(error); }
+    void DoLineLost(std::uint32_t errors) const { Comm.DoLineLost(errors); }
+    commport::TWriteResult HandToPort(const std::uint8_t* data, std::uint32_t count, TVaEvent* const* wake,
+                                      int wakeCount, std::int32_t timeoutMs, bool oneQuantum) const
+    {
+        return Comm.HandToPort(data, count, wake, wakeCount, timeoutMs, oneQuantum);
+    }
+};
+
 // A worker thread of the component: joined on destruction, never detached.
 class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
 public:
@@ -77,7 +102,7 @@ public:
     const std::shared_ptr<THandOverState>& State() const { return FState; }
 
 protected:
-    explicit TVaCommThread(TVaCustomComm& comm) : Comm(comm) {}
+    explicit TVaCommThread(TVaCommMachinery& machinery) : Comm(machinery.Comm), Machinery(machinery) {}
     virtual void Execute() = 0;
     void Terminate();
     // Hands call to the user-interface thread (see HandOver); this object lives on while the
@@ -86,6 +111,7 @@ protected:
     // Hands over the report of a lost line, unless the other thread has done so.
     void ReportLineLost(int error, std::uint32_t errors);
     TVaCustomComm& Comm;
+    TVaCommMachinery& Machinery;
 
 private:
     void ApplyPriority();
@@ -98,7 +124,7 @@ private:
 
 class TVaCommWriteThread final : public TVaCommThread {
 public:
-    explicit TVaCommWriteThread(TVaCustomComm& comm);
+    explicit TVaCommWriteThread(TVaCommMachinery& machinery);
     ~TVaCommWriteThread() override;
 
     void StopThread();
@@ -133,7 +159,7 @@ private:
 
 class TVaCommEventThread final : public TVaCommThread {
 public:
-    explicit TVaCommEventThread(TVaCustomComm& comm) : TVaCommThread(comm) {}
+    explicit TVaCommEventThread(TVaCommMachinery& machinery) : TVaCommThread(machinery) {}
     ~TVaCommEventThread() override;
     void StopThread();
 

@@ -290,8 +290,8 @@ void TVaCustomComm::SetEventPriority(TThreadPriority value)
     if (value == FEventPriority)
         return;
     FEventPriority = value;
-    if (EventThread)
-        EventThread->SetPriority(value);
+    if (FMachinery->EventThread)
+        FMachinery->EventThread->SetPriority(value);
 }
 
 void TVaCustomComm::SetWritePriority(TThreadPriority value)
@@ -299,8 +299,8 @@ void TVaCustomComm::SetWritePriority(TThreadPriority value)
     if (value == FWritePriority)
         return;
     FWritePriority = value;
-    if (WriteThread)
-        WriteThread->SetPriority(value);
+    if (FMachinery->WriteThread)
+        FMachinery->WriteThread->SetPriority(value);
 }
 
 void TVaCustomComm::SetDirectWrite(bool value)

@@ -96,11 +96,13 @@ bool TVaCommThread::HandOverCall(std::function<void()> call)
 
 void TVaCommThread::ReportLineLost(int error, std::uint32_t errors)
 {
-    if (Comm.NoteLineLost(error))
-        HandOverCall([this, errors] { Comm.DoLineLost(errors); });
+    if (Machinery.NoteLineLost(error))
+        HandOverCall([this, errors] { Machinery.DoLineLost(errors); });
 }
 
-TVaCommWriteThread::TVaCommWriteThread(TVaCustomComm& comm) : TVaCommThread(comm), Buffer(comm.Buffers().WriteSize()) {}
+TVaCommWriteThread::TVaCommWriteThread(TVaCommMachinery& machinery)
+    : TVaCommThread(machinery), Buffer(machinery.Comm.Buffers().WriteSize())
+{}
 
 TVaCommWriteThread::~TVaCommWriteThread()
 {
@@ -130,13 +132,13 @@ void TVaCommWriteThread::Execute()
         std::uint8_t* block;
         std::uint32_t n;
         {
-            std::lock_guard lock(Comm.FWriteLock.Native());
+            std::lock_guard lock(Machinery.WriteLock());
             block = Buffer.DataPtr();
             n = static_cast<std::uint32_t>(Buffer.Size());
         }
         // Written straight from the block: the caller appends behind these bytes and
         // nothing moves them until this write has completed.
-        const TWriteResult r = Comm.HandToPort(block, n, wake, 2, -1, true);
+        const TWriteResult r = Machinery.HandToPort(block, n, wake, 2, -1, true);
         if (r.Woken == 0)
             break;
         if (r.Woken == 1) {
@@ -147,7 +149,7 @@ void TVaCommWriteThread::Execute()
             continue;  // a paced line's wait, with nothing handed
         if (r.Error) {
             std::uint32_t errors = 0;
-            if (const int lost = Comm.Port->LineLost(errors)) {
+            if (const int lost = Machinery.Port().LineLost(errors)) {
                 // Nothing more can be written: report it once, then only answer purges
                 // until the port is closed. The bytes stay staged, unsent.
                 ReportLineLost(lost, errors);
@@ -173,7 +175,7 @@ void TVaCommWriteThread::AcknowledgePurge()
     // bytes staged after it returned.
     PurgeSignal.ResetEvent();
     {
-        std::lock_guard w(Comm.FWriteLock.Native());
+        std::lock_guard w(Machinery.WriteLock());
         std::lock_guard lock(State()->M);
         if (State()->PurgeRequested > std::max(State()->PurgeAcknowledged, State()->PurgeWithdrawn)) {
             Buffer.Clear();
@@ -190,7 +192,7 @@ void TVaCommWriteThread::Complete(std::uint32_t written)
 {
     bool empty;
     {
-        std::lock_guard lock(Comm.FWriteLock.Native());
+        std::lock_guard lock(Machinery.WriteLock());
         Buffer.Remove(std::min(static_cast<std::int32_t>(written), Buffer.Size()));
         empty = Buffer.Size() == 0;
         if (empty)
@@ -258,7 +260,7 @@ bool TVaCommWriteThread::WriteData(const std::uint8_t* data, std::int32_t count)
             seen = RoomSeq;
         }
         {
-            std::lock_guard lock(Comm.FWriteLock.Native());
+            std::lock_guard lock(Machinery.WriteLock());
             if (static_cast<std::int64_t>(Buffer.Size()) + count <= Buffer.Capacity()) {
                 Buffer.Write(data, count);
                 DataReady.SetEvent();
@@ -289,7 +291,7 @@ void TVaCommEventThread::Execute()
     while (!Terminated()) {
         std::uint32_t mask = 0;
         bool woken = false;
-        const int e = Comm.Port->WaitEvent(mask, CompletionSignal, woken);
+        const int e = Machinery.Port().WaitEvent(mask, CompletionSignal, woken);
         if (Terminated())
             break;
         if (woken) {
@@ -298,7 +300,7 @@ void TVaCommEventThread::Execute()
         }
         if (e) {
             std::uint32_t errors = 0;
-            if (const int lost = Comm.Port->LineLost(errors)) {
+            if (const int lost = Machinery.Port().LineLost(errors)) {
                 // The port is not polled again: it would report the hang-up at once, forever.
                 ReportLineLost(lost, errors);
                 while (!Terminated())
@@ -317,14 +319,14 @@ void TVaCommEventThread::Execute()
 
 void TVaCommEventThread::DoEvent(std::uint32_t mask)
 {
-    const std::uint64_t session = Comm.Session();
+    const std::uint64_t session = Machinery.Session();
     Comm.UpdateDisplay();
-    if (Comm.Session() != session)
+    if (Machinery.Session() != session)
         return;
     if (mask & EV_RXCHAR) {
         Comm.HandleDataEvent();
         mask &= ~EV_RXCHAR;
-        if (Comm.Session() != session)
+        if (Machinery.Session() != session)
             return;
     }
     if (mask != 0)
@@ -334,14 +336,14 @@ void TVaCommEventThread::DoEvent(std::uint32_t mask)
 void TVaCustomComm::CreateThreads()
 {
     if (FEventMask != 0) {
-        EventThread = std::make_unique<TVaCommEventThread>(*this);
-        EventThread->SetPriority(FEventPriority);
-        EventThread->Start();
+        FMachinery->EventThread = std::make_shared<TVaCommEventThread>(*FMachinery);
+        FMachinery->EventThread->SetPriority(FEventPriority);
+        FMachinery->EventThread->Start();
     }
     if (!FDirectWrite) {
-        WriteThread = std::make_unique<TVaCommWriteThread>(*this);
-        WriteThread->SetPriority(FWritePriority);
-        WriteThread->Start();
+        FMachinery->WriteThread = std::make_shared<TVaCommWriteThread>(*FMachinery);
+        FMachinery->WriteThread->SetPriority(FWritePriority);
+        FMachinery->WriteThread->Start();
     }
 }
 
@@ -355,13 +357,13 @@ void TVaCustomComm::DestroyThreads()
     std::shared_ptr<TVaCommWriteThread> writer;
     {
         std::lock_guard lock(FGlobalLock.Native());
-        if (EventThread)
-            EventThread->StopThread();
-        if (WriteThread)
-            WriteThread->StopThread();
-        events = std::move(EventThread);
+        if (FMachinery->EventThread)
+            FMachinery->EventThread->StopThread();
+        if (FMachinery->WriteThread)
+            FMachinery->WriteThread->StopThread();
+        events = std::move(FMachinery->EventThread);
         std::lock_guard w(FWriteLock.Native());
-        writer = std::move(WriteThread);
+        writer = std::move(FMachinery->WriteThread);
     }
     if (events)
         events->Join();
