@@ -192,9 +192,12 @@ int main(int argc, char** argv)
     // waited in the pseudo-terminal.
     std::uint64_t lead = 0;
     double longestHold = 0, credit = 0;
-    // What the line carries in 50 ms: the most it delivers at once after a late wake-up (a
-    // busy machine), so the line's rate holds over time without bursts of its own.
+    // What the line carries in 50 ms: the most it saves up, so it makes no bursts of its own.
     const double creditCap = std::max(1.0, static_cast<double>(rate) / 10.0 * 0.05);
+    // What was on the line at the last look with room for it in the device: a late wake-up
+    // (a busy machine) delivers that much too, since a real line carried it meanwhile. A line
+    // that lost that time would fall behind its rate and show the sender a lead it never took.
+    double carrying = 0;
     std::string readBuf(static_cast<std::size_t>(buffer), '\0');
 
     auto sendFlow = [&](bool stop) {
@@ -293,8 +296,10 @@ int main(int argc, char** argv)
         // The line delivers at its rate, into the room the device's buffer has.
         const double dt = std::chrono::duration<double>(now - lastTick).count();
         lastTick = now;
-        credit = rate > 0 ? std::min(creditCap, credit + dt * static_cast<double>(rate) / 10.0) : 1e18;
+        credit =
+            rate > 0 ? std::min(std::max(creditCap, carrying), credit + dt * static_cast<double>(rate) / 10.0) : 1e18;
         std::size_t room = jammed ? 0 : static_cast<std::size_t>(buffer) - held.size();
+        carrying = static_cast<double>(std::min(room, static_cast<std::size_t>(pending)));
         // A line stopped by a full buffer or with nothing to carry saves nothing up.
         if (pace > 0 && (room == 0 || pending == 0))
             credit = std::min(credit, 1.0);
